@@ -1,0 +1,90 @@
+// Run loops, the main queue and timers.
+//
+// Every thread may have one RunLoop. The main loop belongs to the process's main thread and is
+// the "main queue": network outcomes and every delegate callback they cause run there. Hosts drive
+// it with run()/runFor()/runUntil(), or integrate it into their own event loop with pollFd(),
+// processPending() and timeUntilNextTimer().
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace orv {
+
+class Timer;
+
+class RunLoop {
+ public:
+  using Task = std::function<void()>;
+  using Clock = std::chrono::steady_clock;
+  using TimePoint = Clock::time_point;
+  using Duration = Clock::duration;
+
+  // The loop of the process's main thread (the thread whose id is the process id). May be
+  // obtained from any thread; only the main thread runs it.
+  static RunLoop& main();
+  // The calling thread's loop, created on first use.
+  static RunLoop& current();
+
+  // Thread-safe. Tasks run on this loop in posting order, never inside post().
+  void post(Task task);
+
+  // Run on the owning thread until stop().
+  void run();
+  // Run for at most `duration` (or until stop()).
+  void runFor(Duration duration);
+  // Run until `done` returns true (checked after each task or timer) or `timeout` elapses.
+  // Returns whether `done` became true.
+  bool runUntil(const std::function<bool()>& done, Duration timeout);
+  // Thread-safe: makes the running run()/runFor()/runUntil() return.
+  void stop();
+
+  // For hosts with their own event loop: a descriptor that becomes readable when posted work is
+  // pending; then call processPending(). Timers are due after timeUntilNextTimer().
+  int pollFd() const;
+  // Runs posted tasks and due timers without blocking.
+  void processPending();
+  // Time until the earliest valid timer is due (zero if overdue), or nothing without timers.
+  std::optional<Duration> timeUntilNextTimer() const;
+
+  // The loop's notion of now: the steady clock, or a manual clock installed by tests.
+  TimePoint now() const;
+
+  ~RunLoop();
+  RunLoop(const RunLoop&) = delete;
+  RunLoop& operator=(const RunLoop&) = delete;
+
+  struct Impl;
+  Impl& impl() { return *impl_; }
+
+ private:
+  RunLoop();
+  std::unique_ptr<Impl> impl_;
+};
+
+// A timer scheduled on the run loop of the thread that creates it. The loop keeps a valid timer
+// alive; the handle returned lets its owner invalidate it. A repeating timer fires at
+// start + k * period; when the loop runs late, missed ticks are skipped, not fired in a burst.
+class Timer {
+ public:
+  using Block = std::function<void(Timer&)>;
+
+  static std::shared_ptr<Timer> scheduled(std::chrono::duration<double> interval, bool repeats,
+                                          Block block);
+
+  // Idempotent; safe from inside the timer's own block. Must be called on the timer's thread.
+  void invalidate();
+  bool isValid() const;
+  std::chrono::duration<double> interval() const;
+
+  ~Timer();
+  struct Impl;
+
+ private:
+  explicit Timer(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace orv
