@@ -1,0 +1,88 @@
+// The process-wide sender: runs a URLRequest on the session and hands the decoded outcome to the
+// caller's completion on the main queue.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "network/network_error.h"
+#include "network/transport.h"
+#include "network/url_request.h"
+#include "orv/run_loop.h"
+#include "platform/log.h"
+
+namespace orv::detail {
+
+// Decoding contract of the wire model; specialised next to each result type.
+template <class T>
+struct JsonDecode;
+
+// A result type for answers whose body does not matter: any well-formed JSON decodes.
+struct EmptyResponse {};
+
+template <>
+struct JsonDecode<EmptyResponse> {
+  static Result<EmptyResponse> decode(std::string_view json);
+};
+
+bool isValidUtf8(std::string_view bytes);
+
+// "解析错误：" + description + "，原始数据：" + the body as text, or "无数据" when not UTF-8.
+std::string decodeFailureLogLine(std::string_view description, std::string_view body);
+
+class NetworkClient {
+ public:
+  static NetworkClient& shared();
+
+  Transport& session() const { return *session_; }
+
+  // Starts the transfer and returns at once; `completion` runs exactly once, later, on the
+  // main queue.
+  template <class T>
+  void request(const URLRequest& request, std::function<void(RequestResult<T>)> completion) {
+    session_->start(request, [completion = std::move(completion)](TransferOutcome outcome) {
+      RunLoop::main().post([outcome = std::move(outcome), completion]() mutable {
+        handleResponse<T>(std::move(outcome.body), std::move(outcome.response),
+                          std::move(outcome.error), completion);
+      });
+    });
+  }
+
+  // Checks and decodes one finished transfer; the first rule that applies decides.
+  template <class T>
+  static void handleResponse(std::optional<std::string> data,
+                             std::shared_ptr<const HTTPResponse> response,
+                             std::optional<Error> error,
+                             const std::function<void(RequestResult<T>)>& completion) {
+    completion(evaluate<T>(std::move(data), std::move(response), std::move(error)));
+  }
+
+ private:
+  explicit NetworkClient(Transport& session) : session_(&session) {}
+
+  template <class T>
+  static RequestResult<T> evaluate(std::optional<std::string> data,
+                                   std::shared_ptr<const HTTPResponse> response,
+                                   std::optional<Error> error) {
+    using R = RequestResult<T>;
+    if (error) return R::failure(NetworkError::networkError(std::move(*error)).toError(), response);
+    if (!response) return R::failure(NetworkError::invalidRequest().toError());
+    if (response->statusCode < 200 || response->statusCode > 299) {
+      return R::failure(statusError(response->statusCode), response);
+    }
+    if (!data) return R::failure(NetworkError::decodingFailed().toError(), response);
+    Result<T> decoded = JsonDecode<T>::decode(*data);
+    if (!decoded) {
+      sdkLog(decodeFailureLogLine(decoded.error().message, *data));
+      return R::failure(NetworkError::decodingFailed().toError(), response);
+    }
+    return R::success(std::move(decoded).value(), std::move(response));
+  }
+
+  Transport* session_;
+};
+
+}  // namespace orv::detail

@@ -1,0 +1,83 @@
+#include "network/request_builder.h"
+
+#include <curl/curl.h>
+
+#include "network/network_error.h"
+
+namespace orv::detail {
+namespace {
+
+struct UrlHandle {
+  UrlHandle() : url(curl_url()) {}
+  ~UrlHandle() { curl_url_cleanup(url); }
+  UrlHandle(const UrlHandle&) = delete;
+  UrlHandle& operator=(const UrlHandle&) = delete;
+  CURLU* url;
+};
+
+bool isUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+}  // namespace
+
+std::string percentEncodeQueryComponent(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (isUnreserved(c)) {
+      out.push_back(ch);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0x0F]);
+    }
+  }
+  return out;
+}
+
+Result<URLRequest> RequestBuilder::makeURLRequest() const {
+  UrlHandle handle;
+  if (handle.url == nullptr) return NetworkError::invalidURL().toError();
+  if (curl_url_set(handle.url, CURLUPART_URL, urlString.c_str(), 0) != CURLUE_OK) {
+    return NetworkError::invalidURL().toError();
+  }
+  if (!queryParameters.empty()) {
+    // We encode names and values ourselves: libcurl's own query encoding leaves the first "=" of
+    // an item alone and would turn a space into "+".
+    std::string query;
+    for (const auto& [name, value] : queryParameters) {
+      if (!query.empty()) query.push_back('&');
+      query += percentEncodeQueryComponent(name);
+      query.push_back('=');
+      query += percentEncodeQueryComponent(value);
+    }
+    if (curl_url_set(handle.url, CURLUPART_QUERY, query.c_str(), 0) != CURLUE_OK) {
+      return NetworkError::invalidURL().toError();
+    }
+  }
+  char* formed = nullptr;
+  if (curl_url_get(handle.url, CURLUPART_URL, &formed, 0) != CURLUE_OK || formed == nullptr) {
+    return NetworkError::invalidURL().toError();
+  }
+  URLRequest request;
+  request.url = formed;
+  curl_free(formed);
+  request.method = method;
+  request.timeoutInterval = timeoutInterval;
+  for (const auto& [name, value] : headers) request.headers[name] = value;
+  if (!request.headers.contains("Content-Type")) {
+    request.headers["Content-Type"] = "application/json";
+  }
+  if (bodyParameters) {
+    Result<std::string> json = bodyParameters->toJson();
+    if (!json) return json.error();
+    request.body = std::move(json).value();
+  }
+  return request;
+}
+
+}  // namespace orv::detail

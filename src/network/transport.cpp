@@ -1,0 +1,222 @@
+// The only place that drives libcurl's easy and multi interfaces.
+#include "network/transport.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "network/network_error.h"
+#include "orv/service_configuration.h"
+
+namespace orv::detail {
+namespace {
+
+struct Transfer {
+  URLRequest request;
+  Transport::Completion completion;
+  std::string caFile;
+  std::string proxy;
+  size_t bodyLimit = 0;
+  std::string body;
+  bool bodyTooLarge = false;
+  std::vector<std::pair<std::string, std::string>> headers;
+  curl_slist* headerList = nullptr;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+};
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() &&
+         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+    s.remove_suffix(1);
+  return s;
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const size_t n = size * count;
+  if (t->body.size() + n > t->bodyLimit) {
+    t->bodyTooLarge = true;
+    return CURL_WRITEFUNC_ERROR;
+  }
+  t->body.append(data, n);
+  return n;
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const size_t n = size * count;
+  std::string_view line(data, n);
+  if (line.starts_with("HTTP/")) {
+    // A new response begins (after 1xx or a proxy's CONNECT answer): keep only the last one.
+    t->headers.clear();
+  } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
+    t->headers.emplace_back(std::string(trim(line.substr(0, colon))),
+                            std::string(trim(line.substr(colon + 1))));
+  }
+  return n;
+}
+
+}  // namespace
+
+struct Transport::Impl {
+  CURLM* multi = nullptr;
+  CURLSH* share = nullptr;
+  std::mutex mutex;
+  std::deque<std::unique_ptr<Transfer>> pending;
+  std::atomic<size_t> bodyLimit{kDefaultResponseBodyLimit};
+
+  void run();
+  void add(std::unique_ptr<Transfer> transfer);
+  void finish(CURL* easy, CURLcode code);
+};
+
+void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
+  CURL* easy = curl_easy_init();
+  Transfer* t = owned.get();
+  if (easy == nullptr) {
+    t->completion(TransferOutcome{std::nullopt, nullptr,
+                                  Error{std::string(kTransportErrorDomain), CURLE_OUT_OF_MEMORY,
+                                        curl_easy_strerror(CURLE_OUT_OF_MEMORY)}});
+    return;
+  }
+  const URLRequest& r = t->request;
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, owned.release());
+  curl_easy_setopt(easy, CURLOPT_URL, r.url.c_str());
+  curl_easy_setopt(easy, CURLOPT_SHARE, share);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t->errorBuffer);
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!t->caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, t->caFile.c_str());
+  // An empty proxy disables the *_proxy environment variables: configuration comes from the host.
+  curl_easy_setopt(easy, CURLOPT_PROXY, t->proxy.c_str());
+  if (r.timeoutInterval > 0) {
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(std::ceil(std::min(r.timeoutInterval, 2.0e6) * 1000.0)));
+  }
+  curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t->bodyLimit));
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, t);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, t);
+
+  if (r.method == HTTPMethod::get && !r.body) {
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  } else {
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, std::string(rawValue(r.method)).c_str());
+    if (r.body || r.method != HTTPMethod::delete_) {
+      const std::string& body = r.body ? *r.body : t->body;  // t->body is still empty here
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str());
+    }
+  }
+  bool hasExpect = false;
+  for (const auto& [name, value] : r.headers) {
+    hasExpect = hasExpect || equalsIgnoringCase(name, "Expect");
+    // "Name;" is libcurl's spelling of a header with an empty value.
+    std::string line = value.empty() ? name + ";" : name + ": " + value;
+    t->headerList = curl_slist_append(t->headerList, line.c_str());
+  }
+  // No 100-continue round trip before a body.
+  if (!hasExpect) t->headerList = curl_slist_append(t->headerList, "Expect:");
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t->headerList);
+  curl_multi_add_handle(multi, easy);
+}
+
+void Transport::Impl::finish(CURL* easy, CURLcode code) {
+  Transfer* raw = nullptr;
+  curl_easy_getinfo(easy, CURLINFO_PRIVATE, &raw);
+  std::unique_ptr<Transfer> t(raw);
+  long status = 0;
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  TransferOutcome outcome;
+  if (status > 0) {
+    auto response = std::make_shared<HTTPResponse>();
+    response->statusCode = status;
+    response->headers = std::move(t->headers);
+    char* url = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
+    response->url = url != nullptr ? url : t->request.url;
+    outcome.response = std::move(response);
+  }
+  if (code == CURLE_OK && outcome.response) {
+    outcome.body = std::move(t->body);
+  } else if (t->bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+    outcome.error =
+        Error{std::string(kTransportErrorDomain), CURLE_FILESIZE_EXCEEDED,
+              "Response body exceeds the limit of " + std::to_string(t->bodyLimit) + " bytes"};
+  } else if (code != CURLE_OK) {
+    std::string message = t->errorBuffer[0] != '\0' ? t->errorBuffer : curl_easy_strerror(code);
+    outcome.error = Error{std::string(kTransportErrorDomain), code, std::move(message)};
+  }
+  curl_multi_remove_handle(multi, easy);
+  curl_easy_cleanup(easy);
+  curl_slist_free_all(t->headerList);
+  t->completion(std::move(outcome));
+}
+
+void Transport::Impl::run() {
+  for (;;) {
+    std::deque<std::unique_ptr<Transfer>> batch;
+    {
+      std::lock_guard lock(mutex);
+      batch.swap(pending);
+    }
+    for (auto& t : batch) add(std::move(t));
+    int running = 0;
+    curl_multi_perform(multi, &running);
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+      if (msg->msg == CURLMSG_DONE) finish(msg->easy_handle, msg->data.result);
+    }
+    curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+  }
+}
+
+Transport::Transport() : impl_(new Impl) {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  impl_->multi = curl_multi_init();
+  curl_multi_setopt(impl_->multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+  // Bounded connections per host; further transfers wait inside libcurl for a free one.
+  curl_multi_setopt(impl_->multi, CURLMOPT_MAX_HOST_CONNECTIONS, 64L);
+  curl_multi_setopt(impl_->multi, CURLMOPT_MAXCONNECTS, 128L);
+  impl_->share = curl_share_init();
+  curl_share_setopt(impl_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+  curl_share_setopt(impl_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  // Lives for the process, like the session it stands for.
+  std::thread([impl = impl_] { impl->run(); }).detach();
+}
+
+Transport& Transport::shared() {
+  static Transport* instance = new Transport();
+  return *instance;
+}
+
+void Transport::start(URLRequest request, Completion completion) {
+  auto t = std::make_unique<Transfer>();
+  t->request = std::move(request);
+  t->completion = std::move(completion);
+  ServiceConfiguration config = serviceConfiguration();
+  t->caFile = std::move(config.caFile);
+  t->proxy = std::move(config.proxy);
+  t->bodyLimit = impl_->bodyLimit.load();
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->pending.push_back(std::move(t));
+  }
+  curl_multi_wakeup(impl_->multi);
+}
+
+void Transport::setResponseBodyLimit(size_t bytes) { impl_->bodyLimit.store(bytes); }
+size_t Transport::responseBodyLimit() const { return impl_->bodyLimit.load(); }
+
+}  // namespace orv::detail

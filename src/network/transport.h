@@ -1,0 +1,46 @@
+// The session behind NetworkClient: runs transfers on the library's own network thread.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "network/url_request.h"
+#include "orv/result.h"
+
+namespace orv::detail {
+
+// What a finished transfer hands back: a body when the exchange completed, the response once
+// headers arrived, and the transport error if the transfer failed.
+struct TransferOutcome {
+  std::optional<std::string> body;
+  std::shared_ptr<const HTTPResponse> response;
+  std::optional<Error> error;
+};
+
+class Transport {
+ public:
+  using Completion = std::function<void(TransferOutcome)>;
+  static constexpr size_t kDefaultResponseBodyLimit = size_t{16} << 20;
+
+  // The process-wide session, started on first use and never stopped.
+  static Transport& shared();
+
+  // Thread-safe; starts the transfer at once. `completion` runs exactly once, on the network
+  // thread. CA file and proxy are taken from the service configuration at this moment.
+  void start(URLRequest request, Completion completion);
+
+  // Larger bodies end as a transport error. Applies to transfers started afterwards.
+  void setResponseBodyLimit(size_t bytes);
+  size_t responseBodyLimit() const;
+
+  struct Impl;
+
+ private:
+  Transport();
+  Impl* impl_;
+};
+
+}  // namespace orv::detail

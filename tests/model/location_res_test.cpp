@@ -1,0 +1,249 @@
+#include "orv/location_res.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "model/json_decode.h"
+
+namespace orv {
+namespace {
+
+constexpr const char* kWorkedAnswer = R"({
+  "id": "r-0001", "asset": "asset-0001",
+  "location": {
+    "timestamp": 1700000000123,
+    "address": {
+      "name": "Example Street 1, Example District, Example City",
+      "context": [
+        { "type": "city", "name": "Example City", "code": "C01" },
+        { "type": "district", "name": "Example District", "code": "D07" },
+        { "type": "street", "name": "Example Street", "code": "S12" }
+      ]
+    },
+    "place": { "type": "building", "name": "Example Tower", "distance": { "line": 42.5 } },
+    "position": { "point": { "longitude": 116.4805, "latitude": 39.9965 } }
+  }
+})";
+
+// A valid answer with `detail` as the body of "location".
+std::string withLocation(const std::string& detail) {
+  return R"({"id":"r","asset":"a","location":)" + detail + "}";
+}
+
+const std::string kPosition = R"("position":{"point":{"longitude":1,"latitude":2}})";
+
+TEST(LocationResDecodeTest, WorkedAnswer) {
+  auto r = detail::JsonDecode<std::shared_ptr<LocationRes>>::decode(kWorkedAnswer);
+  ASSERT_TRUE(r.ok()) << r.error().message;
+  const auto& res = *r.value();
+  EXPECT_EQ(res.id(), "r-0001");
+  EXPECT_EQ(res.asset(), "asset-0001");
+  EXPECT_EQ(res.location()->timestamp(), 1700000000123);
+  ASSERT_TRUE(res.location()->address());
+  ASSERT_EQ(res.location()->address()->context().size(), 3u);
+  EXPECT_EQ(res.location()->address()->context()[1]->name(), "Example District");
+  EXPECT_EQ(res.location()->address()->context()[2]->code(), "S12");
+  ASSERT_TRUE(res.location()->place());
+  EXPECT_EQ(res.location()->place()->distance()->line(), 42.5);
+  EXPECT_EQ(res.location()->position()->point()->longitude(), 116.4805);
+  EXPECT_EQ(res.location()->position()->point()->latitude(), 39.9965);
+
+  // Round trip: encode then decode gives the same tree.
+  auto again = LocationRes::decode(res.encode().value());
+  ASSERT_TRUE(again.ok()) << again.error().message;
+  EXPECT_EQ(again.value()->encode().value(), res.encode().value());
+}
+
+struct OptionalCase {
+  const char* name;
+  std::string detail;
+  bool addressPresent;
+  bool placePresent;
+};
+
+class LocationDetailOptionals : public testing::TestWithParam<OptionalCase> {};
+
+TEST_P(LocationDetailOptionals, MissingOrNullMeansAbsent) {
+  auto r = LocationRes::decode(withLocation(GetParam().detail));
+  ASSERT_TRUE(r.ok()) << r.error().message;
+  const auto& loc = *r.value()->location();
+  EXPECT_EQ(loc.address() != nullptr, GetParam().addressPresent);
+  EXPECT_EQ(loc.place() != nullptr, GetParam().placePresent);
+  const std::string encoded = r.value()->encode().value();
+  EXPECT_EQ(encoded.find("\"address\"") != std::string::npos, GetParam().addressPresent);
+  EXPECT_EQ(encoded.find("\"place\"") != std::string::npos, GetParam().placePresent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LocationDetailOptionals,
+    testing::Values(
+        OptionalCase{"BothMissing", "{\"timestamp\":1," + kPosition + "}", false, false},
+        OptionalCase{"BothNull",
+                     "{\"timestamp\":1,\"address\":null,\"place\":null," + kPosition + "}", false,
+                     false},
+        OptionalCase{"EmptyContext",
+                     R"({"timestamp":1,"address":{"name":"n","context":[]},)" + kPosition + "}",
+                     true, false},
+        OptionalCase{"PlaceOnly",
+                     R"({"timestamp":1,"place":{"type":"t","name":"n","distance":{"line":3}},)" +
+                         kPosition + "}",
+                     false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct FailCase {
+  const char* name;
+  std::string body;
+  std::string message;
+};
+
+class LocationResRejects : public testing::TestWithParam<FailCase> {};
+
+TEST_P(LocationResRejects, WholeAnswerFailsAtPath) {
+  auto r = LocationRes::decode(GetParam().body);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().domain, "DecodingError");
+  EXPECT_EQ(r.error().message, GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LocationResRejects,
+    testing::Values(
+        FailCase{"EmptyAddressObject",
+                 withLocation("{\"timestamp\":1,\"address\":{}," + kPosition + "}"),
+                 "keyNotFound: location.address.name"},
+        FailCase{"AddressWithoutContext",
+                 withLocation("{\"timestamp\":1,\"address\":{\"name\":\"n\"}," + kPosition + "}"),
+                 "keyNotFound: location.address.context"},
+        FailCase{"ContextElementWithoutCode",
+                 withLocation(R"({"timestamp":1,"address":{"name":"n","context":[)"
+                              R"({"type":"t","name":"n","code":"c"},{"type":"t","name":"n"}]},)" +
+                              kPosition + "}"),
+                 "keyNotFound: location.address.context[1].code"},
+        FailCase{"AddressNotObject",
+                 withLocation("{\"timestamp\":1,\"address\":\"x\"," + kPosition + "}"),
+                 "typeMismatch: location.address expected object"},
+        FailCase{"PositionMissing", withLocation(R"({"timestamp":1})"),
+                 "keyNotFound: location.position"},
+        FailCase{"PositionNull", withLocation(R"({"timestamp":1,"position":null})"),
+                 "valueNotFound: location.position"},
+        FailCase{"PointWithoutLatitude",
+                 withLocation(R"({"timestamp":1,"position":{"point":{"longitude":1}}})"),
+                 "keyNotFound: location.position.point.latitude"},
+        FailCase{"FractionalTimestamp", withLocation("{\"timestamp\":1.5," + kPosition + "}"),
+                 "typeMismatch: location.timestamp expected whole number"},
+        FailCase{"TimestampAsString",
+                 withLocation("{\"timestamp\":\"1700000000123\"," + kPosition + "}"),
+                 "typeMismatch: location.timestamp expected number"},
+        FailCase{"TimestampAboveInt64",
+                 withLocation("{\"timestamp\":9223372036854775808," + kPosition + "}"),
+                 "dataCorrupted: location.timestamp out of the 64-bit integer range"},
+        FailCase{"TimestampHugeDouble", withLocation("{\"timestamp\":1e19," + kPosition + "}"),
+                 "dataCorrupted: location.timestamp out of the 64-bit integer range"},
+        FailCase{"IdAsNumber", R"({"id":17,"asset":"a","location":{}})",
+                 "typeMismatch: id expected string"},
+        FailCase{"LongitudeAsString",
+                 withLocation(R"({"timestamp":1,"position":{"point":{"longitude":"1",)"
+                              R"("latitude":2}}})"),
+                 "typeMismatch: location.position.point.longitude expected number"},
+        FailCase{"TopLevelArray", "[]", "typeMismatch: top level expected object"},
+        FailCase{"Truncated", R"({"id":"r","asset")",
+                 "dataCorrupted: top level invalid JSON: The JSON document has an improper "
+                 "structure: missing or superfluous commas, braces, missing keys, etc."},
+        FailCase{"InvalidUtf8", "{\"id\":\"\xff\",\"asset\":\"a\"}",
+                 "dataCorrupted: top level invalid JSON: The input is not valid UTF-8"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct AcceptCase {
+  const char* name;
+  std::string detail;
+  int64_t timestamp;
+  double longitude;
+};
+
+class LocationResAccepts : public testing::TestWithParam<AcceptCase> {};
+
+TEST_P(LocationResAccepts, NumberForms) {
+  auto r = LocationRes::decode(withLocation(GetParam().detail));
+  ASSERT_TRUE(r.ok()) << r.error().message;
+  EXPECT_EQ(r.value()->location()->timestamp(), GetParam().timestamp);
+  EXPECT_EQ(r.value()->location()->position()->point()->longitude(), GetParam().longitude);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LocationResAccepts,
+    testing::Values(
+        AcceptCase{"WholeLongitude",
+                   R"({"timestamp":1700000000123,"position":{"point":{"longitude":120,)"
+                   R"("latitude":2}}})",
+                   1700000000123, 120.0},
+        AcceptCase{"TimestampOnePointZero",
+                   R"({"timestamp":1.0,"position":{"point":{"longitude":-0.5,"latitude":2}}})", 1,
+                   -0.5},
+        AcceptCase{"TimestampExponent",
+                   R"({"timestamp":1e3,"position":{"point":{"longitude":1e2,"latitude":2}}})",
+                   1000, 100.0},
+        AcceptCase{"TimestampMin",
+                   R"({"timestamp":-9223372036854775808,"position":{"point":{"longitude":1,)"
+                   R"("latitude":2},"accuracy":5},"extra":[1,2]})",
+                   INT64_MIN, 1.0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LocationResDecodeTest, EmptyTextsAndUnknownKeys) {
+  auto r = LocationRes::decode(R"({"id":"","asset":"a","more":{"x":1},"location":)"
+                               R"({"timestamp":0,"position":{"point":{"longitude":0,)"
+                               R"("latitude":0},"accuracy":3}}})");
+  ASSERT_TRUE(r.ok()) << r.error().message;
+  EXPECT_EQ(r.value()->id(), "");
+  const std::string encoded = r.value()->encode().value();
+  EXPECT_EQ(encoded.find("accuracy"), std::string::npos);
+  EXPECT_EQ(encoded.find("more"), std::string::npos);
+}
+
+TEST(LocationResDefaultsTest, DefaultEncodesEveryKey) {
+  EXPECT_EQ(LocationRes().encode().value(),
+            R"({"id":"","asset":"","location":{"timestamp":0,"address":{"name":"","context":[]},)"
+            R"("place":{"type":"","name":"","distance":{"line":0.0}},)"
+            R"("position":{"point":{"longitude":0.0,"latitude":0.0}}}})");
+}
+
+TEST(LocationResDefaultsTest, NestedDefaultsAreNewObjects) {
+  LocationRes a, b;
+  EXPECT_NE(a.location(), b.location());
+  EXPECT_NE(a.location()->position()->point(), b.location()->position()->point());
+}
+
+TEST(LocationResSharingTest, PositionSharesItsPoint) {
+  auto point = std::make_shared<OrvPoint>(116.4, 39.9);
+  EXPECT_EQ(point->longitude(), 116.4);
+  EXPECT_EQ(point->latitude(), 39.9);
+  Position position(point);
+  point->setLatitude(40.0);
+  EXPECT_EQ(position.point()->latitude(), 40.0);
+  EXPECT_EQ(position.point(), point);
+}
+
+TEST(LocationResEncodeTest, FailuresNameTheField) {
+  LocationRes res;
+  res.location()->position()->point()->setLatitude(NAN);
+  EXPECT_EQ(res.encode().error().message,
+            "invalidValue: location.position.point.latitude is not a finite number");
+  res.location()->setPosition(nullptr);
+  EXPECT_EQ(res.encode().error().message, "invalidValue: location.position is an empty record");
+  LocationRes other;
+  other.location()->address()->setContext({nullptr});
+  EXPECT_EQ(other.encode().error().message,
+            "invalidValue: location.address.context[0] is an empty record");
+}
+
+TEST(CodingKeysTest, TextsAndLookup) {
+  EXPECT_EQ(LocationDetail::toString(LocationDetail::CodingKeys::position), "position");
+  EXPECT_EQ(LocationDetail::fromString("place"), LocationDetail::CodingKeys::place);
+  EXPECT_EQ(LocationDetail::fromString("Place"), std::nullopt);
+  EXPECT_EQ(OrvPoint::fromString("latitude"), OrvPoint::CodingKeys::latitude);
+  EXPECT_EQ(DistanceInfo::fromString(""), std::nullopt);
+  EXPECT_EQ(Address::toString(Address::CodingKeys::code), "code");
+}
+
+}  // namespace
+}  // namespace orv

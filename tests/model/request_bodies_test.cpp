@@ -1,0 +1,141 @@
+#include "model/request_bodies.h"
+
+#include <gtest/gtest.h>
+#include <simdjson.h>
+
+#include <cmath>
+#include <limits>
+
+#include "model/json_writer.h"
+
+namespace orv::detail {
+namespace {
+
+TrackRequest workedTrackRequest() {
+  TrackRequest r;
+  r.timestamp = 1733390400123;
+  r.id = "3F2A9C1E-7B4D-4E8A-9C21-5D6E7F8A9B0C";
+  r.asset.id = "A1B2C3D4-E5F6-4711-8899-AABBCCDDEEFF";
+  r.asset.manufacturer = "Apple";
+  r.asset.model = "iPhone";
+  r.asset.os = OSInfo{"iOS", "17.4.1"};
+  r.location.gnss.point = {116.397428, 39.90923};
+  r.location.gnss.accuracy = 35.2;
+  r.location.gnss.altitude = 43.6;
+  r.location.gnss.verticalAccuracy = 12.3;
+  r.location.gnss.velocity = 0.8;
+  return r;
+}
+
+TEST(TrackRequestTest, WorkedExampleBytes) {
+  auto json = workedTrackRequest().toJson();
+  ASSERT_TRUE(json.ok()) << json.error().message;
+  EXPECT_EQ(json.value(),
+            R"({"timestamp":1733390400123,"id":"3F2A9C1E-7B4D-4E8A-9C21-5D6E7F8A9B0C",)"
+            R"("asset":{"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEFF","manufacturer":"Apple",)"
+            R"("model":"iPhone","os":{"type":"iOS","version":"17.4.1"}},"location":{"gnss":)"
+            R"({"point":{"longitude":116.397428,"latitude":39.90923},"accuracy":35.2,)"
+            R"("altitude":43.6,"verticalAccuracy":12.3,"velocity":0.8}}})");
+}
+
+TEST(TrackRequestTest, AbsentOptionalsLeaveKeysOut) {
+  AssetInfo asset;
+  asset.id = "X";
+  EXPECT_EQ(asset.toJson().value(), R"({"id":"X"})");
+
+  GnssData gnss;
+  gnss.altitude = 0.0;  // zero is a value, not absence
+  gnss.velocity = 0.0;
+  EXPECT_EQ(gnss.toJson().value(),
+            R"({"point":{"longitude":0.0,"latitude":0.0},"accuracy":0.0,"altitude":0.0,)"
+            R"("velocity":0.0})");
+}
+
+struct NonFiniteCase {
+  const char* name;
+  void (*spoil)(TrackRequest&);
+  const char* path;
+};
+
+class TrackRequestNonFinite : public testing::TestWithParam<NonFiniteCase> {};
+
+TEST_P(TrackRequestNonFinite, FailsNamingTheField) {
+  TrackRequest r = workedTrackRequest();
+  GetParam().spoil(r);
+  auto json = r.toJson();
+  ASSERT_FALSE(json.ok());
+  EXPECT_EQ(json.error().domain, "EncodingError");
+  EXPECT_EQ(json.error().message,
+            std::string("invalidValue: ") + GetParam().path + " is not a finite number");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, TrackRequestNonFinite,
+    testing::Values(
+        NonFiniteCase{"accuracy", [](TrackRequest& r) { r.location.gnss.accuracy = NAN; },
+                      "location.gnss.accuracy"},
+        NonFiniteCase{"longitude",
+                      [](TrackRequest& r) { r.location.gnss.point.longitude = INFINITY; },
+                      "location.gnss.point.longitude"},
+        NonFiniteCase{"velocity", [](TrackRequest& r) { r.location.gnss.velocity = -INFINITY; },
+                      "location.gnss.velocity"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TrackRequestTest, InvalidUtf8TextFails) {
+  TrackRequest r = workedTrackRequest();
+  r.asset.model = std::string("iPh\xC3one");
+  auto json = r.toJson();
+  ASSERT_FALSE(json.ok());
+  EXPECT_EQ(json.error().message, "invalidValue: asset.model is not valid UTF-8");
+}
+
+TEST(ReverseGeoRequestTest, WorkedExampleBytes) {
+  ReverseGeoRequest r;
+  r.asset = "A1B2C3D4-E5F6-4711-8899-AABBCCDDEEFF";
+  r.location.position.point = {116.403963, 39.915119};
+  r.location.position.spatialReference = "gcj02";
+  r.timestamp = 1733390400123;
+  r.id = "9C8B7A6D-5E4F-4321-8765-0FEDCBA98765";
+  EXPECT_EQ(r.toJson().value(),
+            R"({"asset":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEFF","location":{"position":)"
+            R"({"point":{"longitude":116.403963,"latitude":39.915119},"spatialReference":)"
+            R"("gcj02"}},"timestamp":1733390400123,"id":"9C8B7A6D-5E4F-4321-8765-0FEDCBA98765"})");
+}
+
+TEST(ReverseGeoRequestTest, MinimalBodyHasOnlyRequiredKeys) {
+  ReverseGeoRequest r;
+  r.asset = "A";
+  EXPECT_EQ(r.toJson().value(),
+            R"({"asset":"A","location":{"position":{"point":{"longitude":0.0,"latitude":0.0}}}})");
+}
+
+// The writer's texts and numbers must read back exactly through the strict reader.
+TEST(JsonWriterTest, StringsAndNumbersReadBack) {
+  const std::string texts[] = {std::string("a\0b", 3), "quote\" back\\slash", "\x01\x1f\x7f",
+                               "\n\r\t\b\f", "北京市朝阳区 😀", "/"};
+  const double numbers[] = {0.1, -0.0, 120.0, 1e300, 5e-324, -1.7976931348623157e308,
+                            9223372036854775808.0, 123456789012345678.0, 39.90923};
+  simdjson::dom::parser parser;
+  for (const auto& t : texts) {
+    JsonWriter w;
+    w.string(t, JsonPath{});
+    auto out = std::move(w).finish().value();
+    std::string_view back;
+    ASSERT_EQ(parser.parse(out).get(back), simdjson::SUCCESS) << out;
+    EXPECT_EQ(back, t);
+  }
+  for (double d : numbers) {
+    JsonWriter w;
+    w.number(d, JsonPath{});
+    auto out = std::move(w).finish().value();
+    simdjson::dom::element e;
+    ASSERT_EQ(parser.parse(out).get(e), simdjson::SUCCESS) << out;
+    ASSERT_TRUE(e.is_double()) << out;
+    double back = e.get_double().value();
+    EXPECT_EQ(back, d) << out;
+    EXPECT_EQ(std::signbit(back), std::signbit(d)) << out;
+  }
+}
+
+}  // namespace
+}  // namespace orv::detail

@@ -1,0 +1,81 @@
+// Transport failures: refused, reset, silent servers and TLS trust.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include "network/network_client.h"
+#include "network/request_builder.h"
+#include "orv/service_configuration.h"
+#include "test_decode.h"
+#include "test_server.h"
+
+namespace orv::detail {
+namespace {
+
+RequestResult<test::Echo> fetch(const std::string& url, double timeout = 10) {
+  RequestBuilder b;
+  b.urlString = url;
+  b.timeoutInterval = timeout;
+  auto built = b.makeURLRequest();
+  EXPECT_TRUE(built.ok());
+  std::optional<RequestResult<test::Echo>> out;
+  NetworkClient::shared().request<test::Echo>(
+      built.value(), [&](RequestResult<test::Echo> r) { out.emplace(std::move(r)); });
+  EXPECT_TRUE(RunLoop::main().runUntil([&] { return out.has_value(); }, std::chrono::seconds(20)));
+  return out ? std::move(*out) : RequestResult<test::Echo>::failure(Error{});
+}
+
+void expectTransportError(const RequestResult<test::Echo>& r, int code) {
+  ASSERT_FALSE(r.isSuccess());
+  EXPECT_EQ(r.error().domain, "CURLE");
+  EXPECT_EQ(r.error().code, code) << r.error().message;
+  EXPECT_FALSE(r.error().message.empty());
+}
+
+TEST(Transport, ConnectionRefused) {
+  auto r = fetch("http://127.0.0.1:" + std::to_string(test::unusedLoopbackPort()) + "/x");
+  expectTransportError(r, 7);  // CURLE_COULDNT_CONNECT
+  EXPECT_EQ(r.response(), nullptr);
+}
+
+TEST(Transport, ResetMidBodyKeepsTheResponse) {
+  test::RawServer server(test::RawServer::Behaviour::resetMidBody);
+  auto r = fetch(server.baseUrl() + "/x");
+  ASSERT_FALSE(r.isSuccess());
+  EXPECT_EQ(r.error().domain, "CURLE");
+  ASSERT_NE(r.response(), nullptr);
+  EXPECT_EQ(r.response()->statusCode, 200);
+}
+
+TEST(Transport, SilentServerTimesOut) {
+  test::RawServer server(test::RawServer::Behaviour::neverAnswer);
+  const auto start = std::chrono::steady_clock::now();
+  auto r = fetch(server.baseUrl() + "/x", 0.3);
+  expectTransportError(r, 28);  // CURLE_OPERATION_TIMEDOUT
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST(Transport, TlsPeerAndHostAreVerified) {
+  test::TestServer good(true);
+  good.handle("/x", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(R"({"text":"t"})", "application/json");
+  });
+  auto wrongName = std::make_shared<test::TestCertificate>(
+      std::vector<std::string>{"DNS:wrong.example"}, "wrong.example");
+  test::TestServer misnamed(wrongName);
+  test::TestCertificate other;
+
+  setServiceConfiguration({"", good.caFile(), ""});
+  EXPECT_TRUE(fetch(good.baseUrl() + "/x").isSuccess());
+  auto viaName = fetch("https://localhost:" + std::to_string(good.port()) + "/x");
+  EXPECT_TRUE(viaName.isSuccess()) << (viaName.isSuccess() ? "" : viaName.error().message);
+
+  setServiceConfiguration({"", other.certFile(), ""});     // untrusted issuer
+  expectTransportError(fetch(good.baseUrl() + "/x"), 60);  // CURLE_PEER_FAILED_VERIFICATION
+
+  setServiceConfiguration({"", wrongName->certFile(), ""});  // trusted, but not for 127.0.0.1
+  expectTransportError(fetch(misnamed.baseUrl() + "/x"), 60);
+  setServiceConfiguration({});
+}
+
+}  // namespace
+}  // namespace orv::detail

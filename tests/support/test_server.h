@@ -1,0 +1,109 @@
+// Loopback servers for tests: a well-behaved HTTP/HTTPS server and raw-socket misbehaving ones.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+struct Request;
+struct Response;
+class Server;
+}  // namespace httplib
+
+namespace orv::test {
+
+// A self-signed certificate (it is its own CA) and key, written as PEM files to a fresh temp
+// directory that is removed with the object.
+class TestCertificate {
+ public:
+  // `subjectAltNames` in OpenSSL's form, e.g. {"IP:127.0.0.1", "DNS:localhost"}.
+  explicit TestCertificate(const std::vector<std::string>& subjectAltNames = {"IP:127.0.0.1",
+                                                                              "DNS:localhost"},
+                           const std::string& commonName = "127.0.0.1");
+  ~TestCertificate();
+  TestCertificate(const TestCertificate&) = delete;
+  TestCertificate& operator=(const TestCertificate&) = delete;
+
+  const std::string& certFile() const { return certFile_; }
+  const std::string& keyFile() const { return keyFile_; }
+
+ private:
+  std::string dir_, certFile_, keyFile_;
+};
+
+struct ReceivedRequest {
+  std::string method;
+  std::string path;
+  std::string target;                             // path and query exactly as sent
+  std::multimap<std::string, std::string> query;  // decoded
+  std::multimap<std::string, std::string> headers;
+  std::string body;
+
+  // Number of header fields called `name` (case-insensitive) and the first value.
+  size_t headerCount(const std::string& name) const;
+  std::string header(const std::string& name) const;
+};
+
+class TestServer {
+ public:
+  using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+  // Plain HTTP, or HTTPS with a certificate for 127.0.0.1 and localhost.
+  explicit TestServer(bool tls = false, size_t threads = 72);
+  // HTTPS with the given certificate.
+  explicit TestServer(std::shared_ptr<TestCertificate> certificate, size_t threads = 72);
+  ~TestServer();
+
+  int port() const { return port_; }
+  // "http://127.0.0.1:<port>" or "https://...".
+  std::string baseUrl() const;
+  // The certificate to trust for the HTTPS server (empty for HTTP).
+  std::string caFile() const;
+
+  // Answers every method on `path`; unknown paths get 404. May be called while running.
+  void handle(const std::string& path, Handler handler);
+  std::vector<ReceivedRequest> received() const;
+  size_t receivedCount() const;
+
+ private:
+  void start(size_t threads);
+  std::shared_ptr<TestCertificate> certificate_;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+  mutable std::mutex mutex_;
+  std::map<std::string, Handler> handlers_;
+  std::vector<ReceivedRequest> received_;
+};
+
+// A raw TCP server on 127.0.0.1 that misbehaves on purpose.
+class RawServer {
+ public:
+  enum class Behaviour {
+    resetMidBody,  // reads the request, sends headers and half the announced body, then RST
+    neverAnswer,   // accepts and reads, never writes
+  };
+  explicit RawServer(Behaviour behaviour);
+  ~RawServer();
+  int port() const { return port_; }
+  std::string baseUrl() const;
+
+ private:
+  void serve();
+  Behaviour behaviour_;
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// A loopback port on which nothing listens (connection refused).
+int unusedLoopbackPort();
+
+}  // namespace orv::test

@@ -1,0 +1,238 @@
+// Runs the built orvloc on temporary files and checks its output, exit codes and messages.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "orv/coord_transform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using T = orv::JyrCoorTransform;
+
+struct Outcome {
+  int code;
+  std::string out, err;
+};
+
+class Orvloc : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ =
+        fs::temp_directory_path() / ("orvloc_test_" + std::to_string(::getpid()) + "_" +
+                                     testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path file(const std::string& name, const std::string& content) {
+    std::ofstream(dir_ / name, std::ios::binary) << content;
+    return dir_ / name;
+  }
+  static std::string read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  Outcome run(const std::string& args) {
+    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+    const std::string cmd = std::string("'") + ORVLOC_PATH + "' " + args + " >'" + out.string() +
+                            "' 2>'" + err.string() + "'";
+    const int status = std::system(cmd.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
+  }
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+std::string fmt(double v) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+  return std::string(buf, r.ptr);
+}
+
+TEST_F(Orvloc, ConvertsOnePointInShortestRoundTripForm) {
+  const Outcome r = run("convert --from wgs84 --to gcj02 39.9042 116.3974");
+  ASSERT_EQ(r.code, 0) << r.err;
+  const orv::Coordinate g = T::transformFromWGSToGCJ({39.9042, 116.3974});
+  EXPECT_EQ(r.out, fmt(g.latitude) + " " + fmt(g.longitude) + "\n");
+  double lat = 0, lng = 0;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "%lf %lf", &lat, &lng), 2);
+  EXPECT_EQ(lat, g.latitude);
+  EXPECT_EQ(lng, g.longitude);
+
+  EXPECT_EQ(run("convert --from bd09 --to bd09 -33.5 -70.25").out, "-33.5 -70.25\n");
+}
+
+TEST_F(Orvloc, DistanceAndVersion) {
+  const Outcome d = run("distance 39.9 116.4 31.2 121.5");
+  ASSERT_EQ(d.code, 0);
+  EXPECT_EQ(d.out, fmt(T::distanceByPoint(39.9, 31.2, 116.4, 121.5)) + "\n");
+  EXPECT_EQ(run("distance 1 2 1 2").out, "0\n");
+  const Outcome v = run("version");
+  EXPECT_EQ(v.code, 0);
+  EXPECT_EQ(v.out.rfind("orvLib ", 0), 0u) << v.out;
+}
+
+class UsageErrors : public Orvloc, public testing::WithParamInterface<const char*> {};
+
+TEST_P(UsageErrors, OneLineAndExitTwo) {
+  const Outcome r = run(GetParam());
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(r.out.empty());
+  ASSERT_FALSE(r.err.empty());
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UsageErrors,
+                         testing::Values("", "frobnicate", "convert --from wgs84 1 2",
+                                         "convert --from mars --to gcj02 1 2",
+                                         "convert --from wgs84 --to gcj02 1",
+                                         "convert --from wgs84 --to gcj02 1 x",
+                                         "convert --from wgs84 --to gcj02",
+                                         "convert --from wgs84 --to gcj02 --input a.txt",
+                                         "distance 1 2 3", "distance 1 2 3 north"));
+
+TEST_F(Orvloc, CsvConvertsCoordinateColumnsAndKeepsEverythingElse) {
+  const std::string in =
+      "time,Latitude, lon ,note\r\n"
+      "t1,39.9042,116.3974,\"a, \"\"quoted\"\" note\"\r\n"
+      "t2,\"31.2\",121.5,x 1.0e2\r\n"
+      "\r\n"
+      "t3,-33.9,-70.5,\"two\nlines\"";  // no final line break
+  const auto path = file("in.csv", in);
+  const auto out = dir_ / "out.csv";
+  const Outcome r = run("convert --from wgs84 --to gcj02 --input '" + path.string() +
+                        "' --output '" + out.string() + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto a = T::transformFromWGSToGCJ({39.9042, 116.3974});
+  const auto b = T::transformFromWGSToGCJ({31.2, 121.5});
+  EXPECT_EQ(read(out),
+            "time,Latitude, lon ,note\r\n"
+            "t1," +
+                fmt(a.latitude) + "," + fmt(a.longitude) +
+                ",\"a, \"\"quoted\"\" note\"\r\n"
+                "t2,\"" +
+                fmt(b.latitude) + "\"," + fmt(b.longitude) +
+                ",x 1.0e2\r\n"
+                "\r\n"
+                "t3,-33.9,-70.5,\"two\nlines\"");
+}
+
+struct BadInput {
+  const char* name;
+  const char* format;
+  const char* content;
+  const char* message;  // must appear in the error
+};
+
+class MalformedInput : public Orvloc, public testing::WithParamInterface<BadInput> {};
+
+TEST_P(MalformedInput, NamesTheSpotAndLeavesNoOutput) {
+  const auto& c = GetParam();
+  const auto path = file(std::string("in.") + c.format, c.content);
+  const auto out = dir_ / (std::string("out.") + c.format);
+  const Outcome r = run("convert --from wgs84 --to gcj02 --input '" + path.string() +
+                        "' --output '" + out.string() + "'");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_EQ(files().size(), 3u) << "temporary output left behind";  // input, stdout, stderr
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MalformedInput,
+    testing::Values(
+        BadInput{"csv_value", "csv", "lat,lng\n1,2\n39.9,abc\n",
+                 "line 3: longitude is not a number"},
+        BadInput{"csv_fields", "csv", "lat,lng,x\n1,2,3\n4,5\n", "line 3: 2 fields"},
+        BadInput{"csv_header", "csv", "a,lng\n1,2\n", "line 1: no latitude column"},
+        BadInput{"csv_quote", "csv", "lat,lng\n1,\"2\n", "unterminated quoted field"},
+        BadInput{"json_position", "geojson",
+                 "{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\",\n"
+                 "\"geometry\":{\"type\":\"LineString\",\"coordinates\":[[116,39],[116,\"x\"]]}}]}",
+                 "line 2: $.features[0].geometry.coordinates[1][1]: expected a number"},
+        BadInput{"json_short", "geojson", "{\"type\":\"Point\",\"coordinates\":[116]}",
+                 "$.coordinates: a position needs longitude and latitude"},
+        BadInput{"json_syntax", "geojson", "{\"type\":\"Point\" \"coordinates\":[1,2]}",
+                 "$.type: expected ',' or '}'"},
+        BadInput{"json_truncated", "geojson", "{\"type\":\"Point\",\"coordinates\":[1,2",
+                 "unexpected end of input"},
+        BadInput{"json_number", "geojson", "{\"a\":01}", "$.a: expected ',' or '}'"},
+        BadInput{"json_sequence", "geojson", "{\"type\":\"Point\",\"coordinates\":[1,2]}\n[]\n",
+                 "line 2: $: expected a GeoJSON object"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Orvloc, GeoJsonConvertsEveryPositionAndKeepsOtherMembers) {
+  const std::string in =
+      "{\"type\": \"FeatureCollection\", \"bbox\": [1.0, 2.0],\n"
+      " \"features\": [\n"
+      "  {\"type\": \"Feature\", \"properties\": {\"coordinates\": [116.4, 39.9], \"n\": 1.50e1,"
+      " \"s\": \"\\u00e9\\\"\"},\n"
+      "   \"geometry\": {\"type\": \"Point\", \"coordinates\": [ 116.3974 , 39.9042, 50.0 ]}},\n"
+      "  {\"type\": \"Feature\", \"properties\": null, \"geometry\": {\"type\": \"Polygon\","
+      " \"coordinates\": [[[121.5, 31.2], [-70.5, -33.9]], []]}}\n"
+      " ]}\n";
+  const auto path = file("in.geojson", in);
+  const Outcome r = run("convert --from wgs84 --to gcj02 --input '" + path.string() + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto a = T::transformFromWGSToGCJ({39.9042, 116.3974});
+  const auto b = T::transformFromWGSToGCJ({31.2, 121.5});
+  EXPECT_EQ(r.out,
+            "{\"type\": \"FeatureCollection\", \"bbox\": [1.0, 2.0],\n"
+            " \"features\": [\n"
+            "  {\"type\": \"Feature\", \"properties\": {\"coordinates\": [116.4, 39.9], \"n\": "
+            "1.50e1, \"s\": \"\\u00e9\\\"\"},\n"
+            "   \"geometry\": {\"type\": \"Point\", \"coordinates\": [ " +
+                fmt(a.longitude) + " , " + fmt(a.latitude) +
+                ", 50.0 ]}},\n"
+                "  {\"type\": \"Feature\", \"properties\": null, \"geometry\": {\"type\": "
+                "\"Polygon\", \"coordinates\": [[[" +
+                fmt(b.longitude) + ", " + fmt(b.latitude) +
+                "], [-70.5, -33.9]], []]}}\n"
+                " ]}\n");
+}
+
+TEST_F(Orvloc, GeoJsonTextSequenceAndOnePerLine) {
+  const std::string in =
+      "\x1e{\"type\":\"Feature\",\"geometry\":{\"type\":\"GeometryCollection\",\"geometries\":"
+      "[{\"type\":\"MultiPoint\",\"coordinates\":[[116.3974,39.9042]]}]}}\n"
+      "{\"type\":\"Point\",\"coordinates\":[121.5,31.2]}\n";
+  const auto path = file("in.geojsons", in);
+  const Outcome r =
+      run("convert --from wgs84 --to bd09 --format geojson --input '" + path.string() + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto a = T::transformFromWGSToBaidu({39.9042, 116.3974});
+  const auto b = T::transformFromWGSToBaidu({31.2, 121.5});
+  EXPECT_EQ(
+      r.out,
+      "\x1e{\"type\":\"Feature\",\"geometry\":{\"type\":\"GeometryCollection\",\"geometries\":"
+      "[{\"type\":\"MultiPoint\",\"coordinates\":[[" +
+          fmt(a.longitude) + "," + fmt(a.latitude) +
+          "]]}]}}\n"
+          "{\"type\":\"Point\",\"coordinates\":[" +
+          fmt(b.longitude) + "," + fmt(b.latitude) + "]}\n");
+}
+
+TEST_F(Orvloc, BundledSampleTrackConverts) {
+  const Outcome r =
+      run("convert --from wgs84 --to gcj02 --input '" ORV_SOURCE_DIR "/data/sample-track.csv'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("time,lat,lng,alt,hacc,vacc,speed\n", 0), 0u);
+  EXPECT_GE(std::count(r.out.begin(), r.out.end(), '\n'), 300);
+}
+
+}  // namespace
