@@ -14,5 +14,11 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/orvConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/orvConfig.cmake ${PROJECT_BINARY_DIR}/orvConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/orv)
 
+# A static archive needs its dependencies on every link line, not only static ones.
+if(BUILD_SHARED_LIBS)
+  set(ORV_PC_REQUIRES Requires.private)
+else()
+  set(ORV_PC_REQUIRES Requires)
+endif()
 configure_file(cmake/orv.pc.in ${PROJECT_BINARY_DIR}/orv.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/orv.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -14,7 +14,7 @@ cmake --build "$work/find" >/dev/null
 "$work/find/consumer"
 
 libdir=$(find "$work/prefix" -name orv.pc -printf '%h\n' | head -n1)
-flags=$(PKG_CONFIG_PATH="$libdir" pkg-config --cflags --libs --static orv)
+flags=$(PKG_CONFIG_PATH="$libdir" pkg-config --define-variable=prefix="$work/prefix" --cflags --libs orv)
 # shellcheck disable=SC2086
 "$cxx" -std=c++20 "$src/tests/packaging/consumer.cpp" -o "$work/pc-consumer" $flags
 "$work/pc-consumer"

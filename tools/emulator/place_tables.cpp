@@ -8,7 +8,7 @@ namespace {
 using K = Kind;
 
 constexpr std::array kKinds{
-    KindRow{K::scenic, "scenic", {"110000", "风景名胜"}, {"110200", "风景名胜"}},
+    KindRow{K::scenic, "scenic", {"110000", "风景名胜"}, {"110200", "景点"}},
     KindRow{K::museum, "museum", {"140000", "科教文化服务"}, {"140100", "博物馆"}},
     KindRow{K::mall, "mall", {"060000", "购物服务"}, {"060100", "商场"}},
     KindRow{K::hotel, "hotel", {"100000", "住宿服务"}, {"100100", "宾馆酒店"}},

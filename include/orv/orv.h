@@ -1,0 +1,12 @@
+// orvLib: everything a host needs, in one include.
+#pragma once
+
+#include "orv/bundle.h"
+#include "orv/coord_transform.h"
+#include "orv/geocode_res.h"
+#include "orv/location.h"
+#include "orv/location_res.h"
+#include "orv/result.h"
+#include "orv/run_loop.h"
+#include "orv/service_configuration.h"
+#include "orv/version.h"
