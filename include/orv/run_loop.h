@@ -27,26 +27,32 @@ class RunLoop {
   static RunLoop& main();
   // The calling thread's loop, created on first use.
   static RunLoop& current();
+  // Whether the calling thread owns this loop.
+  bool isCurrent() const;
 
   // Thread-safe. Tasks run on this loop in posting order, never inside post().
   void post(Task task);
 
-  // Run on the owning thread until stop().
+  // Run on the owning thread until stop(); called from another thread they return at once.
+  // Deadlines and timeouts are real (steady-clock) time, also under a manual clock.
   void run();
   // Run for at most `duration` (or until stop()).
   void runFor(Duration duration);
   // Run until `done` returns true (checked after each task or timer) or `timeout` elapses.
   // Returns whether `done` became true.
   bool runUntil(const std::function<bool()>& done, Duration timeout);
-  // Thread-safe: makes the running run()/runFor()/runUntil() return.
+  // Thread-safe: makes the running run()/runFor()/runUntil() return. It does not carry over to a
+  // later run; to stop a run that may not have started yet, post() the stop() instead.
   void stop();
 
   // For hosts with their own event loop: a descriptor that becomes readable when posted work is
   // pending; then call processPending(). Timers are due after timeUntilNextTimer().
   int pollFd() const;
-  // Runs posted tasks and due timers without blocking.
+  // Runs posted tasks and due timers without blocking (owning thread only). Work posted or
+  // timers created meanwhile wait for the next call.
   void processPending();
   // Time until the earliest valid timer is due (zero if overdue), or nothing without timers.
+  // Owning thread only.
   std::optional<Duration> timeUntilNextTimer() const;
 
   // The loop's notion of now: the steady clock, or a manual clock installed by tests.
@@ -61,12 +67,18 @@ class RunLoop {
 
  private:
   RunLoop();
+  bool runLoop(std::optional<TimePoint> deadline, const std::function<bool()>* done);
   std::unique_ptr<Impl> impl_;
 };
 
 // A timer scheduled on the run loop of the thread that creates it. The loop keeps a valid timer
 // alive; the handle returned lets its owner invalidate it. A repeating timer fires at
 // start + k * period; when the loop runs late, missed ticks are skipped, not fired in a burst.
+//
+// A negative or NaN interval counts as zero. A timer of zero interval fires once, on the loop's
+// next pass, even when `repeats` is set: a period of nothing would otherwise spin the CPU.
+// Intervals are capped at 1e9 seconds. A block that needs its owner should capture it weakly
+// (the loop keeps the timer, and so the block, alive until invalidate()).
 class Timer {
  public:
   using Block = std::function<void(Timer&)>;
@@ -81,6 +93,8 @@ class Timer {
 
   ~Timer();
   struct Impl;
+  Impl& impl() { return *impl_; }
+  const Impl& impl() const { return *impl_; }
 
  private:
   explicit Timer(std::unique_ptr<Impl> impl);

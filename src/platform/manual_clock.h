@@ -21,6 +21,9 @@ class ManualClock {
   void advance(std::chrono::duration<Rep, Period> by) {
     advance(std::chrono::duration_cast<RunLoop::Duration>(by));
   }
+  // Moves now() forward without firing or running anything, as a stalled loop would: the next
+  // pass of the loop (processPending(), run...) finds the overdue work.
+  void jump(RunLoop::Duration by);
 
  private:
   RunLoop& loop_;

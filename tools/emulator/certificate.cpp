@@ -78,8 +78,7 @@ Result<std::unique_ptr<SelfSignedCertificate>> SelfSignedCertificate::create(
   X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
                              reinterpret_cast<const unsigned char*>("orv emulator"), -1, -1, 0);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
-                             0);
+                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
   X509_set_issuer_name(o.cert, name);
 
   X509V3_CTX ctx;

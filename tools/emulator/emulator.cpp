@@ -209,8 +209,7 @@ Result<std::unique_ptr<Emulator>> Emulator::start(EmulatorOptions options) {
     impl->port = o.port;
   }
   if (impl->port <= 0) {
-    return Error{"Emulator", 2,
-                 "cannot bind " + o.bindAddress + ":" + std::to_string(o.port)};
+    return Error{"Emulator", 2, "cannot bind " + o.bindAddress + ":" + std::to_string(o.port)};
   }
   impl->thread = std::thread([self] {
     self->server->listen_after_bind();
@@ -229,8 +228,8 @@ Result<std::unique_ptr<Emulator>> Emulator::start(EmulatorOptions options) {
 std::string Emulator::baseUrl() const {
   const std::string& host = impl_->options.bindAddress;
   const bool v6 = host.find(':') != std::string::npos;
-  return std::string(impl_->options.tls ? "https" : "http") + "://" + (v6 ? "[" + host + "]" : host) +
-         ":" + std::to_string(impl_->port);
+  return std::string(impl_->options.tls ? "https" : "http") + "://" +
+         (v6 ? "[" + host + "]" : host) + ":" + std::to_string(impl_->port);
 }
 
 std::string Emulator::caFile() const { return impl_->caFile; }

@@ -22,11 +22,11 @@ struct EmulatorOptions {
   // HTTPS with a fresh self-signed certificate for 127.0.0.1, ::1 and localhost.
   bool tls = true;
   std::vector<std::string> keys{kDemoKey};  // the accepted "access_key" values
-  int latencyMs = 0;                         // added before every answer
-  double failRate = 0.0;                     // share of requests answered 500
-  double dropRate = 0.0;                     // share of connections reset without an answer
-  uint64_t seed = 1;                         // the same seed repeats the same faults
-  int threads = 8;                           // requests served at once
+  int latencyMs = 0;                        // added before every answer
+  double failRate = 0.0;                    // share of requests answered 500
+  double dropRate = 0.0;                    // share of connections reset without an answer
+  uint64_t seed = 1;                        // the same seed repeats the same faults
+  int threads = 8;                          // requests served at once
   // Called with one line per request ("POST /path 200 3 ms"), from the server's threads.
   std::function<void(const std::string&)> requestLog;
 };

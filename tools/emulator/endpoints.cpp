@@ -200,7 +200,8 @@ std::string geoPointText(const Place& place) {
 }
 
 Reply encoded(const Result<std::string>& json) {
-  if (!json) return errorReply(500, "internal", "cannot encode the answer: " + json.error().message);
+  if (!json)
+    return errorReply(500, "internal", "cannot encode the answer: " + json.error().message);
   return Reply{200, json.value()};
 }
 

@@ -36,16 +36,16 @@ constexpr std::array kCities{
 };
 
 constexpr std::array kDistricts{
-    DistrictRow{"110100", "东城区", "110101"},   DistrictRow{"110100", "西城区", "110102"},
-    DistrictRow{"110100", "朝阳区", "110105"},   DistrictRow{"110100", "海淀区", "110108"},
-    DistrictRow{"310100", "黄浦区", "310101"},   DistrictRow{"310100", "徐汇区", "310104"},
-    DistrictRow{"310100", "静安区", "310106"},   DistrictRow{"310100", "浦东新区", "310115"},
-    DistrictRow{"440100", "越秀区", "440104"},   DistrictRow{"440100", "海珠区", "440105"},
-    DistrictRow{"440100", "天河区", "440106"},   DistrictRow{"440300", "罗湖区", "440303"},
-    DistrictRow{"440300", "福田区", "440304"},   DistrictRow{"440300", "南山区", "440305"},
-    DistrictRow{"330100", "上城区", "330102"},   DistrictRow{"330100", "拱墅区", "330105"},
-    DistrictRow{"330100", "西湖区", "330106"},   DistrictRow{"330100", "滨江区", "330108"},
-    DistrictRow{"510100", "锦江区", "510104"},   DistrictRow{"510100", "青羊区", "510105"},
+    DistrictRow{"110100", "东城区", "110101"}, DistrictRow{"110100", "西城区", "110102"},
+    DistrictRow{"110100", "朝阳区", "110105"}, DistrictRow{"110100", "海淀区", "110108"},
+    DistrictRow{"310100", "黄浦区", "310101"}, DistrictRow{"310100", "徐汇区", "310104"},
+    DistrictRow{"310100", "静安区", "310106"}, DistrictRow{"310100", "浦东新区", "310115"},
+    DistrictRow{"440100", "越秀区", "440104"}, DistrictRow{"440100", "海珠区", "440105"},
+    DistrictRow{"440100", "天河区", "440106"}, DistrictRow{"440300", "罗湖区", "440303"},
+    DistrictRow{"440300", "福田区", "440304"}, DistrictRow{"440300", "南山区", "440305"},
+    DistrictRow{"330100", "上城区", "330102"}, DistrictRow{"330100", "拱墅区", "330105"},
+    DistrictRow{"330100", "西湖区", "330106"}, DistrictRow{"330100", "滨江区", "330108"},
+    DistrictRow{"510100", "锦江区", "510104"}, DistrictRow{"510100", "青羊区", "510105"},
     DistrictRow{"510100", "武侯区", "510107"},
 };
 

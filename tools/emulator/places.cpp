@@ -95,14 +95,15 @@ class PlaceSetBuilder {
   std::optional<Error> collectStreets() {
     for (const auto& row : tables::streets()) {
       auto it = districts_.find(std::string(row.districtCode));
-      if (it == districts_.end()) return dataError("street " + std::string(row.name) + ": no district");
+      if (it == districts_.end())
+        return dataError("street " + std::string(row.name) + ": no district");
       DistrictInfo& d = it->second;
       const std::string key = std::string(row.districtCode) + "/" + std::string(row.name);
       ++d.streets;
       d.sumLng += (row.lng0 + row.lng1) / 2;
       d.sumLat += (row.lat0 + row.lat1) / 2;
-      streets_[key] = StreetInfo{&d, {"street", std::string(row.name), d.code + pad(d.streets, 3)},
-                                 &row};
+      streets_[key] =
+          StreetInfo{&d, {"street", std::string(row.name), d.code + pad(d.streets, 3)}, &row};
       streetOrder_.push_back(key);
     }
     return std::nullopt;

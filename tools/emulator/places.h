@@ -27,7 +27,7 @@ struct Place {
   std::string id;
   std::string type;  // "museum", "cafe", ...; "district" or "street" for an area
   std::string name;
-  std::string code;                 // the district's code (an area's own code)
+  std::string code;                  // the district's code (an area's own code)
   std::vector<Category> categories;  // top-level first; empty for an area
   std::vector<AreaLevel> context;    // province, city, district and, below a district, street
   std::string address;               // the full address text

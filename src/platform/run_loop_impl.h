@@ -1,0 +1,58 @@
+// Internals shared by the run loop, its timers and the manual clock.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "orv/run_loop.h"
+
+namespace orv {
+
+struct Timer::Impl {
+  RunLoop* loop = nullptr;  // cleared when the loop goes away
+  std::chrono::duration<double> interval{};
+  RunLoop::Duration period{};  // zero for a one-shot timer
+  Timer::Block block;
+  RunLoop::TimePoint start{};
+  RunLoop::TimePoint due{};
+  int64_t tick = 0;    // due == start + tick * period for repeating timers
+  uint64_t order = 0;  // creation order breaks ties between equal due times
+  bool valid = true;
+  bool firing = false;  // the block is running: invalidate() must not release it
+};
+
+struct RunLoop::Impl {
+  pid_t ownerTid = 0;
+  int eventFd = -1;
+
+  std::mutex mutex;  // guards `tasks`
+  std::deque<Task> tasks;
+
+  std::atomic<bool> stopRequested{false};
+  std::atomic<bool> manualClock{false};
+  std::atomic<Duration::rep> manualNow{0};
+
+  // Owner-thread only: the loop's strong references to its valid timers.
+  std::vector<std::shared_ptr<Timer>> timers;
+  uint64_t nextTimerOrder = 0;
+
+  bool onOwnerThread() const;
+  // Runs the posted tasks taken in one batch; returns early once `done` (if any) holds, keeping
+  // the rest queued in order. Returns whether it stopped early.
+  bool runPostedTasks(const std::function<bool()>* done);
+  // The earliest valid timer due at or before `limit` and created before `orderLimit`, or null.
+  std::shared_ptr<Timer> earliestDue(TimePoint limit, uint64_t orderLimit = UINT64_MAX) const;
+  // Runs `timer`'s block, then moves it to its next tick or retires it.
+  void fire(const std::shared_ptr<Timer>& timer, RunLoop& loop);
+  // Drops the loop's reference, handed back so the caller decides when the timer may die.
+  std::shared_ptr<Timer> retire(Timer& timer);
+  void wake();
+};
+
+}  // namespace orv

@@ -1,0 +1,184 @@
+#include "orv/run_loop.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "platform/manual_clock.h"
+
+namespace orv {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool readable(int fd) {
+  pollfd pfd{fd, POLLIN, 0};
+  return ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN);
+}
+
+// Drain whatever earlier tests left behind so each test starts from an idle main loop.
+class RunLoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override { RunLoop::main().processPending(); }
+  RunLoop& loop = RunLoop::main();
+};
+
+TEST_F(RunLoopTest, PostRunsLaterInPostingOrder) {
+  std::vector<int> seen;
+  loop.post([&] { seen.push_back(1); });
+  loop.post([&] { seen.push_back(2); });
+  EXPECT_TRUE(seen.empty());
+  loop.processPending();
+  EXPECT_EQ(seen, (std::vector<int>{1, 2}));
+}
+
+TEST_F(RunLoopTest, TaskPostedFromATaskWaitsForTheNextPass) {
+  int inner = 0;
+  loop.post([&] { loop.post([&] { ++inner; }); });
+  loop.processPending();
+  EXPECT_EQ(inner, 0);
+  loop.processPending();
+  EXPECT_EQ(inner, 1);
+}
+
+TEST_F(RunLoopTest, MainIsTheSameLoopFromEveryThread) {
+  EXPECT_EQ(&RunLoop::current(), &RunLoop::main());
+  EXPECT_TRUE(RunLoop::main().isCurrent());
+  RunLoop* mainSeenThere = nullptr;
+  RunLoop* currentThere = nullptr;
+  bool mainIsCurrentThere = true;
+  std::thread([&] {
+    mainSeenThere = &RunLoop::main();
+    currentThere = &RunLoop::current();
+    mainIsCurrentThere = RunLoop::main().isCurrent();
+  }).join();
+  EXPECT_EQ(mainSeenThere, &RunLoop::main());
+  EXPECT_NE(currentThere, &RunLoop::main());
+  EXPECT_FALSE(mainIsCurrentThere);
+}
+
+// Many threads post at once: nothing lost, each thread's tasks in its own order.
+TEST_F(RunLoopTest, ConcurrentPostsKeepPerThreadOrder) {
+  constexpr int kThreads = 8;
+  constexpr int kPerThread = 2000;
+  std::vector<std::vector<int>> seen(kThreads);
+  int total = 0;
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      while (!go) std::this_thread::yield();
+      for (int i = 0; i < kPerThread; ++i) {
+        RunLoop::main().post([&, t, i] {
+          seen[t].push_back(i);
+          ++total;
+        });
+      }
+    });
+  }
+  go = true;
+  EXPECT_TRUE(loop.runUntil([&] { return total == kThreads * kPerThread; }, 60s));
+  for (auto& th : threads) th.join();
+  loop.processPending();
+  EXPECT_EQ(total, kThreads * kPerThread);
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(seen[t].size(), static_cast<size_t>(kPerThread));
+    for (int i = 0; i < kPerThread; ++i) ASSERT_EQ(seen[t][i], i) << "thread " << t;
+  }
+}
+
+TEST_F(RunLoopTest, RunUntilStopsAtTheTaskThatSatisfiesItAndKeepsTheRest) {
+  std::vector<int> seen;
+  for (int i = 0; i < 4; ++i) loop.post([&, i] { seen.push_back(i); });
+  EXPECT_TRUE(loop.runUntil([&] { return seen.size() == 2; }, 5s));
+  EXPECT_EQ(seen, (std::vector<int>{0, 1}));
+  EXPECT_TRUE(readable(loop.pollFd()));
+  loop.processPending();
+  EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3}));
+}
+
+TEST_F(RunLoopTest, RunUntilTimesOutAndRunForReturns) {
+  EXPECT_FALSE(loop.runUntil([] { return false; }, 20ms));
+  EXPECT_TRUE(loop.runUntil([] { return true; }, 0ms));
+  int ran = 0;
+  loop.post([&] { ++ran; });
+  loop.runFor(10ms);
+  EXPECT_EQ(ran, 1);
+}
+
+TEST_F(RunLoopTest, StopFromAnotherThreadEndsRun) {
+  std::atomic<bool> started{false};
+  loop.post([&] { started = true; });
+  std::thread stopper([&] {
+    while (!started) std::this_thread::yield();
+    RunLoop::main().stop();
+  });
+  loop.run();
+  stopper.join();
+  EXPECT_TRUE(started);
+}
+
+TEST_F(RunLoopTest, StopBeforeRunDoesNotCarryOver) {
+  loop.stop();
+  EXPECT_FALSE(loop.runUntil([] { return false; }, 20ms));
+}
+
+TEST_F(RunLoopTest, PollFdSignalsPostedWorkUntilProcessed) {
+  EXPECT_FALSE(readable(loop.pollFd()));
+  loop.post([] {});
+  EXPECT_TRUE(readable(loop.pollFd()));
+  loop.processPending();
+  EXPECT_FALSE(readable(loop.pollFd()));
+}
+
+TEST_F(RunLoopTest, TimeUntilNextTimerFollowsTheEarliestValidTimer) {
+  detail::ManualClock clock(loop);
+  EXPECT_FALSE(loop.timeUntilNextTimer().has_value());
+  auto late = Timer::scheduled(2s, false, [](Timer&) {});
+  auto soon = Timer::scheduled(500ms, false, [](Timer&) {});
+  EXPECT_EQ(loop.timeUntilNextTimer(), RunLoop::Duration(500ms));
+  soon->invalidate();
+  EXPECT_EQ(loop.timeUntilNextTimer(), RunLoop::Duration(2s));
+  clock.jump(3s);
+  EXPECT_EQ(loop.timeUntilNextTimer(), RunLoop::Duration::zero());
+  late->invalidate();
+  EXPECT_FALSE(loop.timeUntilNextTimer().has_value());
+}
+
+TEST_F(RunLoopTest, WorkerThreadRunsItsOwnLoop) {
+  RunLoop* worker = nullptr;
+  std::atomic<bool> ready{false};
+  std::thread::id ranOn, workerId;
+  std::thread th([&] {
+    workerId = std::this_thread::get_id();
+    worker = &RunLoop::current();
+    ready = true;
+    worker->run();
+  });
+  while (!ready) std::this_thread::yield();
+  // Off its thread, running the worker's loop is refused rather than racing it.
+  EXPECT_FALSE(worker->runUntil([] { return false; }, 0ms));
+  worker->post([&] {
+    ranOn = std::this_thread::get_id();
+    worker->stop();
+  });
+  th.join();
+  EXPECT_EQ(ranOn, workerId);
+}
+
+TEST_F(RunLoopTest, RealTimerEndsRun) {
+  int fired = 0;
+  auto timer = Timer::scheduled(10ms, false, [&](Timer&) {
+    ++fired;
+    RunLoop::main().stop();
+  });
+  loop.run();
+  EXPECT_EQ(fired, 1);
+  EXPECT_FALSE(timer->isValid());
+}
+
+}  // namespace
+}  // namespace orv
