@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace orv::detail {
@@ -16,6 +17,12 @@ class NetworkChecker {
   static constexpr bool isReachable(std::optional<uint32_t> flags) {
     return flags && (*flags & kReachable) != 0 && (*flags & kConnectionRequired) == 0;
   }
+
+  // Test seam: while set, isNetworkReachable() reads its flags from `query` instead of the
+  // platform (nullopt from the query = the platform query failed). An empty function restores
+  // the platform query. Thread-safe.
+  using FlagsQuery = std::function<std::optional<uint32_t>()>;
+  static void setFlagsQueryForTesting(FlagsQuery query);
 };
 
 }  // namespace orv::detail

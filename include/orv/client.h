@@ -1,0 +1,101 @@
+// The client: the library's one entry point, and the host's callback interface.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "orv/geocode_res.h"
+#include "orv/location.h"
+#include "orv/location_res.h"
+#include "orv/service_configuration.h"
+
+namespace orv {
+
+// Implemented by the host. Every outcome of every operation arrives here, on the thread given in
+// the documentation of each operation (network outcomes: the main run loop). The optional
+// callbacks do nothing unless overridden.
+class LocationDelegate {
+ public:
+  virtual ~LocationDelegate() = default;
+  virtual void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> location) = 0;
+  virtual void onLocationErrorWithMsg(const std::string& msg) = 0;
+  virtual void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<LocationRes> /*location*/) {}
+  virtual void onReceivedGeocodeWithResult(
+      const std::vector<std::shared_ptr<GeocodeRes>>& /*result*/) {}
+  virtual void onReceivedPoiSearchWithResult(
+      const std::vector<std::shared_ptr<GeocodeRes>>& /*result*/) {}
+};
+
+// One client per host. Call it on one thread (normally the main thread), whose run loop must run:
+// device fixes and timers are delivered there. No operation returns a result or throws; every
+// outcome goes to the delegate. Requests in flight keep what they need, so the client may be
+// destroyed at any time (outcomes for a destroyed client are dropped, except place searches,
+// which are always delivered).
+class OrvClientLocation {
+ public:
+  explicit OrvClientLocation(std::shared_ptr<LocationDelegate> delegate);
+  ~OrvClientLocation();
+  OrvClientLocation(const OrvClientLocation&) = delete;
+  OrvClientLocation& operator=(const OrvClientLocation&) = delete;
+
+  // Stores the key for this client and as the process-wide key sent with every request.
+  void initKey(const std::string& accesskey);
+  void setAgreePrivacy(bool isAgree);
+  void setLocationDelegate(std::shared_ptr<LocationDelegate> delegate);
+
+  // Positioning runs: single (isLocateOnce), fast single, or continuous every `interval` s.
+  void startLocation();
+  void startFastLocation();
+  void stopLocation();
+
+  // Fusion location of a fix given by the host.
+  void getTrackLocation(const Location& location);
+  // Reverse geocoding of a GCJ-02 coordinate.
+  void getReverseCode(double latitude, double longitude);
+  void getGeocCode(const std::string& address, const std::string& city);
+  void poiKeySearch(const std::string& name, const std::string& city_code, const std::string& city,
+                    int32_t page_index, int32_t page_size);
+  void poiNearbySearch(const std::string& keywords, const std::string& location, int32_t radius,
+                       const std::string& category, const std::string& orderby, int32_t page_index,
+                       int32_t page_size);
+
+  // Now, in milliseconds since 1970, halves rounded away from zero.
+  int64_t milliStamp() const;
+
+  const std::shared_ptr<LocationDelegate>& callDelegate() const;
+  void setCallDelegate(std::shared_ptr<LocationDelegate> delegate);
+  // Only its presence is checked; the key sent is the one given to initKey().
+  const std::optional<std::string>& accesskey() const;
+  void setAccesskey(std::optional<std::string> accesskey);
+  // Seconds between samples of a continuous run, read when the run's timer starts.
+  double interval() const;
+  void setInterval(double seconds);
+  bool isLocateOnce() const;
+  void setIsLocateOnce(bool value);
+  bool isFastLocation() const;
+  void setIsFastLocation(bool value);
+  bool isAgree() const;
+  void setIsAgree(bool value);
+
+  // Process-wide log switch (default off). Lines go to standard output unless a sink is set.
+  static bool isLogEnabled();
+  static void setIsLogEnabled(bool enabled);
+  // Receives each log line without its newline; an empty function restores standard output.
+  static void setLogSink(std::function<void(std::string_view line)> sink);
+  // The key of the last initKey() of any client.
+  static std::string sharedAccessKey();
+  // Service base URL, CA bundle and proxy for requests started afterwards.
+  static void setServiceConfiguration(const ServiceConfiguration& config);
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace orv

@@ -1,0 +1,52 @@
+// Where device fixes come from. The host chooses a provider process-wide before creating clients.
+// Without a choice every start fails with a message saying how to choose one.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "orv/location.h"
+#include "orv/result.h"
+
+namespace orv {
+
+// A provider driven by hand, for tests and for hosts that get fixes from elsewhere. Fixes and
+// errors pushed here reach every location manager that is updating (or waiting for one fix), on
+// each manager's own run loop. Thread-safe.
+class SimulatedLocationProvider {
+ public:
+  virtual ~SimulatedLocationProvider() = default;
+  virtual void pushLocations(std::vector<Location> locations) = 0;
+  void pushLocation(const Location& location) { pushLocations({location}); }
+  virtual void pushError(std::string localizedDescription) = 0;
+  // 0 not determined, 1 restricted, 2 denied, 3 authorized always, 4 authorized when in use.
+  virtual void setAuthorizationStatus(int status) = 0;
+  // Status that a permission request moves "not determined" to (default: stays as it is).
+  virtual void setStatusAfterRequest(std::optional<int> whenInUse, std::optional<int> always) = 0;
+  // Every manager call made so far, by name ("startUpdatingLocation", "setDistanceFilter:3", ...).
+  virtual std::vector<std::string> calls() const = 0;
+  virtual void clearCalls() = 0;
+  virtual bool isUpdating() const = 0;
+};
+
+struct ReplayOptions {
+  // CSV with a header row: time,lat,lng,alt,hacc,vacc,speed (time in seconds).
+  std::string path;
+  // 1 = recorded pace; larger is faster; 0 or less = as fast as possible.
+  double speed = 1.0;
+  bool loop = false;
+};
+
+class LocationService {
+ public:
+  static std::shared_ptr<SimulatedLocationProvider> useSimulated();
+  // Fails (nothing changes) when the file cannot be read or a row is malformed.
+  static Result<bool> useReplay(const ReplayOptions& options);
+  // Back to the default: no provider, every start fails.
+  static void useNone();
+};
+
+}  // namespace orv

@@ -1,0 +1,53 @@
+// The library's one user of the location service: permission checks, single, fast single and
+// continuous modes, and the fast sampling window.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "orv/location.h"
+#include "orv/run_loop.h"
+#include "platform/location/location_manager.h"
+
+namespace orv::detail {
+
+class LocationControllerDelegate {
+ public:
+  virtual ~LocationControllerDelegate() = default;
+  virtual void locationSuccessWithLocation(const Location& location) = 0;
+  virtual void locationFailedWithErrorMsg(const std::string& text) = 0;
+};
+
+// Lives on the thread that creates it; everything it does runs on that thread's run loop.
+class LocationController : public LocationManagerDelegate,
+                           public std::enable_shared_from_this<LocationController> {
+ public:
+  static std::shared_ptr<LocationController> create();
+
+  void initOption();
+  void startContinuousLocation();
+  void requestOnceLocation(bool isFast);
+  void stopUpdating();
+
+  // The newest accepted fix; a default record (coordinate 0, 0) before the first one.
+  const Location& locationPoint() const;
+  // Not owned: the controller never keeps its delegate alive.
+  void setDelegate(std::weak_ptr<LocationControllerDelegate> delegate);
+
+  bool hasWhenInUseDescription() const;
+  bool hasAlwaysDescription() const;
+  bool hasBackgroundLocationMode() const;
+
+  // LocationManagerDelegate
+  void didUpdateLocations(const std::vector<Location>& locations) override;
+  void didFailWithError(const std::string& localizedDescription) override;
+
+  ~LocationController() override;
+
+ private:
+  LocationController();
+  // ... implementation-defined fields
+};
+
+}  // namespace orv::detail
