@@ -24,7 +24,9 @@ class SimulatedLocationProvider {
   virtual void pushError(std::string localizedDescription) = 0;
   // 0 not determined, 1 restricted, 2 denied, 3 authorized always, 4 authorized when in use.
   virtual void setAuthorizationStatus(int status) = 0;
-  // Status that a permission request moves "not determined" to (default: stays as it is).
+  // Status that a permission request moves to (default: stays as it is). The when-in-use request
+  // answers only "not determined"; the always request also upgrades "authorized when in use".
+  // The answer is immediate, so a test can cover both outcomes of an upgrade.
   virtual void setStatusAfterRequest(std::optional<int> whenInUse, std::optional<int> always) = 0;
   // Every manager call made so far, by name ("startUpdatingLocation", "setDistanceFilter:3", ...).
   virtual std::vector<std::string> calls() const = 0;
@@ -38,6 +40,8 @@ struct ReplayOptions {
   // 1 = recorded pace; larger is faster; 0 or less = as fast as possible.
   double speed = 1.0;
   bool loop = false;
+  // What the authorization query reports while this track plays (4: authorized when in use).
+  int authorizationStatus = 4;
 };
 
 class LocationService {

@@ -2,10 +2,12 @@
 #pragma once
 
 #include "orv/bundle.h"
+#include "orv/client.h"
 #include "orv/coord_transform.h"
 #include "orv/geocode_res.h"
 #include "orv/location.h"
 #include "orv/location_res.h"
+#include "orv/location_service.h"
 #include "orv/result.h"
 #include "orv/run_loop.h"
 #include "orv/service_configuration.h"

@@ -39,6 +39,9 @@ class LocationController : public LocationManagerDelegate,
   bool hasAlwaysDescription() const;
   bool hasBackgroundLocationMode() const;
 
+  bool isContinuousLocation() const { return isContinuousLocation_; }
+  bool isFastOnceLocation() const { return isFastOnceLocation_; }
+
   // LocationManagerDelegate
   void didUpdateLocations(const std::vector<Location>& locations) override;
   void didFailWithError(const std::string& localizedDescription) override;
@@ -47,7 +50,17 @@ class LocationController : public LocationManagerDelegate,
 
  private:
   LocationController();
-  // ... implementation-defined fields
+  LocationManager& locationManager();
+  void reportFailure(const std::string& text);
+  void finishFastSampling();
+
+  std::unique_ptr<LocationManager> locationManager_;  // created on first use
+  Location locationPoint_{};
+  std::weak_ptr<LocationControllerDelegate> delegate_;
+  bool isContinuousLocation_ = false;
+  bool isFastOnceLocation_ = false;
+  std::vector<Location> fastBuffer_;
+  std::shared_ptr<Timer> fastSampleTimer_;  // present while a fast window is open
 };
 
 }  // namespace orv::detail

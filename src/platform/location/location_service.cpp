@@ -1,0 +1,82 @@
+#include "orv/location_service.h"
+
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <utility>
+
+#include "platform/location/location_provider.h"
+#include "platform/location/replay_provider.h"
+#include "platform/location/simulated_provider.h"
+
+namespace orv {
+namespace detail {
+
+const char* const kNoLocationProviderMessage =
+    "No location provider is configured: call orv::LocationService::useSimulated() or "
+    "orv::LocationService::useReplay() before starting location updates";
+
+namespace {
+
+// The default: nothing is authorized and every start fails with a message saying what to do.
+class NoProvider final : public LocationProvider {
+ public:
+  int authorizationStatus() const override { return 0; }
+  void requestAuthorization(bool) override {}
+  void start(const std::shared_ptr<LocationSink>& sink) override {
+    sink->deliverError(kNoLocationProviderMessage);
+  }
+  void stop(const LocationSink*) override {}
+};
+
+struct Registry {
+  std::mutex mutex;
+  std::shared_ptr<LocationProvider> provider = std::make_shared<NoProvider>();
+};
+
+Registry& registry() {
+  static Registry r;
+  return r;
+}
+
+}  // namespace
+
+std::shared_ptr<LocationProvider> currentLocationProvider() {
+  auto& r = registry();
+  std::lock_guard lock(r.mutex);
+  return r.provider;
+}
+
+void setLocationProvider(std::shared_ptr<LocationProvider> provider) {
+  if (!provider) provider = std::make_shared<NoProvider>();
+  auto& r = registry();
+  std::shared_ptr<LocationProvider> previous;
+  std::lock_guard lock(r.mutex);
+  previous = std::exchange(r.provider, std::move(provider));
+}
+
+}  // namespace detail
+
+std::shared_ptr<SimulatedLocationProvider> LocationService::useSimulated() {
+  auto provider = std::make_shared<detail::SimulatedProvider>();
+  detail::setLocationProvider(provider);
+  return provider;
+}
+
+Result<bool> LocationService::useReplay(const ReplayOptions& options) {
+  std::ifstream in(options.path, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  if (!in || in.bad()) {
+    return Error{"orv.location.replay", 0, "cannot read replay track " + options.path};
+  }
+  auto rows = detail::parseTrack(text.str(), options.path);
+  if (!rows) return rows.error();
+  detail::setLocationProvider(
+      std::make_shared<detail::ReplayProvider>(std::move(rows).value(), options));
+  return true;
+}
+
+void LocationService::useNone() { detail::setLocationProvider(nullptr); }
+
+}  // namespace orv

@@ -1,0 +1,42 @@
+// Plays a recorded track (CSV: time,lat,lng,alt,hacc,vacc,speed) through run-loop timers of each
+// streaming manager's thread, so manual clocks drive it like any other timer.
+#pragma once
+
+#include <map>
+#include <mutex>
+
+#include "orv/location_service.h"
+#include "orv/result.h"
+#include "platform/location/location_provider.h"
+
+namespace orv::detail {
+
+struct TrackRow {
+  double time = 0.0;  // seconds
+  Location fix;
+};
+
+// Parses the whole file; a bad header or row fails with the line number in the message.
+Result<std::vector<TrackRow>> parseTrack(std::string_view text, std::string_view name);
+
+class ReplayProvider final : public LocationProvider {
+ public:
+  ReplayProvider(std::vector<TrackRow> rows, const ReplayOptions& options);
+
+  int authorizationStatus() const override;
+  void requestAuthorization(bool always) override;
+  void start(const std::shared_ptr<LocationSink>& sink) override;
+  void stop(const LocationSink* sink) override;
+
+  struct Playback;
+
+ private:
+  std::shared_ptr<const std::vector<TrackRow>> rows_;
+  double speed_;
+  bool loop_;
+  int status_;
+  std::mutex mutex_;  // managers on different threads share one provider
+  std::map<const LocationSink*, std::shared_ptr<Playback>> playbacks_;
+};
+
+}  // namespace orv::detail
