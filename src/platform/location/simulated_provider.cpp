@@ -9,8 +9,9 @@ std::vector<std::shared_ptr<LocationSink>> SimulatedProvider::liveSinks() {
   std::vector<std::shared_ptr<LocationSink>> live;
   std::erase_if(sinks_, [&live](const std::weak_ptr<LocationSink>& weak) {
     auto sink = weak.lock();
-    if (sink) live.push_back(std::move(sink));
-    return !sink;
+    if (!sink) return true;
+    live.push_back(std::move(sink));
+    return false;
   });
   return live;
 }
