@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace orv::detail {
 
@@ -20,5 +21,13 @@ DeviceFacts currentDevice();
 
 // A new random (version 4) UUID from the kernel's CSPRNG: 36 characters, upper case, 8-4-4-4-12.
 std::string randomUUID();
+
+// The library's application id for systemd's app-specific machine ids, so the vendor identifier
+// is what `systemd-id128 machine-id --app-specific=<this> -u` prints (in upper case).
+inline constexpr std::string_view kDeviceAppId = "71bd70c5d3fb40829d0c47ef1f010248";
+
+// The system's facts read from files below `root` ("" for the real system; tests point it at
+// fake files), with uname() for what the files do not say. No cache, no overrides.
+DeviceFacts readDeviceFacts(const std::string& root);
 
 }  // namespace orv::detail
