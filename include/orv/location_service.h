@@ -37,7 +37,8 @@ class SimulatedLocationProvider {
 struct ReplayOptions {
   // CSV with a header row: time,lat,lng,alt,hacc,vacc,speed (time in seconds).
   std::string path;
-  // 1 = recorded pace; larger is faster; 0 or less = as fast as possible.
+  // 1 = recorded pace; larger is faster; 0 or less = one row per pass of the run loop (a looping
+  // track then never lets the loop idle).
   double speed = 1.0;
   bool loop = false;
   // What the authorization query reports while this track plays (4: authorized when in use).
@@ -46,6 +47,7 @@ struct ReplayOptions {
 
 class LocationService {
  public:
+  // Installs a fresh provider: status 4 (authorized when in use), no calls recorded.
   static std::shared_ptr<SimulatedLocationProvider> useSimulated();
   // Fails (nothing changes) when the file cannot be read or a row is malformed.
   static Result<bool> useReplay(const ReplayOptions& options);

@@ -31,8 +31,9 @@ class LocationProvider {
   // A manager call as the provider may want to see it ("startUpdatingLocation", ...).
   virtual void recordCall(std::string_view call) { (void)call; }
 
-  // Called on the sink owner's thread, which runs a run loop: a provider may schedule timers or
-  // watch descriptors there. The provider keeps the sink weakly and streams into it until stop().
+  // Called on the sink owner's thread, which runs a run loop: a provider may schedule timers there
+  // (a replayed track, a non-blocking socket read when it polls ready) or read on a thread of its
+  // own. It keeps the sink weakly and streams into it until stop().
   virtual void start(const std::shared_ptr<LocationSink>& sink) = 0;
   // Same thread as start(). Stopping a sink that is not streaming does nothing.
   virtual void stop(const LocationSink* sink) = 0;
