@@ -51,8 +51,6 @@ INSTANTIATE_TEST_SUITE_P(
                   "t.csv:2: expected 7 comma-separated fields"},
         ParseCase{"time,lat,lng,alt,hacc,vacc,speed\n0,30,1x0,5,10,3,1\n",
                   "t.csv:2: field 3 is not a number"},
-        ParseCase{"time,lat,lng,alt,hacc,vacc,speed\n0,30,120,,10,3,1\n",
-                  "t.csv:2: field 4 is not a number"},
         ParseCase{"time,lat,lng,alt,hacc,vacc,speed\n0,nan,120,5,10,3,1\n",
                   "t.csv:2: field 2 is not a number"},
         ParseCase{"time,lat,lng,alt,hacc,vacc,speed\n2,30,120,5,10,3,1\n1,30,120,5,10,3,1\n",
