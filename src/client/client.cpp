@@ -1,0 +1,119 @@
+#include "orv/client.h"
+
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "client/client_state.h"
+#include "orv/version.h"
+#include "platform/log.h"
+
+namespace orv {
+namespace {
+
+// Written only by initKey (of any client); read by every request.
+std::string& sharedKey() {
+  static std::string key;
+  return key;
+}
+
+constexpr std::string_view kNoConsentMessage = "您未同意隐私政策";
+constexpr std::string_view kNoKeyMessage = "您未配置 Appkey";
+
+}  // namespace
+
+namespace detail {
+
+int64_t milliStampFromSeconds(double secondsSince1970) {
+  return static_cast<int64_t>(std::round(secondsSince1970 * 1000.0));
+}
+
+int64_t currentMilliStamp() {
+  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+  return milliStampFromSeconds(std::chrono::duration<double>(sinceEpoch).count());
+}
+
+bool isValidInterval(double seconds) { return seconds > 0.0; }  // false for NaN too
+
+}  // namespace detail
+
+bool OrvClientLocation::State::checkConsentAndKey() {
+  if (!isAgree) {
+    detail::sdkLog(kNoConsentMessage);
+    reportError(std::string(kNoConsentMessage));
+    return false;
+  }
+  if (!accesskey) {
+    detail::sdkLog(kNoKeyMessage);
+    reportError(std::string(kNoKeyMessage));
+    return false;
+  }
+  return true;
+}
+
+void OrvClientLocation::State::reportError(const std::string& msg) {
+  // Held for the call: the delegate may replace itself from inside its callback.
+  if (auto delegate = callDelegate) delegate->onLocationErrorWithMsg(msg);
+}
+
+OrvClientLocation::OrvClientLocation(std::shared_ptr<LocationDelegate> delegate)
+    : state_(std::make_shared<State>()) {
+  state_->callDelegate = std::move(delegate);
+  state_->locateDelegate = detail::LocationController::create();
+  state_->locateDelegate->initOption();
+  detail::writeLine("[orvLib] SDK版本: " + OrvVersion::sdkVersion() + " (build " +
+                    OrvVersion::buildNumber() + ")");
+  state_->locateDelegate->setDelegate(state_);
+}
+
+OrvClientLocation::~OrvClientLocation() {
+  // A place search in flight may keep the state alive to deliver its outcome; nothing else may
+  // act for this client any more. A running sampling timer ends itself at its next tick.
+  state_->released = true;
+  state_->timerSchedule.reset();
+  state_->locateDelegate.reset();
+}
+
+void OrvClientLocation::initKey(const std::string& accesskey) {
+  state_->accesskey = accesskey;
+  sharedKey() = accesskey;
+}
+
+void OrvClientLocation::setAgreePrivacy(bool isAgree) { state_->isAgree = isAgree; }
+
+void OrvClientLocation::setLocationDelegate(std::shared_ptr<LocationDelegate> delegate) {
+  state_->callDelegate = std::move(delegate);
+}
+
+int64_t OrvClientLocation::milliStamp() const { return detail::currentMilliStamp(); }
+
+const std::shared_ptr<LocationDelegate>& OrvClientLocation::callDelegate() const {
+  return state_->callDelegate;
+}
+void OrvClientLocation::setCallDelegate(std::shared_ptr<LocationDelegate> delegate) {
+  state_->callDelegate = std::move(delegate);
+}
+const std::optional<std::string>& OrvClientLocation::accesskey() const { return state_->accesskey; }
+void OrvClientLocation::setAccesskey(std::optional<std::string> accesskey) {
+  state_->accesskey = std::move(accesskey);
+}
+double OrvClientLocation::interval() const { return state_->interval; }
+void OrvClientLocation::setInterval(double seconds) { state_->interval = seconds; }
+bool OrvClientLocation::isLocateOnce() const { return state_->isLocateOnce; }
+void OrvClientLocation::setIsLocateOnce(bool value) { state_->isLocateOnce = value; }
+bool OrvClientLocation::isFastLocation() const { return state_->isFastLocation; }
+void OrvClientLocation::setIsFastLocation(bool value) { state_->isFastLocation = value; }
+bool OrvClientLocation::isAgree() const { return state_->isAgree; }
+void OrvClientLocation::setIsAgree(bool value) { state_->isAgree = value; }
+
+bool OrvClientLocation::isLogEnabled() { return detail::logEnabled(); }
+void OrvClientLocation::setIsLogEnabled(bool enabled) { detail::setLogEnabled(enabled); }
+void OrvClientLocation::setLogSink(std::function<void(std::string_view line)> sink) {
+  detail::setLogSink(std::move(sink));
+}
+std::string OrvClientLocation::sharedAccessKey() { return sharedKey(); }
+void OrvClientLocation::setServiceConfiguration(const ServiceConfiguration& config) {
+  orv::setServiceConfiguration(config);
+}
+
+}  // namespace orv

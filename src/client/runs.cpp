@@ -1,0 +1,126 @@
+// Positioning runs: single, fast single and continuous, over the client's LocationController.
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "client/client_state.h"
+#include "network/network_checker.h"
+#include "orv/coord_transform.h"
+#include "platform/log.h"
+
+namespace orv {
+
+void OrvClientLocation::startLocation() { state_->beginLocating(); }
+
+void OrvClientLocation::startFastLocation() {
+  state_->isLocateOnce = true;
+  state_->isFastLocation = true;
+  state_->beginLocating();
+}
+
+void OrvClientLocation::stopLocation() { state_->stopLocation(); }
+
+void OrvClientLocation::State::beginLocating() {
+  if (!checkConsentAndKey()) return;
+  if (isLocating) return;
+  if (!isLocateOnce && !detail::isValidInterval(interval)) {
+    // A timer of no period would sample (and send) as fast as the loop turns.
+    detail::sdkLog(detail::kInvalidIntervalMessage);
+    reportError(std::string(detail::kInvalidIntervalMessage));
+    return;
+  }
+  runInterval = interval;
+  isLocating = true;
+  // A refused start reports through locationFailedWithErrorMsg before these calls return.
+  const std::shared_ptr<detail::LocationController> controller = locateDelegate;
+  starting = true;
+  if (isLocateOnce) {
+    controller->requestOnceLocation(isFastLocation);
+  } else {
+    controller->startContinuousLocation();
+  }
+  starting = false;
+}
+
+void OrvClientLocation::State::stopLocation() {
+  if (!isLocating) return;
+  detail::sdkLog("stopLocation");
+  if (timerSchedule) {
+    timerSchedule->invalidate();
+    timerSchedule.reset();
+  }
+  if (locateDelegate) locateDelegate->stopUpdating();
+  isLocating = false;
+}
+
+void OrvClientLocation::State::locationSuccessWithLocation(const Location& location) {
+  // The delegate may let go of the client from inside a callback.
+  const std::shared_ptr<State> self = shared_from_this();
+  if (!isLocating || released) return;
+  if (isLocateOnce) {
+    handleLocationFix(&location);
+    // The host may already have stopped the run from inside its callback.
+    if (!isLocating) return;
+    isLocating = false;
+    if (locateDelegate) locateDelegate->stopUpdating();
+    return;
+  }
+  if (timerSchedule) return;  // the timer samples the controller from now on
+  handleLocationFix(&location);
+  if (isLocating && !released) startSampleTimer();
+}
+
+void OrvClientLocation::State::startSampleTimer() {
+  // The interval accepted at the start stands in for one made invalid since.
+  const double period = detail::isValidInterval(interval) ? interval : runInterval;
+  std::weak_ptr<State> weak = shared_from_this();
+  timerSchedule = Timer::scheduled(std::chrono::duration<double>(period), true, [weak](Timer& t) {
+    const std::shared_ptr<State> state = weak.lock();
+    if (!state || state->released) {
+      // Nothing is left to sample for; stop waking the loop.
+      t.invalidate();
+      return;
+    }
+    state->handleLocationFix(state->locateDelegate ? &state->locateDelegate->locationPoint()
+                                                   : nullptr);
+  });
+}
+
+void OrvClientLocation::State::locationFailedWithErrorMsg(const std::string& text) {
+  const std::shared_ptr<State> self = shared_from_this();
+  // A failure of a continuous run under way ends it for good: left running, the timer would go
+  // on sending requests that stopLocation (idle once isLocating is false) could never stop.
+  const bool endsContinuousRun = isLocating && !starting && (timerSchedule || !isLocateOnce);
+  isLocating = false;
+  if (endsContinuousRun) {
+    if (timerSchedule) {
+      timerSchedule->invalidate();
+      timerSchedule.reset();
+    }
+    if (locateDelegate) locateDelegate->stopUpdating();
+  }
+  reportError("定位失败：" + text);
+}
+
+void OrvClientLocation::State::handleLocationFix(const Location* location) {
+  if (location == nullptr || location->coordinate.latitude == 0.0 ||
+      location->coordinate.longitude == 0.0) {
+    detail::sdkLog("定位数据为空/无效");
+    return;
+  }
+  if (detail::NetworkChecker::isNetworkReachable()) {
+    getTrackLocation(*location);
+    return;
+  }
+  // Without network the answer is made here: the fix in GCJ-02, stamped now, nothing else.
+  const Coordinate gcj = JyrCoorTransform::transformFromWGSToGCJ(location->coordinate);
+  auto answer = std::make_shared<LocationRes>();
+  answer->location()->position()->point()->setLatitude(gcj.latitude);
+  answer->location()->position()->point()->setLongitude(gcj.longitude);
+  answer->location()->setTimestamp(detail::currentMilliStamp());
+  if (const std::shared_ptr<LocationDelegate> delegate = callDelegate) {
+    delegate->onReceivedLocationWithOrvLocation(std::move(answer));
+  }
+}
+
+}  // namespace orv

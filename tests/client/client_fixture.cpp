@@ -1,0 +1,98 @@
+#include "client_fixture.h"
+
+#include <algorithm>
+
+namespace orv::test {
+
+std::vector<std::string> Trace::logLines() const {
+  std::vector<std::string> out;
+  for (const auto& e : events) {
+    if (!e.starts_with("delegate:")) out.push_back(e);
+  }
+  return out;
+}
+
+size_t Trace::count(const std::string& event) const {
+  return static_cast<size_t>(std::count(events.begin(), events.end(), event));
+}
+
+void RecordingDelegate::onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> location) {
+  ++calls;
+  trace_.events.push_back("delegate:location");
+  locations.push_back(std::move(location));
+}
+void RecordingDelegate::onLocationErrorWithMsg(const std::string& msg) {
+  ++calls;
+  trace_.events.push_back("delegate:error:" + msg);
+  errors.push_back(msg);
+}
+void RecordingDelegate::onReceivedReverseCodeWithOrvLocation(
+    std::shared_ptr<LocationRes> location) {
+  ++calls;
+  trace_.events.push_back("delegate:reverse");
+  locations.push_back(std::move(location));
+}
+void RecordingDelegate::onReceivedGeocodeWithResult(const GeocodeList& result) {
+  ++calls;
+  trace_.events.push_back("delegate:geocode:" + std::to_string(result.size()));
+  lists.push_back(result);
+}
+void RecordingDelegate::onReceivedPoiSearchWithResult(const GeocodeList& result) {
+  ++calls;
+  trace_.events.push_back("delegate:poi:" + std::to_string(result.size()));
+  lists.push_back(result);
+}
+
+void RequiredOnlyDelegate::onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes>) {
+  trace_.events.push_back("delegate:location");
+}
+void RequiredOnlyDelegate::onLocationErrorWithMsg(const std::string& msg) {
+  trace_.events.push_back("delegate:error:" + msg);
+}
+
+ClientTest::ClientTest() {
+  OrvClientLocation::setServiceConfiguration({server.baseUrl(), server.caFile(), ""});
+  OrvClientLocation::setIsLogEnabled(true);
+  OrvClientLocation::setLogSink([this](std::string_view line) { trace.events.emplace_back(line); });
+}
+
+ClientTest::~ClientTest() {
+  OrvClientLocation::setLogSink({});
+  OrvClientLocation::setIsLogEnabled(false);
+  OrvClientLocation::setServiceConfiguration({});
+  detail::NetworkChecker::setFlagsQueryForTesting({});
+  // Outcomes still queued belong to this test; run them out before the trace goes away.
+  RunLoop::main().processPending();
+}
+
+std::unique_ptr<OrvClientLocation> ClientTest::makeClient(
+    std::shared_ptr<LocationDelegate> withDelegate) {
+  auto client = std::make_unique<OrvClientLocation>(std::move(withDelegate));
+  client->setAgreePrivacy(true);
+  client->initKey("test-key");
+  return client;
+}
+
+void ClientTest::answer(const std::string& path, int status, const std::string& body) {
+  server.handle(path, [=](const httplib::Request&, httplib::Response& res) {
+    res.status = status;
+    res.set_content(body, "application/json");
+  });
+}
+
+bool ClientTest::waitFor(const std::function<bool()>& done) {
+  return RunLoop::main().runUntil(done, std::chrono::seconds(10));
+}
+
+void ClientTest::settle(size_t requests) {
+  EXPECT_TRUE(waitFor([&] { return server.receivedCount() >= requests; }));
+  RunLoop::main().runFor(std::chrono::milliseconds(500));
+}
+
+void ClientTest::setReachable(bool reachable) {
+  detail::NetworkChecker::setFlagsQueryForTesting([reachable]() -> std::optional<uint32_t> {
+    return reachable ? detail::NetworkChecker::kReachable : 0u;
+  });
+}
+
+}  // namespace orv::test

@@ -1,0 +1,100 @@
+// What the client tests share: a recording delegate, a log capture in one trace with the
+// delegate's calls, and a loopback HTTPS service the client is configured to reach.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "network/network_checker.h"
+#include "orv/client.h"
+#include "orv/run_loop.h"
+#include "test_server.h"
+
+namespace orv::test {
+
+using GeocodeList = std::vector<std::shared_ptr<GeocodeRes>>;
+
+// The log lines and delegate calls of one test, in the order they happened.
+struct Trace {
+  std::vector<std::string> events;
+  std::vector<std::string> logLines() const;  // without the delegate's entries
+  size_t count(const std::string& event) const;
+};
+
+// Records every callback as an event: "location", "error:<msg>", "reverse", "geocode:<n>",
+// "poi:<n>"; keeps what it received.
+class RecordingDelegate : public LocationDelegate {
+ public:
+  explicit RecordingDelegate(Trace& trace) : trace_(trace) {}
+  void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> location) override;
+  void onLocationErrorWithMsg(const std::string& msg) override;
+  void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<LocationRes> location) override;
+  void onReceivedGeocodeWithResult(const GeocodeList& result) override;
+  void onReceivedPoiSearchWithResult(const GeocodeList& result) override;
+
+  std::vector<std::shared_ptr<LocationRes>> locations;
+  std::vector<std::string> errors;
+  std::vector<GeocodeList> lists;
+  size_t calls = 0;
+
+ private:
+  Trace& trace_;
+};
+
+// Implements only the two required callbacks.
+class RequiredOnlyDelegate : public LocationDelegate {
+ public:
+  explicit RequiredOnlyDelegate(Trace& trace) : trace_(trace) {}
+  void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes>) override;
+  void onLocationErrorWithMsg(const std::string& msg) override;
+
+ private:
+  Trace& trace_;
+};
+
+inline constexpr const char* kLocationAnswer = R"({
+  "id": "r-0001", "asset": "asset-0001",
+  "location": {
+    "timestamp": 1700000000123,
+    "address": { "name": "Example Street 1", "context": [
+      { "type": "city", "name": "Example City", "code": "C01" } ] },
+    "place": { "type": "building", "name": "Example Tower", "distance": { "line": 42.5 } },
+    "position": { "point": { "longitude": 116.4805, "latitude": 39.9965 } }
+  }
+})";
+
+inline constexpr const char* kTwoHits = R"([
+  { "id": "p-1", "geoPoint": "g1", "type": "poi", "name": "Tower", "code": "B01",
+    "address": { "name": "Street 1", "context": [] }, "relevance": 0.9, "distance": 125.0 },
+  { "id": "p-2", "geoPoint": "g2", "type": "poi", "name": "Park", "code": "B02",
+    "address": { "name": "City", "context": [] }, "relevance": 0.7, "distance": 240 }
+])";
+
+class ClientTest : public ::testing::Test {
+ protected:
+  ClientTest();
+  ~ClientTest() override;
+
+  // A client with consent and the key "test-key".
+  std::unique_ptr<OrvClientLocation> makeClient(std::shared_ptr<LocationDelegate> delegate);
+  std::unique_ptr<OrvClientLocation> makeClient() { return makeClient(delegate); }
+
+  void answer(const std::string& path, int status, const std::string& body);
+  // Runs the main loop until `done` or 10 s.
+  bool waitFor(const std::function<bool()>& done);
+  // Runs the main loop until `n` requests have reached the server and then a little longer, so
+  // that outcomes which would (wrongly) be delivered have had their chance.
+  void settle(size_t requests);
+  void setReachable(bool reachable);
+
+  Trace trace;
+  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>(trace);
+  TestServer server{true};
+};
+
+}  // namespace orv::test

@@ -1,0 +1,186 @@
+// The client object: the consent-and-key gate, the shared key, logging and the banner, the clock.
+#include "orv/client.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+
+#include "client/client_state.h"
+#include "client_fixture.h"
+#include "network/service.h"
+#include "orv/bundle.h"
+#include "orv/location_service.h"
+#include "orv/version.h"
+
+namespace orv::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+struct Operation {
+  std::string name;
+  std::function<void(OrvClientLocation&)> run;
+};
+
+std::vector<Operation> gatedOperations() {
+  Location fix;
+  fix.coordinate = {39.9, 116.4};
+  return {
+      {"getTrackLocation", [fix](OrvClientLocation& c) { c.getTrackLocation(fix); }},
+      {"getReverseCode", [](OrvClientLocation& c) { c.getReverseCode(39.9, 116.4); }},
+      {"getGeocCode", [](OrvClientLocation& c) { c.getGeocCode("a", "b"); }},
+      {"poiKeySearch", [](OrvClientLocation& c) { c.poiKeySearch("n", "010", "c", 1, 20); }},
+      {"poiNearbySearch",
+       [](OrvClientLocation& c) { c.poiNearbySearch("k", "116.4,39.9", 100, "", "", 1, 20); }},
+      {"startLocation", [](OrvClientLocation& c) { c.startLocation(); }},
+      {"startFastLocation", [](OrvClientLocation& c) { c.startFastLocation(); }},
+  };
+}
+
+class GateTest : public ClientTest, public ::testing::WithParamInterface<Operation> {};
+
+TEST_P(GateTest, ConsentFirstThenKeyReportedSynchronously) {
+  struct Case {
+    bool agree;
+    bool key;
+    std::string message;
+  };
+  for (const Case& c :
+       {Case{false, false, "您未同意隐私政策"}, Case{false, true, "您未同意隐私政策"},
+        Case{true, false, "您未配置 Appkey"}}) {
+    OrvClientLocation client(delegate);
+    client.setAgreePrivacy(c.agree);
+    if (c.key) client.setAccesskey("k");
+    trace.events.clear();
+    GetParam().run(client);
+    // Before any run of the main loop: the gate answers on the calling thread.
+    EXPECT_THAT(trace.events, ElementsAre(c.message, "delegate:error:" + c.message));
+  }
+  RunLoop::main().runFor(std::chrono::milliseconds(100));
+  EXPECT_EQ(server.receivedCount(), 0u);
+}
+
+TEST_P(GateTest, WithoutDelegateOnlyTheLogLineRemains) {
+  OrvClientLocation client(nullptr);
+  trace.events.clear();
+  GetParam().run(client);
+  EXPECT_THAT(trace.events, ElementsAre("您未同意隐私政策"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, GateTest, ::testing::ValuesIn(gatedOperations()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(ClientTest, TheKeySentIsTheLastInitKeyOfAnyClient) {
+  answer(std::string(detail::kGeocodePath), 200, "[]");
+  auto first = makeClient();
+  auto second = makeClient();
+  second->initKey("second-key");
+  first->getGeocCode("a", "b");
+  settle(1);
+
+  // A key given only through the property passes the gate, but the shared key travels.
+  OrvClientLocation third(delegate);
+  third.setAgreePrivacy(true);
+  third.setAccesskey("property-key");
+  third.getGeocCode("a", "b");
+  settle(2);
+
+  // An empty key is a key like any other.
+  first->initKey("");
+  first->getGeocCode("a", "b");
+  settle(3);
+
+  auto received = server.received();
+  ASSERT_EQ(received.size(), 3u);
+  EXPECT_EQ(received[0].query.find("access_key")->second, "second-key");
+  EXPECT_EQ(received[1].query.find("access_key")->second, "second-key");
+  EXPECT_EQ(received[2].query.find("access_key")->second, "");
+  EXPECT_EQ(OrvClientLocation::sharedAccessKey(), "");
+  EXPECT_EQ(third.accesskey(), "property-key");
+}
+
+TEST_F(ClientTest, BannerIsWrittenAtEveryConstructionWhateverTheSwitch) {
+  const std::string banner = "[orvLib] SDK版本: " + OrvVersion::sdkVersion() + " (build " +
+                             OrvVersion::buildNumber() + ")";
+  OrvClientLocation::setIsLogEnabled(false);
+  { OrvClientLocation a(delegate); }
+  { OrvClientLocation b(nullptr); }
+  EXPECT_THAT(trace.events, ElementsAre(banner, banner));
+
+  trace.events.clear();
+  OrvClientLocation::setIsLogEnabled(true);
+  OrvClientLocation c(delegate);
+  EXPECT_THAT(trace.events, ElementsAre("initOption：", banner));
+}
+
+TEST_F(ClientTest, LogSwitchTakesEffectOnTheNextLine) {
+  OrvClientLocation client(delegate);
+  trace.events.clear();
+  OrvClientLocation::setIsLogEnabled(false);
+  EXPECT_FALSE(OrvClientLocation::isLogEnabled());
+  client.getGeocCode("a", "b");
+  OrvClientLocation::setIsLogEnabled(true);
+  EXPECT_TRUE(OrvClientLocation::isLogEnabled());
+  client.getGeocCode("a", "b");
+  EXPECT_THAT(trace.events, ElementsAre("delegate:error:您未同意隐私政策", "您未同意隐私政策",
+                                        "delegate:error:您未同意隐私政策"));
+}
+
+TEST_F(ClientTest, PropertiesKeepWhatTheHostSets) {
+  OrvClientLocation client(nullptr);
+  EXPECT_EQ(client.callDelegate(), nullptr);
+  EXPECT_FALSE(client.accesskey().has_value());
+  EXPECT_EQ(client.interval(), 1.0);
+  EXPECT_TRUE(client.isLocateOnce());
+  EXPECT_FALSE(client.isFastLocation());
+  EXPECT_FALSE(client.isAgree());
+
+  client.setCallDelegate(delegate);
+  client.setInterval(5.0);
+  client.setIsLocateOnce(false);
+  client.setIsFastLocation(true);
+  client.setAgreePrivacy(true);
+  EXPECT_EQ(client.callDelegate(), delegate);
+  EXPECT_EQ(client.interval(), 5.0);
+  EXPECT_FALSE(client.isLocateOnce());
+  EXPECT_TRUE(client.isFastLocation());
+  EXPECT_TRUE(client.isAgree());
+
+  // Replacing the delegate lets go of the old one.
+  std::weak_ptr<LocationDelegate> old = delegate;
+  client.setLocationDelegate(std::make_shared<RequiredOnlyDelegate>(trace));
+  delegate.reset();
+  EXPECT_TRUE(old.expired());
+}
+
+TEST(MilliStampTest, HalvesRoundAwayFromZero) {
+  struct Case {
+    double seconds;
+    int64_t millis;
+  };
+  for (Case c :
+       {Case{0.0, 0}, Case{0.0015, 2}, Case{0.0025, 3}, Case{-0.0025, -3}, Case{1.0005, 1001},
+        Case{1700000000.1235, 1700000000124}, Case{1700000000.1234, 1700000000123}}) {
+    EXPECT_EQ(detail::milliStampFromSeconds(c.seconds), c.millis) << c.seconds;
+  }
+}
+
+TEST(MilliStampTest, ReadsTheWallClock) {
+  OrvClientLocation::setLogSink([](std::string_view) {});
+  OrvClientLocation client(nullptr);
+  OrvClientLocation::setLogSink({});
+  using std::chrono::duration_cast;
+  using std::chrono::milliseconds;
+  const auto before =
+      duration_cast<milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+  const int64_t stamp = client.milliStamp();
+  const auto after =
+      duration_cast<milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+  EXPECT_GE(stamp, before.count());
+  EXPECT_LE(stamp, after.count() + 1);
+}
+
+}  // namespace
+}  // namespace orv::test
