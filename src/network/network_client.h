@@ -43,11 +43,13 @@ class NetworkClient {
   // main queue.
   template <class T>
   void request(const URLRequest& request, std::function<void(RequestResult<T>)> completion) {
-    session_->start(request, [completion = std::move(completion)](TransferOutcome outcome) {
-      RunLoop::main().post([outcome = std::move(outcome), completion]() mutable {
-        handleResponse<T>(std::move(outcome.body), std::move(outcome.response),
-                          std::move(outcome.error), completion);
-      });
+    // The transport calls its completion once, so the caller's completion moves on unshared.
+    session_->start(request, [completion = std::move(completion)](TransferOutcome outcome) mutable {
+      RunLoop::main().post(
+          [outcome = std::move(outcome), completion = std::move(completion)]() mutable {
+            handleResponse<T>(std::move(outcome.body), std::move(outcome.response),
+                              std::move(outcome.error), completion);
+          });
     });
   }
 

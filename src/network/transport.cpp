@@ -9,6 +9,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "network/network_error.h"
 #include "orv/service_configuration.h"
@@ -64,12 +65,17 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 
 }  // namespace
 
+// Finished easy handles kept for the next transfers: creating one allocates its buffers and
+// caches anew, which costs more than the rest of a short kept-alive exchange.
+constexpr size_t kMaxIdleHandles = 64;
+
 struct Transport::Impl {
   CURLM* multi = nullptr;
   CURLSH* share = nullptr;
   std::mutex mutex;
   std::deque<std::unique_ptr<Transfer>> pending;
   std::atomic<size_t> bodyLimit{kDefaultResponseBodyLimit};
+  std::vector<CURL*> idle;  // network thread only
 
   void run();
   void add(std::unique_ptr<Transfer> transfer);
@@ -77,7 +83,13 @@ struct Transport::Impl {
 };
 
 void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
-  CURL* easy = curl_easy_init();
+  CURL* easy = nullptr;
+  if (idle.empty()) {
+    easy = curl_easy_init();
+  } else {
+    easy = idle.back();
+    idle.pop_back();
+  }
   Transfer* t = owned.get();
   if (easy == nullptr) {
     t->completion(TransferOutcome{std::nullopt, nullptr,
@@ -159,7 +171,12 @@ void Transport::Impl::finish(CURL* easy, CURLcode code) {
     outcome.error = Error{std::string(kTransportErrorDomain), code, std::move(message)};
   }
   curl_multi_remove_handle(multi, easy);
-  curl_easy_cleanup(easy);
+  if (idle.size() < kMaxIdleHandles) {
+    curl_easy_reset(easy);  // keeps its caches; every option is set again on reuse
+    idle.push_back(easy);
+  } else {
+    curl_easy_cleanup(easy);
+  }
   curl_slist_free_all(t->headerList);
   t->completion(std::move(outcome));
 }
@@ -209,11 +226,14 @@ void Transport::start(URLRequest request, Completion completion) {
   t->caFile = std::move(config.caFile);
   t->proxy = std::move(config.proxy);
   t->bodyLimit = impl_->bodyLimit.load();
+  bool wasEmpty = false;
   {
     std::lock_guard lock(impl_->mutex);
+    wasEmpty = impl_->pending.empty();
     impl_->pending.push_back(std::move(t));
   }
-  curl_multi_wakeup(impl_->multi);
+  // Otherwise a wake-up is already on its way: the network thread takes the whole queue at once.
+  if (wasEmpty) curl_multi_wakeup(impl_->multi);
 }
 
 void Transport::setResponseBodyLimit(size_t bytes) { impl_->bodyLimit.store(bytes); }

@@ -130,6 +130,10 @@ void TestServer::start(size_t threads) {
   }
   check(server_->is_valid(), "server setup");
   server_->set_tcp_nodelay(true);
+  // Keep connections for as many requests as a client sends, like a production server, but let an
+  // idle one go after a second: stop() waits for every kept-alive connection to time out.
+  server_->set_keep_alive_max_count(1000000);
+  server_->set_keep_alive_timeout(1);
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
     ReceivedRequest r{req.method, req.path, req.target, {}, {}, req.body};
@@ -153,8 +157,16 @@ void TestServer::start(size_t threads) {
   server_->Put(any, dispatch);
   server_->Patch(any, dispatch);
   server_->Delete(any, dispatch);
+  int listenFd = -1;
+  server_->set_socket_options([&listenFd](int fd) {
+    httplib::default_socket_options(fd);
+    listenFd = fd;
+  });
   port_ = server_->bind_to_any_port("127.0.0.1");
-  check(port_ > 0, "bind");
+  check(port_ > 0 && listenFd >= 0, "bind");
+  // The library listens with a backlog of 5; a burst of connections would then lose SYNs and
+  // wait a second for their retransmission.
+  check(::listen(listenFd, SOMAXCONN) == 0, "listen");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
