@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -21,6 +22,8 @@ struct FlagsCase {
   std::optional<uint32_t> flags;  // nullopt: the platform query failed
   bool reachable;
 };
+
+void PrintTo(const FlagsCase& c, std::ostream* os) { *os << c.name; }
 
 class FlagTableTest : public NetworkCheckerTest, public ::testing::WithParamInterface<FlagsCase> {};
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <regex>
 #include <set>
 
@@ -116,6 +117,8 @@ struct FactsCase {
   const char* systemName;
   const char* systemVersion;
 };
+
+void PrintTo(const FactsCase& c, std::ostream* os) { *os << c.name; }
 
 class FallbackTest : public ::testing::TestWithParam<FactsCase> {};
 
