@@ -19,6 +19,25 @@ struct NetnsOutcome {
   std::string whyNot;                 // set when there is no answer
 };
 
+inline bool writeFile(const char* path, const std::string& text) {
+  const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  return ok;
+}
+
+// Without privileges, a user namespace of our own makes us root over the new network namespace
+// (and lets `ip` configure it).
+inline bool unshareNetwork() {
+  if (::unshare(CLONE_NEWNET) == 0) return true;
+  const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+  return ::unshare(CLONE_NEWUSER | CLONE_NEWNET) == 0 &&
+         writeFile("/proc/self/setgroups", "deny") &&
+         writeFile("/proc/self/uid_map", "0 " + uid + " 1") &&
+         writeFile("/proc/self/gid_map", "0 " + gid + " 1");
+}
+
 // Forks; the child leaves the test's network namespace for a fresh one (only a down `lo`), runs
 // `body` there and sends back its text. The parent's namespace is never touched.
 inline NetnsOutcome inFreshNetns(const std::function<std::string()>& body) {
@@ -29,7 +48,7 @@ inline NetnsOutcome inFreshNetns(const std::function<std::string()>& body) {
   if (pid == 0) {
     ::close(fds[0]);
     // A leading '!' marks a reason for not answering.
-    const std::string text = ::unshare(CLONE_NEWNET) == 0
+    const std::string text = unshareNetwork()
                                  ? body()
                                  : "!network namespaces not permitted here (unshare: " +
                                        std::string(std::strerror(errno)) + ")";
