@@ -58,7 +58,17 @@ class AddressContext {
 class GeocodeRes {
  public:
   using Categories = std::vector<std::shared_ptr<OrvCategory>>;
-  enum class CodingKeys { id, geoPoint, type, name, code, categories, address, relevance, distance };
+  enum class CodingKeys {
+    id,
+    geoPoint,
+    type,
+    name,
+    code,
+    categories,
+    address,
+    relevance,
+    distance
+  };
   static std::string_view toString(CodingKeys key);
   static std::optional<CodingKeys> fromString(std::string_view text);
 

@@ -13,19 +13,8 @@ ORV_DEFINE_RECORD_COMMON(GeocodeRes, "id", "geoPoint", "type", "name", "code", "
 Result<std::vector<std::shared_ptr<GeocodeRes>>> decodeGeocodeList(std::string_view json) {
   using List = std::vector<std::shared_ptr<GeocodeRes>>;
   return detail::withParsedDocument<List>(json, [](simdjson::dom::element root) -> Result<List> {
-    const detail::JsonPath top;
-    simdjson::dom::array items;
-    if (root.get_array().get(items)) {
-      return detail::decodeError(detail::DecodingErrorCode::typeMismatch, top, "expected array");
-    }
     List list;
-    list.reserve(items.size());
-    std::size_t i = 0;
-    for (simdjson::dom::element item : items) {
-      auto hit = std::make_shared<GeocodeRes>();
-      if (auto e = detail::decodeInto(item, top.element(i++), *hit)) return std::move(*e);
-      list.push_back(std::move(hit));
-    }
+    if (auto e = detail::decodeList(root, detail::JsonPath{}, list)) return std::move(*e);
     return list;
   });
 }
@@ -40,9 +29,11 @@ using simdjson::dom::object;
 DecodeStatus decodeInto(element v, const JsonPath& at, OrvCategory& out) {
   object o;
   if (auto e = expectObject(v, at, o)) return e;
+  using K = OrvCategory::CodingKeys;
+  const Members m(o, kOrvCategoryKeys);
   std::string id, name;
-  if (auto e = requiredText(o, "id", at, id)) return e;
-  if (auto e = requiredText(o, "name", at, name)) return e;
+  if (auto e = requiredText(m[K::id], at, id)) return e;
+  if (auto e = requiredText(m[K::name], at, name)) return e;
   out.setId(std::move(id));
   out.setName(std::move(name));
   return std::nullopt;
@@ -51,10 +42,12 @@ DecodeStatus decodeInto(element v, const JsonPath& at, OrvCategory& out) {
 DecodeStatus decodeInto(element v, const JsonPath& at, AddressContext& out) {
   object o;
   if (auto e = expectObject(v, at, o)) return e;
+  using K = AddressContext::CodingKeys;
+  const Members m(o, kAddressContextKeys);
   std::string type, name, code;
-  if (auto e = requiredText(o, "type", at, type)) return e;
-  if (auto e = requiredText(o, "name", at, name)) return e;
-  if (auto e = requiredText(o, "code", at, code)) return e;
+  if (auto e = requiredText(m[K::type], at, type)) return e;
+  if (auto e = requiredText(m[K::name], at, name)) return e;
+  if (auto e = requiredText(m[K::code], at, code)) return e;
   out.setType(std::move(type));
   out.setName(std::move(name));
   out.setCode(std::move(code));
@@ -64,35 +57,24 @@ DecodeStatus decodeInto(element v, const JsonPath& at, AddressContext& out) {
 DecodeStatus decodeInto(element v, const JsonPath& at, GeocodeRes& out) {
   object o;
   if (auto e = expectObject(v, at, o)) return e;
+  using K = GeocodeRes::CodingKeys;
+  const Members m(o, kGeocodeResKeys);
   std::string id, geoPoint, type, name, code;
-  if (auto e = requiredText(o, "id", at, id)) return e;
-  if (auto e = requiredText(o, "geoPoint", at, geoPoint)) return e;
-  if (auto e = requiredText(o, "type", at, type)) return e;
-  if (auto e = requiredText(o, "name", at, name)) return e;
-  if (auto e = requiredText(o, "code", at, code)) return e;
+  if (auto e = requiredText(m[K::id], at, id)) return e;
+  if (auto e = requiredText(m[K::geoPoint], at, geoPoint)) return e;
+  if (auto e = requiredText(m[K::type], at, type)) return e;
+  if (auto e = requiredText(m[K::name], at, name)) return e;
+  if (auto e = requiredText(m[K::code], at, code)) return e;
 
   std::optional<GeocodeRes::Categories> categories;
   element field;
-  if (optionalField(o, "categories", field)) {
-    const JsonPath catPath = at.child("categories");
-    simdjson::dom::array items;
-    if (field.get_array().get(items)) {
-      return decodeError(DecodingErrorCode::typeMismatch, catPath, "expected array");
-    }
-    categories.emplace();
-    categories->reserve(items.size());
-    std::size_t i = 0;
-    for (element item : items) {
-      auto category = std::make_shared<OrvCategory>();
-      if (auto e = decodeInto(item, catPath.element(i++), *category)) return e;
-      categories->push_back(std::move(category));
-    }
+  if (optionalField(m[K::categories], field)) {
+    if (auto e = decodeList(field, at.child("categories"), categories.emplace())) return e;
   }
-  std::shared_ptr<AddressInfo> address;
-  if (auto e = decodeRecordField(o, "address", at, address)) return e;
+  if (auto e = decodeRecordField(m[K::address], at, *out.address())) return e;
   double relevance = 0, distance = 0;
-  if (auto e = requiredDouble(o, "relevance", at, relevance)) return e;
-  if (auto e = requiredDouble(o, "distance", at, distance)) return e;
+  if (auto e = requiredDouble(m[K::relevance], at, relevance)) return e;
+  if (auto e = requiredDouble(m[K::distance], at, distance)) return e;
 
   out.setId(std::move(id));
   out.setGeoPoint(std::move(geoPoint));
@@ -100,7 +82,6 @@ DecodeStatus decodeInto(element v, const JsonPath& at, GeocodeRes& out) {
   out.setName(std::move(name));
   out.setCode(std::move(code));
   out.setCategories(std::move(categories));
-  out.setAddress(std::move(address));
   out.setRelevance(relevance);
   out.setDistance(distance);
   return std::nullopt;

@@ -9,10 +9,14 @@ namespace {
 
 constexpr std::string_view kindName(DecodingErrorCode code) {
   switch (code) {
-    case DecodingErrorCode::keyNotFound: return "keyNotFound";
-    case DecodingErrorCode::valueNotFound: return "valueNotFound";
-    case DecodingErrorCode::typeMismatch: return "typeMismatch";
-    case DecodingErrorCode::dataCorrupted: return "dataCorrupted";
+    case DecodingErrorCode::keyNotFound:
+      return "keyNotFound";
+    case DecodingErrorCode::valueNotFound:
+      return "valueNotFound";
+    case DecodingErrorCode::typeMismatch:
+      return "typeMismatch";
+    case DecodingErrorCode::dataCorrupted:
+      return "dataCorrupted";
   }
   return "dataCorrupted";
 }
@@ -78,6 +82,50 @@ bool optionalField(simdjson::dom::object obj, std::string_view key, simdjson::do
   return !out.is_null();
 }
 
+void Members::match(simdjson::dom::object obj) {
+  std::size_t left = count_;
+  std::size_t next = 0;  // replies mostly list the keys in field order: try that one first
+  for (auto field : obj) {
+    std::size_t i = next;
+    for (std::size_t tried = 0; tried < count_; ++tried, i = (i + 1 == count_ ? 0 : i + 1)) {
+      if (keys_[i] != field.key) continue;
+      if (!found_[i]) {
+        found_[i] = true;
+        values_[i] = field.value;
+        --left;
+      }
+      next = i + 1 == count_ ? 0 : i + 1;
+      break;
+    }
+    if (left == 0) break;  // later members are unknown keys or duplicates, which lose anyway
+  }
+}
+
+DecodeStatus requiredField(const Member& m, const JsonPath& at, simdjson::dom::element& out) {
+  if (!m.present) return decodeError(DecodingErrorCode::keyNotFound, at.child(m.key));
+  if (m.value.is_null()) return decodeError(DecodingErrorCode::valueNotFound, at.child(m.key));
+  out = m.value;
+  return std::nullopt;
+}
+
+bool optionalField(const Member& m, simdjson::dom::element& out) {
+  if (!m.present || m.value.is_null()) return false;
+  out = m.value;
+  return true;
+}
+
+DecodeStatus requiredText(const Member& m, const JsonPath& at, std::string& out) {
+  simdjson::dom::element v;
+  if (auto e = requiredField(m, at, v)) return e;
+  return readText(v, at.child(m.key), out);
+}
+
+DecodeStatus requiredDouble(const Member& m, const JsonPath& at, double& out) {
+  simdjson::dom::element v;
+  if (auto e = requiredField(m, at, v)) return e;
+  return readDouble(v, at.child(m.key), out);
+}
+
 DecodeStatus readText(simdjson::dom::element value, const JsonPath& at, std::string& out) {
   std::string_view text;
   if (value.get_string().get(text)) {
@@ -108,8 +156,7 @@ DecodeStatus readInt64(simdjson::dom::element value, const JsonPath& at, int64_t
         return decodeError(DecodingErrorCode::typeMismatch, at, "expected whole number");
       }
       if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) {
-        return decodeError(DecodingErrorCode::dataCorrupted, at,
-                           "out of the 64-bit integer range");
+        return decodeError(DecodingErrorCode::dataCorrupted, at, "out of the 64-bit integer range");
       }
       out = static_cast<int64_t>(d);
       return std::nullopt;

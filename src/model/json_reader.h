@@ -4,6 +4,8 @@
 
 #include <simdjson.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -40,6 +42,47 @@ DecodeStatus requiredField(simdjson::dom::object obj, std::string_view key, cons
                            simdjson::dom::element& out);
 // An optional field: false when missing or null.
 bool optionalField(simdjson::dom::object obj, std::string_view key, simdjson::dom::element& out);
+
+// One member of an object, as matched by Members: its key and, when present, its value.
+struct Member {
+  std::string_view key;
+  bool present = false;
+  simdjson::dom::element value;
+};
+
+// An object's members matched against a record's keys in one pass, instead of one at_key scan
+// per field. The first occurrence of a key wins, as with at_key; other keys are skipped.
+class Members {
+ public:
+  static constexpr std::size_t kMaxKeys = 12;
+
+  template <std::size_t N>
+  Members(simdjson::dom::object obj, const std::array<std::string_view, N>& keys)
+      : keys_(keys.data()), count_(N) {
+    static_assert(N <= kMaxKeys);
+    match(obj);
+  }
+
+  // `key` is the record's CodingKeys case; its value indexes the keys.
+  template <class Key>
+  Member operator[](Key key) const {
+    const auto i = static_cast<std::size_t>(key);
+    return Member{keys_[i], found_[i], values_[i]};
+  }
+
+ private:
+  void match(simdjson::dom::object obj);
+
+  const std::string_view* keys_;
+  std::size_t count_;
+  std::array<simdjson::dom::element, kMaxKeys> values_{};
+  std::array<bool, kMaxKeys> found_{};
+};
+
+DecodeStatus requiredField(const Member& m, const JsonPath& at, simdjson::dom::element& out);
+bool optionalField(const Member& m, simdjson::dom::element& out);
+DecodeStatus requiredText(const Member& m, const JsonPath& at, std::string& out);
+DecodeStatus requiredDouble(const Member& m, const JsonPath& at, double& out);
 
 DecodeStatus readText(simdjson::dom::element value, const JsonPath& at, std::string& out);
 DecodeStatus readDouble(simdjson::dom::element value, const JsonPath& at, double& out);

@@ -69,11 +69,22 @@ void JsonWriter::key(std::string_view k) {
   afterKey_ = true;
 }
 
+void JsonWriter::escapedKey(std::string_view k, const JsonPath& at) {
+  separate();
+  if (!quoted(k, at)) return;
+  out_ += ':';
+  afterKey_ = true;
+}
+
 void JsonWriter::string(std::string_view v, const JsonPath& at) {
   separate();
+  quoted(v, at);
+}
+
+bool JsonWriter::quoted(std::string_view v, const JsonPath& at) {
   if (!simdjson::validate_utf8(v.data(), v.size())) {
     fail(at, "is not valid UTF-8");
-    return;
+    return false;
   }
   static constexpr char kHex[] = "0123456789abcdef";
   out_ += '"';
@@ -84,13 +95,27 @@ void JsonWriter::string(std::string_view v, const JsonPath& at) {
     out_.append(v.data() + plain, i - plain);
     plain = i + 1;
     switch (c) {
-      case '"': out_ += "\\\""; break;
-      case '\\': out_ += "\\\\"; break;
-      case '\n': out_ += "\\n"; break;
-      case '\r': out_ += "\\r"; break;
-      case '\t': out_ += "\\t"; break;
-      case '\b': out_ += "\\b"; break;
-      case '\f': out_ += "\\f"; break;
+      case '"':
+        out_ += "\\\"";
+        break;
+      case '\\':
+        out_ += "\\\\";
+        break;
+      case '\n':
+        out_ += "\\n";
+        break;
+      case '\r':
+        out_ += "\\r";
+        break;
+      case '\t':
+        out_ += "\\t";
+        break;
+      case '\b':
+        out_ += "\\b";
+        break;
+      case '\f':
+        out_ += "\\f";
+        break;
       default:
         out_ += "\\u00";
         out_ += kHex[c >> 4];
@@ -99,6 +124,7 @@ void JsonWriter::string(std::string_view v, const JsonPath& at) {
   }
   out_.append(v.data() + plain, v.size() - plain);
   out_ += '"';
+  return true;
 }
 
 void JsonWriter::number(double v, const JsonPath& at) {
@@ -121,6 +147,13 @@ void JsonWriter::integer(int64_t v) {
   out_.append(buf, end);
 }
 
+void JsonWriter::unsignedInteger(uint64_t v) {
+  separate();
+  char buf[24];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  out_.append(buf, end);
+}
+
 void JsonWriter::boolean(bool v) {
   separate();
   out_ += v ? "true" : "false";
@@ -137,8 +170,8 @@ void JsonWriter::fail(const JsonPath& at, std::string_view what) {
   message += at.toString();
   message += ' ';
   message += what;
-  error_ = Error{std::string(kEncodingDomain), static_cast<int64_t>(EncodingErrorCode::invalidValue),
-                 std::move(message)};
+  error_ = Error{std::string(kEncodingDomain),
+                 static_cast<int64_t>(EncodingErrorCode::invalidValue), std::move(message)};
 }
 
 Result<std::string> JsonWriter::finish() && {

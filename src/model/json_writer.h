@@ -26,12 +26,15 @@ class JsonWriter {
   void endArray();
   // Keys are our own ASCII literals, written without checks.
   void key(std::string_view k);
+  // A key that comes from elsewhere: escaped and checked like a string value.
+  void escapedKey(std::string_view k, const JsonPath& at);
   // Escapes control characters, '"' and '\\'; fails when `v` is not valid UTF-8.
   void string(std::string_view v, const JsonPath& at);
   // Shortest text that reads back to the same double. A whole number keeps a ".0" so every
   // reader sees a floating-point number ("120.0", "-0.0"); large ones use an exponent.
   void number(double v, const JsonPath& at);
   void integer(int64_t v);
+  void unsignedInteger(uint64_t v);
   void boolean(bool v);
   void null();
   // Marks the write failed with "invalidValue: <path> <what>" unless it already failed.
@@ -42,6 +45,8 @@ class JsonWriter {
 
  private:
   void separate();
+  // Appends `v` quoted and escaped; false (and the write failed) when it is not UTF-8.
+  bool quoted(std::string_view v, const JsonPath& at);
 
   std::string out_;
   std::optional<Error> error_;

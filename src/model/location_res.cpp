@@ -24,9 +24,11 @@ using simdjson::dom::object;
 DecodeStatus decodeInto(element v, const JsonPath& at, OrvPoint& out) {
   object o;
   if (auto e = expectObject(v, at, o)) return e;
+  using K = OrvPoint::CodingKeys;
+  const Members m(o, kOrvPointKeys);
   double lon = 0, lat = 0;
-  if (auto e = requiredDouble(o, "longitude", at, lon)) return e;
-  if (auto e = requiredDouble(o, "latitude", at, lat)) return e;
+  if (auto e = requiredDouble(m[K::longitude], at, lon)) return e;
+  if (auto e = requiredDouble(m[K::latitude], at, lat)) return e;
   out.setLongitude(lon);
   out.setLatitude(lat);
   return std::nullopt;
@@ -35,17 +37,18 @@ DecodeStatus decodeInto(element v, const JsonPath& at, OrvPoint& out) {
 DecodeStatus decodeInto(element v, const JsonPath& at, Position& out) {
   object o;
   if (auto e = expectObject(v, at, o)) return e;
-  std::shared_ptr<OrvPoint> point;
-  if (auto e = decodeRecordField(o, "point", at, point)) return e;
-  out.setPoint(std::move(point));
-  return std::nullopt;
+  using K = Position::CodingKeys;
+  const Members m(o, kPositionKeys);
+  return decodeRecordField(m[K::point], at, *out.point());
 }
 
 DecodeStatus decodeInto(element v, const JsonPath& at, DistanceInfo& out) {
   object o;
   if (auto e = expectObject(v, at, o)) return e;
+  using K = DistanceInfo::CodingKeys;
+  const Members m(o, kDistanceInfoKeys);
   double line = 0;
-  if (auto e = requiredDouble(o, "line", at, line)) return e;
+  if (auto e = requiredDouble(m[K::line], at, line)) return e;
   out.setLine(line);
   return std::nullopt;
 }
@@ -53,24 +56,25 @@ DecodeStatus decodeInto(element v, const JsonPath& at, DistanceInfo& out) {
 DecodeStatus decodeInto(element v, const JsonPath& at, PlaceInfo& out) {
   object o;
   if (auto e = expectObject(v, at, o)) return e;
+  using K = PlaceInfo::CodingKeys;
+  const Members m(o, kPlaceInfoKeys);
   std::string type, name;
-  std::shared_ptr<DistanceInfo> distance;
-  if (auto e = requiredText(o, "type", at, type)) return e;
-  if (auto e = requiredText(o, "name", at, name)) return e;
-  if (auto e = decodeRecordField(o, "distance", at, distance)) return e;
+  if (auto e = requiredText(m[K::type], at, type)) return e;
+  if (auto e = requiredText(m[K::name], at, name)) return e;
   out.setType(std::move(type));
   out.setName(std::move(name));
-  out.setDistance(std::move(distance));
-  return std::nullopt;
+  return decodeRecordField(m[K::distance], at, *out.distance());
 }
 
 DecodeStatus decodeInto(element v, const JsonPath& at, Address& out) {
   object o;
   if (auto e = expectObject(v, at, o)) return e;
+  using K = Address::CodingKeys;
+  const Members m(o, kAddressKeys);
   std::string type, name, code;
-  if (auto e = requiredText(o, "type", at, type)) return e;
-  if (auto e = requiredText(o, "name", at, name)) return e;
-  if (auto e = requiredText(o, "code", at, code)) return e;
+  if (auto e = requiredText(m[K::type], at, type)) return e;
+  if (auto e = requiredText(m[K::name], at, name)) return e;
+  if (auto e = requiredText(m[K::code], at, code)) return e;
   out.setType(std::move(type));
   out.setName(std::move(name));
   out.setCode(std::move(code));
@@ -80,23 +84,14 @@ DecodeStatus decodeInto(element v, const JsonPath& at, Address& out) {
 DecodeStatus decodeInto(element v, const JsonPath& at, AddressInfo& out) {
   object o;
   if (auto e = expectObject(v, at, o)) return e;
+  using K = AddressInfo::CodingKeys;
+  const Members m(o, kAddressInfoKeys);
   std::string name;
-  if (auto e = requiredText(o, "name", at, name)) return e;
+  if (auto e = requiredText(m[K::name], at, name)) return e;
   element ctx;
-  if (auto e = requiredField(o, "context", at, ctx)) return e;
-  const JsonPath ctxPath = at.child("context");
-  simdjson::dom::array items;
-  if (ctx.get_array().get(items)) {
-    return decodeError(DecodingErrorCode::typeMismatch, ctxPath, "expected array");
-  }
+  if (auto e = requiredField(m[K::context], at, ctx)) return e;
   std::vector<std::shared_ptr<Address>> context;
-  context.reserve(items.size());
-  std::size_t i = 0;
-  for (element item : items) {
-    auto address = std::make_shared<Address>();
-    if (auto e = decodeInto(item, ctxPath.element(i++), *address)) return e;
-    context.push_back(std::move(address));
-  }
+  if (auto e = decodeList(ctx, at.child("context"), context)) return e;
   out.setName(std::move(name));
   out.setContext(std::move(context));
   return std::nullopt;
@@ -105,42 +100,39 @@ DecodeStatus decodeInto(element v, const JsonPath& at, AddressInfo& out) {
 DecodeStatus decodeInto(element v, const JsonPath& at, LocationDetail& out) {
   object o;
   if (auto e = expectObject(v, at, o)) return e;
+  using K = LocationDetail::CodingKeys;
+  const Members m(o, kLocationDetailKeys);
   element field;
   int64_t timestamp = 0;
-  if (auto e = requiredField(o, "timestamp", at, field)) return e;
+  if (auto e = requiredField(m[K::timestamp], at, field)) return e;
   if (auto e = readInt64(field, at.child("timestamp"), timestamp)) return e;
 
-  std::shared_ptr<AddressInfo> address;
-  if (optionalField(o, "address", field)) {
-    address = std::make_shared<AddressInfo>();
-    if (auto e = decodeInto(field, at.child("address"), *address)) return e;
-  }
-  std::shared_ptr<PlaceInfo> place;
-  if (optionalField(o, "place", field)) {
-    place = std::make_shared<PlaceInfo>();
-    if (auto e = decodeInto(field, at.child("place"), *place)) return e;
-  }
-  std::shared_ptr<Position> position;
-  if (auto e = decodeRecordField(o, "position", at, position)) return e;
   out.setTimestamp(timestamp);
-  out.setAddress(std::move(address));
-  out.setPlace(std::move(place));
-  out.setPosition(std::move(position));
-  return std::nullopt;
+  // Present optionals fill the fresh defaults; missing or null ones drop them.
+  if (optionalField(m[K::address], field)) {
+    if (auto e = decodeInto(field, at.child("address"), *out.address())) return e;
+  } else {
+    out.setAddress(nullptr);
+  }
+  if (optionalField(m[K::place], field)) {
+    if (auto e = decodeInto(field, at.child("place"), *out.place())) return e;
+  } else {
+    out.setPlace(nullptr);
+  }
+  return decodeRecordField(m[K::position], at, *out.position());
 }
 
 DecodeStatus decodeInto(element v, const JsonPath& at, LocationRes& out) {
   object o;
   if (auto e = expectObject(v, at, o)) return e;
+  using K = LocationRes::CodingKeys;
+  const Members m(o, kLocationResKeys);
   std::string id, asset;
-  std::shared_ptr<LocationDetail> location;
-  if (auto e = requiredText(o, "id", at, id)) return e;
-  if (auto e = requiredText(o, "asset", at, asset)) return e;
-  if (auto e = decodeRecordField(o, "location", at, location)) return e;
+  if (auto e = requiredText(m[K::id], at, id)) return e;
+  if (auto e = requiredText(m[K::asset], at, asset)) return e;
   out.setId(std::move(id));
   out.setAsset(std::move(asset));
-  out.setLocation(std::move(location));
-  return std::nullopt;
+  return decodeRecordField(m[K::location], at, *out.location());
 }
 
 void encodeTo(JsonWriter& w, const JsonPath& at, const OrvPoint& r) {

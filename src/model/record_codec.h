@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/json_path.h"
 #include "model/json_reader.h"
@@ -52,15 +53,31 @@ void encodeRecord(JsonWriter& w, const JsonPath& at, const std::shared_ptr<T>& r
   encodeTo(w, at, *r);
 }
 
-// A required nested record read into a new object.
+// A required nested record. decodeInto fills a record that was just default-constructed, so its
+// nested defaults are new, unshared objects and are filled in place; on failure the whole fresh
+// tree is dropped by the caller.
 template <class T>
-DecodeStatus decodeRecordField(simdjson::dom::object obj, std::string_view key, const JsonPath& at,
-                               std::shared_ptr<T>& out) {
+DecodeStatus decodeRecordField(const Member& m, const JsonPath& at, T& out) {
   simdjson::dom::element v;
-  if (auto e = requiredField(obj, key, at, v)) return e;
-  auto record = std::make_shared<T>();
-  if (auto e = decodeInto(v, at.child(key), *record)) return e;
-  out = std::move(record);
+  if (auto e = requiredField(m, at, v)) return e;
+  return decodeInto(v, at.child(m.key), out);
+}
+
+// A JSON array whose every element decodes as a new T, kept in array order.
+template <class T>
+DecodeStatus decodeList(simdjson::dom::element v, const JsonPath& at,
+                        std::vector<std::shared_ptr<T>>& out) {
+  simdjson::dom::array items;
+  if (v.get_array().get(items)) {
+    return decodeError(DecodingErrorCode::typeMismatch, at, "expected array");
+  }
+  out.reserve(items.size());
+  std::size_t i = 0;
+  for (simdjson::dom::element item : items) {
+    auto record = std::make_shared<T>();
+    if (auto e = decodeInto(item, at.element(i++), *record)) return e;
+    out.push_back(std::move(record));
+  }
   return std::nullopt;
 }
 

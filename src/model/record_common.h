@@ -5,9 +5,8 @@
 
 #define ORV_DEFINE_RECORD_COMMON(Record, ...)                                          \
   namespace {                                                                          \
-  constexpr std::array<std::string_view, std::initializer_list<std::string_view>{      \
-                                             __VA_ARGS__}                              \
-                                             .size()>                                  \
+  constexpr std::array<std::string_view,                                               \
+                       std::initializer_list<std::string_view>{__VA_ARGS__}.size()>    \
       k##Record##Keys{__VA_ARGS__};                                                    \
   }                                                                                    \
   std::string_view Record::toString(CodingKeys key) {                                  \

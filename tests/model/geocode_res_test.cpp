@@ -117,7 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
                  R"([{"id":"i","geoPoint":{"lon":1,"lat":2},"type":"t","name":"n","code":"c",)"
                  R"("address":{"name":"a","context":[]},"relevance":1,"distance":2}])",
                  "typeMismatch: [0].geoPoint expected string"},
-        FailCase{"AddressWithoutName", "[" + hit("").replace(hit("").find("\"name\":\"a\","), 11, "") + "]",
+        FailCase{"AddressWithoutName",
+                 "[" + hit("").replace(hit("").find("\"name\":\"a\","), 11, "") + "]",
                  "keyNotFound: [0].address.name"},
         FailCase{"CategoriesObject", "[" + hit(R"("categories":{},)") + "]",
                  "typeMismatch: [0].categories expected array"},

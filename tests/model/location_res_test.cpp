@@ -183,12 +183,76 @@ INSTANTIATE_TEST_SUITE_P(
                    R"({"timestamp":1.0,"position":{"point":{"longitude":-0.5,"latitude":2}}})", 1,
                    -0.5},
         AcceptCase{"TimestampExponent",
-                   R"({"timestamp":1e3,"position":{"point":{"longitude":1e2,"latitude":2}}})",
-                   1000, 100.0},
+                   R"({"timestamp":1e3,"position":{"point":{"longitude":1e2,"latitude":2}}})", 1000,
+                   100.0},
         AcceptCase{"TimestampMin",
                    R"({"timestamp":-9223372036854775808,"position":{"point":{"longitude":1,)"
                    R"("latitude":2},"accuracy":5},"extra":[1,2]})",
                    INT64_MIN, 1.0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Members may come in any order, repeat, or trail after every known key; the first occurrence
+// of a key is the one read.
+TEST(LocationResDecodeTest, MemberOrderAndDuplicates) {
+  auto r = LocationRes::decode(
+      R"({"x":0,"location":{"position":{"point":{"latitude":2,"longitude":1,"latitude":"no"}},)"
+      R"("timestamp":5,"address":null,"place":{"distance":{"line":3},"name":"n","type":"t"}},)"
+      R"("asset":"a","id":"first","id":17,"more":[{}]})");
+  ASSERT_TRUE(r.ok()) << r.error().message;
+  EXPECT_EQ(r.value()->id(), "first");
+  EXPECT_EQ(r.value()->location()->timestamp(), 5);
+  EXPECT_FALSE(r.value()->location()->address());
+  EXPECT_EQ(r.value()->location()->place()->distance()->line(), 3.0);
+  EXPECT_EQ(r.value()->location()->position()->point()->longitude(), 1.0);
+  EXPECT_EQ(r.value()->location()->position()->point()->latitude(), 2.0);
+
+  auto wrongFirst = LocationRes::decode(R"({"id":17,"id":"second","asset":"a","location":{}})");
+  ASSERT_FALSE(wrongFirst.ok());
+  EXPECT_EQ(wrongFirst.error().message, "typeMismatch: id expected string");
+  // Failures are reported in field order, whatever the order of the members.
+  auto firstInFieldOrder = LocationRes::decode(R"({"location":{},"asset":1})");
+  ASSERT_FALSE(firstInFieldOrder.ok());
+  EXPECT_EQ(firstInFieldOrder.error().message, "keyNotFound: id");
+}
+
+struct BadInputCase {
+  const char* name;
+  std::string body;
+  const char* messagePrefix;  // empty: the body decodes
+};
+
+class LocationResBadInput : public testing::TestWithParam<BadInputCase> {};
+
+TEST_P(LocationResBadInput, CleanErrorOrRecord) {
+  auto r = LocationRes::decode(GetParam().body);
+  if (std::string(GetParam().messagePrefix).empty()) {
+    ASSERT_TRUE(r.ok()) << r.error().message;
+    return;
+  }
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().message.rfind(GetParam().messagePrefix, 0), 0u) << r.error().message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LocationResBadInput,
+    testing::Values(BadInputCase{"DeepNestingInUnknownKey",
+                                 withLocation("{\"timestamp\":1," + kPosition +
+                                              ",\"deep\":" + std::string(5000, '[') +
+                                              std::string(5000, ']') + "}"),
+                                 "dataCorrupted: top level invalid JSON"},
+                    BadInputCase{"HugeNumberInUnknownKey",
+                                 withLocation("{\"timestamp\":1," + kPosition + ",\"n\":1e999}"),
+                                 "dataCorrupted: top level invalid JSON"},
+                    BadInputCase{"TenMegabyteText",
+                                 R"({"id":")" + std::string(10 << 20, 'x') +
+                                     R"(","asset":"a","location":)" + "{\"timestamp\":1," +
+                                     kPosition + "}}",
+                                 ""},
+                    BadInputCase{"Empty", "", "dataCorrupted: top level invalid JSON"},
+                    BadInputCase{"NulBytes", std::string("{\"id\":\"a\"\0}", 11),
+                                 "dataCorrupted: top level invalid JSON"},
+                    BadInputCase{"LoneSurrogate", R"({"id":"\ud800","asset":"a"})",
+                                 "dataCorrupted: top level invalid JSON"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LocationResDecodeTest, EmptyTextsAndUnknownKeys) {

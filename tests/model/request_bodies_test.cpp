@@ -112,9 +112,16 @@ TEST(ReverseGeoRequestTest, MinimalBodyHasOnlyRequiredKeys) {
 // The writer's texts and numbers must read back exactly through the strict reader.
 TEST(JsonWriterTest, StringsAndNumbersReadBack) {
   const std::string texts[] = {std::string("a\0b", 3), "quote\" back\\slash", "\x01\x1f\x7f",
-                               "\n\r\t\b\f", "北京市朝阳区 😀", "/"};
-  const double numbers[] = {0.1, -0.0, 120.0, 1e300, 5e-324, -1.7976931348623157e308,
-                            9223372036854775808.0, 123456789012345678.0, 39.90923};
+                               "\n\r\t\b\f",           "北京市朝阳区 😀",      "/"};
+  const double numbers[] = {0.1,
+                            -0.0,
+                            120.0,
+                            1e300,
+                            5e-324,
+                            -1.7976931348623157e308,
+                            9223372036854775808.0,
+                            123456789012345678.0,
+                            39.90923};
   simdjson::dom::parser parser;
   for (const auto& t : texts) {
     JsonWriter w;
