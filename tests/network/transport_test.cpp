@@ -37,21 +37,32 @@ TEST(Transport, ConnectionRefused) {
   EXPECT_EQ(r.response(), nullptr);
 }
 
-TEST(Transport, ResetMidBodyKeepsTheResponse) {
-  test::RawServer server(test::RawServer::Behaviour::resetMidBody);
-  auto r = fetch(server.baseUrl() + "/x");
-  ASSERT_FALSE(r.isSuccess());
-  EXPECT_EQ(r.error().domain, "CURLE");
-  ASSERT_NE(r.response(), nullptr);
-  EXPECT_EQ(r.response()->statusCode, 200);
-}
-
-TEST(Transport, SilentServerTimesOut) {
-  test::RawServer server(test::RawServer::Behaviour::neverAnswer);
-  const auto start = std::chrono::steady_clock::now();
-  auto r = fetch(server.baseUrl() + "/x", 0.3);
-  expectTransportError(r, 28);  // CURLE_OPERATION_TIMEDOUT
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+// A failure after the headers keeps the response; one before them has none.
+TEST(Transport, MisbehavingServers) {
+  using B = test::RawServer::Behaviour;
+  struct Case {
+    B behaviour;
+    double timeout;
+    int code;
+    bool hasResponse;
+  };
+  const Case cases[] = {
+      {B::resetMidBody, 10, 56, true},   // CURLE_RECV_ERROR
+      {B::stallMidBody, 0.3, 28, true},  // CURLE_OPERATION_TIMEDOUT
+      {B::neverAnswer, 0.3, 28, false},
+      {B::notHttp, 10, 1, false},  // CURLE_UNSUPPORTED_PROTOCOL: HTTP/0.9 is refused
+  };
+  for (const Case& c : cases) {
+    test::RawServer server(c.behaviour);
+    const auto start = std::chrono::steady_clock::now();
+    auto r = fetch(server.baseUrl() + "/x", c.timeout);
+    expectTransportError(r, c.code);
+    ASSERT_EQ(r.response() != nullptr, c.hasResponse) << c.code;
+    if (c.hasResponse) {
+      EXPECT_EQ(r.response()->statusCode, 200);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.code;
+  }
 }
 
 TEST(Transport, TlsPeerAndHostAreVerified) {

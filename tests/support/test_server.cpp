@@ -227,16 +227,30 @@ void RawServer::serve() {
       if (n <= 0) break;
       head.append(buf, static_cast<size_t>(n));
     }
-    if (behaviour_ == Behaviour::resetMidBody) {
-      const std::string answer =
-          "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1000\r\n\r\n" +
-          std::string(500, ' ');
-      (void)::write(fd, answer.data(), answer.size());
-      linger l{1, 0};  // close with RST
-      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-      ::close(fd);
-    } else {
-      held.push_back(fd);
+    const std::string halfBody =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1000\r\n\r\n" +
+        std::string(500, ' ');
+    switch (behaviour_) {
+      case Behaviour::resetMidBody: {
+        (void)::write(fd, halfBody.data(), halfBody.size());
+        linger l{1, 0};  // close with RST
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        ::close(fd);
+        break;
+      }
+      case Behaviour::stallMidBody:
+        (void)::write(fd, halfBody.data(), halfBody.size());
+        held.push_back(fd);
+        break;
+      case Behaviour::neverAnswer:
+        held.push_back(fd);
+        break;
+      case Behaviour::notHttp: {
+        const std::string line = "hello, this is not HTTP\r\n\r\n";
+        (void)::write(fd, line.data(), line.size());
+        ::close(fd);
+        break;
+      }
     }
   }
   for (int fd : held) ::close(fd);

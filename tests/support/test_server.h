@@ -87,7 +87,9 @@ class RawServer {
  public:
   enum class Behaviour {
     resetMidBody,  // reads the request, sends headers and half the announced body, then RST
+    stallMidBody,  // sends headers and half the announced body, then nothing more
     neverAnswer,   // accepts and reads, never writes
+    notHttp,       // answers with a line that is not an HTTP status line, then closes
   };
   explicit RawServer(Behaviour behaviour);
   ~RawServer();
