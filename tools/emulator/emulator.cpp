@@ -57,11 +57,13 @@ std::string addressText(const sockaddr_storage& a, int* port) {
   return buf;
 }
 
-// Resets the TCP connection a request arrived on, without closing its descriptor: the server
-// library closes that itself later. httplib does not hand out the socket, so it is found among
-// the process's descriptors by its two addresses. Disconnecting a connected TCP socket
-// (connect with AF_UNSPEC) sends a reset to the peer.
-bool resetConnection(const httplib::Request& req) {
+// Calls `act(fd)` for each connected socket of the process whose local port is `localPort` and,
+// unless `peerPort` is negative, whose peer is `peerAddress`:`peerPort`. httplib does not hand
+// out its sockets, so they are found among the process's descriptors by their addresses. Returns
+// whether any matched.
+template <class Act>
+bool forEachConnection(int localPort, int peerPort, const std::string& peerAddress, Act act) {
+  bool any = false;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
     int fd = -1;
@@ -76,18 +78,32 @@ bool resetConnection(const httplib::Request& req) {
         ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) {
       continue;
     }
-    int localPort = -1, peerPort = -1;
-    addressText(local, &localPort);
-    const std::string peerAddress = addressText(peer, &peerPort);
-    if (localPort != req.local_port || peerPort != req.remote_port ||
-        peerAddress != req.remote_addr) {
-      continue;
-    }
+    int foundLocalPort = -1, foundPeerPort = -1;
+    addressText(local, &foundLocalPort);
+    const std::string foundPeer = addressText(peer, &foundPeerPort);
+    if (foundLocalPort != localPort) continue;
+    if (peerPort >= 0 && (foundPeerPort != peerPort || foundPeer != peerAddress)) continue;
+    any = act(fd) || any;
+  }
+  return any;
+}
+
+// Resets the TCP connection a request arrived on, without closing its descriptor: the server
+// library closes that itself later. Disconnecting a connected TCP socket (connect with
+// AF_UNSPEC) sends a reset to the peer.
+bool resetConnection(const httplib::Request& req) {
+  return forEachConnection(req.local_port, req.remote_port, req.remote_addr, [](int fd) {
     sockaddr unspec{};
     unspec.sa_family = AF_UNSPEC;
     return ::connect(fd, &unspec, sizeof unspec) == 0;
-  }
-  return false;
+  });
+}
+
+// A server thread waiting on an idle keep-alive connection only notices the stop when the
+// connection ends or its keep-alive time runs out (seconds); ending the connections makes the
+// stop immediate even while a client keeps its connections pooled.
+void shutDownConnections(int port) {
+  forEachConnection(port, -1, {}, [](int fd) { return ::shutdown(fd, SHUT_RDWR) == 0; });
 }
 
 void ignoreSigpipe() {
@@ -243,6 +259,7 @@ EmulatorStats Emulator::stats() const {
 void Emulator::stop() {
   if (!impl_->server) return;
   impl_->server->stop();
+  shutDownConnections(impl_->port);
   if (impl_->thread.joinable()) impl_->thread.join();
   impl_->server.reset();
   impl_->certificate.reset();
