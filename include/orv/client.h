@@ -49,6 +49,10 @@ class OrvClientLocation {
   void setLocationDelegate(std::shared_ptr<LocationDelegate> delegate);
 
   // Positioning runs: single (isLocateOnce), fast single, or continuous every `interval` s.
+  // A continuous run refuses to start unless `interval` is a positive number of seconds,
+  // reporting "定位间隔无效：interval 必须大于 0 秒" (a period of zero would sample, and send, as
+  // fast as the loop turns). A positioning failure ends any run; a continuous one is stopped
+  // completely (sampling timer and device updates), so it is reported once.
   void startLocation();
   void startFastLocation();
   void stopLocation();
@@ -72,7 +76,8 @@ class OrvClientLocation {
   // Only its presence is checked; the key sent is the one given to initKey().
   const std::optional<std::string>& accesskey() const;
   void setAccesskey(std::optional<std::string> accesskey);
-  // Seconds between samples of a continuous run, read when the run's timer starts.
+  // Seconds between samples of a continuous run, read when the run's timer starts (a value made
+  // invalid after the run started leaves the accepted one in force).
   double interval() const;
   void setInterval(double seconds);
   bool isLocateOnce() const;

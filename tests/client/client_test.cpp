@@ -24,6 +24,8 @@ struct Operation {
   std::function<void(OrvClientLocation&)> run;
 };
 
+void PrintTo(const Operation& op, std::ostream* os) { *os << op.name; }
+
 std::vector<Operation> gatedOperations() {
   Location fix;
   fix.coordinate = {39.9, 116.4};

@@ -24,6 +24,8 @@ struct ListOp {
   bool deliverBeforeLog;
 };
 
+void PrintTo(const ListOp& op, std::ostream* os) { *os << op.name; }
+
 std::vector<ListOp> listOps() {
   return {
       {"Geocode",

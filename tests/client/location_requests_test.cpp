@@ -146,6 +146,8 @@ struct LocationOp {
   std::string successLabel;
 };
 
+void PrintTo(const LocationOp& op, std::ostream* os) { *os << op.name; }
+
 class LocationOutcomeTest : public ClientTest, public ::testing::WithParamInterface<LocationOp> {
  protected:
   // Runs the operation once and returns the trace of its outcome.
