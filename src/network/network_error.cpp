@@ -1,14 +1,24 @@
 #include "network/network_error.h"
 
-#include <cctype>
+#include <algorithm>
 
 namespace orv::detail {
+
+namespace {
+
+// ASCII only: std::tolower follows the host's locale, and header names are ASCII tokens.
+unsigned char asciiLower(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
+}
+
+}  // namespace
 
 bool CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) const {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-    const int cb = std::tolower(static_cast<unsigned char>(b[i]));
+    const unsigned char ca = asciiLower(a[i]);
+    const unsigned char cb = asciiLower(b[i]);
     if (ca != cb) return ca < cb;
   }
   return a.size() < b.size();
