@@ -126,9 +126,11 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
   } else {
     curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, std::string(rawValue(r.method)).c_str());
     if (r.body || r.method != HTTPMethod::delete_) {
-      const std::string& body = r.body ? *r.body : t->body;  // t->body is still empty here
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-      curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str());
+      // The transfer owns the request until it ends, so libcurl may read the body in place.
+      const char* body = r.body ? r.body->data() : "";
+      const size_t size = r.body ? r.body->size() : 0;
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body);
     }
   }
   bool hasExpect = false;
@@ -141,7 +143,8 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
   // No 100-continue round trip before a body.
   if (!hasExpect) t->headerList = curl_slist_append(t->headerList, "Expect:");
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t->headerList);
-  curl_multi_add_handle(multi, easy);
+  // A refused handle still owes its caller one completion.
+  if (curl_multi_add_handle(multi, easy) != CURLM_OK) finish(easy, CURLE_FAILED_INIT);
 }
 
 void Transport::Impl::finish(CURL* easy, CURLcode code) {
