@@ -21,16 +21,14 @@ const std::string& geocodeReply() {
     for (int i = 0; i < 20; ++i) {
       const std::string n = std::to_string(i);
       if (i > 0) s += ',';
-      s +=
-          R"({"id":"B000A8UIN)" + n + R"(","geoPoint":"116.39)" + n + R"(,39.91)" + n +
-          R"(","type":"风景名胜;公园广场","name":")" + names[i % 4] + R"(","code":"1101)" + n +
-          R"(","categories":[{"id":"110000","name":"风景名胜"},{"id":"110200","name":"公园广场"}],)"
-          R"("address":{"name":"北京市东城区景山前街4号","context":[)"
-          R"({"type":"province","name":"北京市","code":"110000"},)"
-          R"({"type":"district","name":"东城区","code":"110101"},)"
-          R"({"type":"street","name":"东华门街道","code":"110101001"}]},)"
-          R"("relevance":0.)" +
-          std::to_string(97 - i) + R"(,"distance":)" + std::to_string(125 + 37 * i) + ".5}";
+      s += R"({"id":"B000A8UIN)" + n + R"(","geoPoint":"116.39)" + n + R"(,39.91)" + n +
+           R"(","type":"风景名胜;公园广场","name":")" + names[i % 4] + R"(","code":"1101)" + n +
+           R"(","categories":[{"id":"110200","name":"公园广场"}],)"
+           R"("address":{"name":"北京市东城区景山前街4号","context":[)"
+           R"({"type":"province","name":"北京市","code":"110000"},)"
+           R"({"type":"district","name":"东城区","code":"110101"}]},)"
+           R"("relevance":0.)" +
+           std::to_string(97 - i) + R"(,"distance":)" + std::to_string(125 + 37 * i) + ".5}";
     }
     return s + "]";
   }();
