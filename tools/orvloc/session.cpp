@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -49,6 +50,30 @@ class CollectingDelegate : public orv::LocationDelegate {
   std::shared_ptr<Session::Inbox> inbox_;
 };
 
+// The key as it appears in a URL's query (hex digits in either case).
+std::string percentEncoded(const std::string& text, bool lowerHex) {
+  const char* kHex = lowerHex ? "0123456789abcdef" : "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+  }
+  return out;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  if (from.empty()) return;
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
 std::chrono::steady_clock::duration seconds(double s) {
   return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::chrono::duration<double>(s));
@@ -88,8 +113,13 @@ Session::Session(const ServiceOptions& o) : inbox_(std::make_shared<Inbox>()) {
   std::string key = o.key;
   if (!o.keyFile.empty()) key = readKeyFile(o.keyFile);
   if (o.log) {
-    orv::OrvClientLocation::setLogSink([](std::string_view line) {
-      std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+    // Request URLs in the log carry the key; it is masked like everywhere else.
+    const std::vector<std::string> forms{key, percentEncoded(key, false),
+                                         percentEncoded(key, true)};
+    orv::OrvClientLocation::setLogSink([forms](std::string_view line) {
+      std::string text(line);
+      for (const auto& form : forms) replaceAll(text, form, "***");
+      std::fprintf(stderr, "%s\n", text.c_str());
     });
   } else {
     orv::OrvClientLocation::setLogSink([](std::string_view) {});

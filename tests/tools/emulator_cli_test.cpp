@@ -1,0 +1,110 @@
+// The orv-emulator command: what a script relies on (the --info file, plain HTTP on request, a
+// clean stop on SIGTERM).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::map<std::string, std::string> readInfo(const fs::path& path) {
+  std::map<std::string, std::string> info;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    const auto eq = line.find('=');
+    if (eq != std::string::npos) info[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return info;
+}
+
+class EmulatorCommand : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("emulator_cli_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    info_ = dir_ / "info";
+  }
+  void TearDown() override {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    fs::remove_all(dir_);
+  }
+  void start(std::vector<std::string> args) {
+    args.insert(args.begin(), ORV_EMULATOR_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ASSERT_EQ(posix_spawn(&pid_, ORV_EMULATOR_PATH, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!fs::exists(info_) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(fs::exists(info_));
+  }
+  // Exit status after SIGTERM.
+  int stop() {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  fs::path dir_, info_;
+  pid_t pid_ = -1;
+};
+
+TEST_P(EmulatorCommand, WritesItsInfoFileServesAndStopsOnSigterm) {
+  const bool http = GetParam();
+  std::vector<std::string> args{"--info", info_.string(), "--quiet", "--key", "k1"};
+  if (http) args.push_back("--http");
+  start(args);
+  auto info = readInfo(info_);
+  const std::string base = info["base_url"];
+  EXPECT_EQ(base.rfind(http ? "http://127.0.0.1:" : "https://127.0.0.1:", 0), 0u) << base;
+  EXPECT_EQ(info["ca_file"].empty(), http);
+
+  httplib::Client client(base);
+  if (!http) {
+    client.set_ca_cert_path(info["ca_file"]);
+    client.enable_server_certificate_verification(true);
+  }
+  const std::string path = "/location/scenario/v1/geocode";
+  auto refused = client.Get(path + "?access_key=orv-demo-key&address=x&city=y");
+  ASSERT_TRUE(refused) << httplib::to_string(refused.error());
+  EXPECT_EQ(refused->status, 401);  // --key replaces the demo key
+  EXPECT_EQ(refused->body.rfind("{\"code\":401,", 0), 0u) << refused->body;
+  auto answered = client.Get(path + "?access_key=k1&address=%E5%A4%A9%E5%AE%89%E9%97%A8&city=");
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(answered->status, 200);
+
+  EXPECT_EQ(stop(), 0);
+  EXPECT_FALSE(fs::exists(info_));
+  if (!http) {
+    EXPECT_FALSE(fs::exists(info["ca_file"]));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, EmulatorCommand, testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "Http" : "Https"; });
+
+}  // namespace

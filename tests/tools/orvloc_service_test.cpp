@@ -1,0 +1,343 @@
+// The service commands and the demo of the built orvloc, against an emulator in this process.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "emulator/emulator.h"
+#include "orv/coord_transform.h"
+#include "orv/geocode_res.h"
+#include "orv/location_res.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using orv::emulator::Emulator;
+using orv::emulator::EmulatorOptions;
+using testing::HasSubstr;
+using testing::Not;
+
+const std::string kWalk = std::string(ORV_SOURCE_DIR) + "/data/demo-walk.csv";
+
+struct CliRun {
+  int code;
+  std::string out, err;
+  std::vector<std::string> lines() const {
+    std::vector<std::string> result;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+  }
+};
+
+std::string read(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+fs::path scratch() {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  const fs::path dir =
+      fs::temp_directory_path() / ("orvloc_service_" + std::to_string(::getpid()) + "_" + name);
+  fs::create_directories(dir);
+  return dir;
+}
+
+// `args` is shell text; results are read back from files.
+CliRun orvloc(const std::string& args) {
+  const fs::path dir = scratch();
+  const std::string cmd = std::string("'") + ORVLOC_PATH + "' " + args + " >'" +
+                          (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
+  const int status = std::system(cmd.c_str());
+  CliRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(dir / "out"), read(dir / "err")};
+  fs::remove_all(dir);
+  return run;
+}
+
+std::unique_ptr<Emulator> startEmulator(EmulatorOptions options = {}) {
+  auto started = Emulator::start(std::move(options));
+  EXPECT_TRUE(started.ok()) << started.error().message;
+  return started ? std::move(started).value() : nullptr;
+}
+
+std::string serviceArgs(const Emulator& e) {
+  return "--service '" + e.baseUrl() + "' --ca '" + e.caFile() + "'";
+}
+
+std::shared_ptr<orv::LocationRes> location(const std::string& json) {
+  auto decoded = orv::LocationRes::decode(json);
+  EXPECT_TRUE(decoded.ok()) << decoded.error().message << "\n" << json;
+  return decoded ? decoded.value() : std::make_shared<orv::LocationRes>();
+}
+
+std::shared_ptr<orv::GeocodeRes> hit(const std::string& json) {
+  auto decoded = orv::GeocodeRes::decode(json);
+  EXPECT_TRUE(decoded.ok()) << decoded.error().message << "\n" << json;
+  return decoded ? decoded.value() : std::make_shared<orv::GeocodeRes>();
+}
+
+std::string placeOf(const std::string& json) {
+  const auto place = location(json)->location()->place();
+  return place ? place->name() : "";
+}
+
+class ServiceCommands : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { emulator_ = startEmulator().release(); }
+  static void TearDownTestSuite() {
+    delete emulator_;
+    emulator_ = nullptr;
+  }
+  void SetUp() override { ASSERT_NE(emulator_, nullptr); }
+  static std::string common() { return serviceArgs(*emulator_) + " --key orv-demo-key --agree"; }
+
+  static Emulator* emulator_;
+};
+
+Emulator* ServiceCommands::emulator_ = nullptr;
+
+// One command line per command, each printing JSON lines the library's decoders read back.
+struct CommandCase {
+  const char* name;
+  std::string args;
+  std::size_t lines;
+  std::function<void(const std::vector<std::string>&)> check;
+};
+
+class EachCommand : public ServiceCommands, public testing::WithParamInterface<CommandCase> {};
+
+TEST_P(EachCommand, PrintsOneRecordPerLine) {
+  const auto& c = GetParam();
+  const CliRun run = orvloc(c.args + " " + common());
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const auto lines = run.lines();
+  ASSERT_EQ(lines.size(), c.lines) << run.out;
+  c.check(lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, EachCommand,
+    testing::Values(
+        CommandCase{"track", "track 39.9030112 116.3915045 --accuracy 5 --altitude 44", 1,
+                    [](const auto& lines) {
+                      const auto res = location(lines[0]);
+                      EXPECT_EQ(res->location()->address()->context()[2]->name(), "东城区");
+                      const auto gcj =
+                          orv::JyrCoorTransform::transformFromWGSToGCJ({39.9030112, 116.3915045});
+                      EXPECT_DOUBLE_EQ(res->location()->position()->point()->latitude(),
+                                       gcj.latitude);
+                    }},
+        CommandCase{"reverse", "reverse 31.2283 121.4756", 1,
+                    [](const auto& lines) { EXPECT_EQ(placeOf(lines[0]), "上海博物馆"); }},
+        CommandCase{"geocode", "geocode 人民大道 --city 上海市", 10,
+                    [](const auto& lines) { EXPECT_EQ(hit(lines[0])->type(), "street"); }},
+        CommandCase{"poi", "poi 博物馆 --city 上海市 --city-code 310100 --page 1 --size 1", 1,
+                    [](const auto& lines) { EXPECT_EQ(hit(lines[0])->name(), "上海博物馆"); }},
+        CommandCase{"nearby",
+                    "nearby '' --location 121.4753,31.2316 --radius 300 --orderby distance "
+                    "--size 3",
+                    3,
+                    [](const auto& lines) {
+                      double previous = 0.0;
+                      for (const auto& line : lines) {
+                        const double d = hit(line)->distance();
+                        EXPECT_GE(d, previous);
+                        EXPECT_LE(d, 300.0);
+                        previous = d;
+                      }
+                    }},
+        CommandCase{"locate_once", "locate --once --speed 0 --replay '" + kWalk + "'", 1,
+                    [](const auto& lines) { EXPECT_EQ(placeOf(lines[0]), "人民广场地铁站"); }},
+        CommandCase{"locate_fast", "locate --fast --speed 20 --replay '" + kWalk + "'", 1,
+                    [](const auto& lines) { EXPECT_FALSE(placeOf(lines[0]).empty()); }},
+        CommandCase{"locate_continuous",
+                    "locate --interval 0.1 --count 3 --speed 0 --replay '" + kWalk + "'", 3,
+                    [](const auto& lines) {
+                      for (const auto& line : lines) EXPECT_FALSE(placeOf(line).empty());
+                    }}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(ServiceCommands, TableHasAHeaderAndAlignedRows) {
+  const CliRun run = orvloc("poi 博物馆 --city 上海市 --city-code 310100 --table " + common());
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "name                    type         location               relevance  address\n"
+            "上海博物馆              museum       121.475600,31.228300        0.80  "
+            "上海市黄浦区人民大道201号\n");
+}
+
+TEST_F(ServiceCommands, KeyFromAFileAndNeverInTheOutput) {
+  const fs::path dir = scratch();
+  std::ofstream(dir / "key") << "  orv-demo-key \n";
+  const CliRun ok = orvloc("geocode 天安门 --city 北京市 --log --agree --key-file '" +
+                           (dir / "key").string() + "' " + serviceArgs(*emulator_));
+  EXPECT_EQ(ok.code, 0) << ok.err;
+  EXPECT_THAT(ok.err, HasSubstr("access_key=***&"));  // the library's request log line
+  EXPECT_THAT(ok.err + ok.out, Not(HasSubstr("orv-demo-key")));
+
+  const CliRun missing = orvloc("geocode x --city y --agree --key-file '" +
+                                (dir / "none").string() + "' " + serviceArgs(*emulator_));
+  EXPECT_EQ(missing.code, 2);
+  EXPECT_THAT(missing.err, HasSubstr("cannot read the key file"));
+  fs::remove_all(dir);
+}
+
+// Failures reach standard error as the client reports them, with exit 1 and nothing on stdout.
+struct FailureCase {
+  const char* name;
+  EmulatorOptions emulator;
+  std::string args;  // after "geocode 天安门 --city 北京市" and the service options
+  std::string err;   // a prefix of standard error
+};
+
+class Failures : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(Failures, ReportTheClientsMessage) {
+  const auto& c = GetParam();
+  auto emulator = startEmulator(c.emulator);
+  ASSERT_NE(emulator, nullptr);
+  const CliRun run =
+      orvloc("geocode 天安门 --city 北京市 " + serviceArgs(*emulator) + " " + c.args);
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << run.err;
+  EXPECT_THAT(run.err, Not(HasSubstr("s3cret")));
+}
+
+EmulatorOptions faulty(double failRate, double dropRate, int latencyMs = 0) {
+  EmulatorOptions o;
+  o.failRate = failRate;
+  o.dropRate = dropRate;
+  o.latencyMs = latencyMs;
+  return o;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Failures,
+    testing::Values(
+        FailureCase{
+            "unknown_key", {}, "--agree --key 's3cret key'", "orvloc: 请求失败，状态码: 401\n"},
+        FailureCase{"no_consent", {}, "--key orv-demo-key", "orvloc: 您未同意隐私政策\n"},
+        FailureCase{"no_key", {}, "--agree", "orvloc: 您未配置 Appkey\n"},
+        FailureCase{"injected_500", faulty(1.0, 0.0), "--agree --key orv-demo-key",
+                    "orvloc: 请求失败，状态码: 500\n"},
+        FailureCase{"dropped_connection", faulty(0.0, 1.0), "--agree --key orv-demo-key",
+                    "orvloc: "},
+        FailureCase{"slower_than_the_timeout", faulty(0.0, 0.0, 1500),
+                    "--agree --key orv-demo-key --timeout 0.2",
+                    "orvloc: no answer within 0.2 s\n"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(ServiceCommands, TheLogMasksTheKeyAsSentInTheUrl) {
+  const CliRun run = orvloc("geocode 天安门 --city 北京市 --agree --log --key 's3cret key&1' " +
+                            serviceArgs(*emulator_));
+  EXPECT_EQ(run.code, 1);
+  EXPECT_THAT(run.err, HasSubstr("access_key=***&"));
+  EXPECT_THAT(run.err, HasSubstr("orvloc: 请求失败，状态码: 401\n"));
+  EXPECT_THAT(run.err, Not(HasSubstr("s3cret")));
+}
+
+TEST_F(ServiceCommands, UntrustedCertificateIsATransportFailure) {
+  const CliRun run = orvloc("reverse 31.2283 121.4756 --agree --key orv-demo-key --service '" +
+                            emulator_->baseUrl() + "'");
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.err.rfind("orvloc: ", 0), 0u) << run.err;
+}
+
+// The JSON object after `"<member>":` in a demo line.
+std::string member(const std::string& line, const std::string& name) {
+  const std::string key = "\"" + name + "\":";
+  const auto at = line.find(key);
+  if (at == std::string::npos) return "";
+  return line.substr(at + key.size(), line.size() - at - key.size() - 1);
+}
+
+std::vector<std::string> hitsOf(const std::string& array) {
+  std::vector<std::string> objects;
+  int depth = 0;
+  std::size_t start = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < array.size(); ++i) {
+    const char c = array[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '{' && depth++ == 0) {
+      start = i;
+    } else if (c == '}' && --depth == 0) {
+      objects.push_back(array.substr(start, i - start + 1));
+    }
+  }
+  return objects;
+}
+
+TEST(Demo, AtMaxSpeedGoesThroughEveryStepInOrder) {
+  const CliRun run = orvloc("demo --speed max --interval 0.1 --json");
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  std::vector<std::string> steps;
+  std::map<std::string, std::vector<std::string>> byStep;
+  for (const auto& line : run.lines()) {
+    const auto step = line.substr(9, line.find('"', 9) - 9);  // {"step":"...
+    steps.push_back(step);
+    byStep[step].push_back(line);
+  }
+  EXPECT_THAT(steps, testing::ElementsAre("run", "run", "run", "reverse", "geocode", "poi",
+                                          "nearby", "offline"));
+  ASSERT_EQ(byStep["offline"].size(), 1u);
+
+  // The run starts at the walk's first fix and ends at its last.
+  EXPECT_EQ(placeOf(member(byStep["run"].front(), "location")), "人民广场地铁站");
+  const auto last = location(member(byStep["run"].back(), "location"));
+  const auto reverse = location(member(byStep["reverse"][0], "location"));
+  EXPECT_EQ(reverse->location()->place()->name(), last->location()->place()->name());
+  EXPECT_EQ(hit(hitsOf(member(byStep["geocode"][0], "hits"))[0])->name(), "人民大道");
+  EXPECT_EQ(hit(hitsOf(member(byStep["poi"][0], "hits"))[0])->name(), "上海博物馆");
+  const auto nearby = hitsOf(member(byStep["nearby"][0], "hits"));
+  EXPECT_EQ(nearby.size(), 5u);
+  for (const auto& h : nearby) EXPECT_LE(hit(h)->distance(), 500.0);
+
+  // Without network: the last fix converted on the device, and nothing else.
+  std::ifstream walk(kWalk);
+  std::string row, lastRow;
+  while (std::getline(walk, row)) lastRow = row;
+  std::istringstream cells(lastRow);
+  std::string time, lat, lng;
+  std::getline(cells, time, ',');
+  std::getline(cells, lat, ',');
+  std::getline(cells, lng, ',');
+  const auto gcj = orv::JyrCoorTransform::transformFromWGSToGCJ({std::stod(lat), std::stod(lng)});
+  const auto offline = location(member(byStep["offline"][0], "location"));
+  EXPECT_DOUBLE_EQ(offline->location()->position()->point()->latitude(), gcj.latitude);
+  EXPECT_DOUBLE_EQ(offline->location()->position()->point()->longitude(), gcj.longitude);
+  EXPECT_EQ(offline->location()->address()->name(), "");
+  EXPECT_EQ(offline->location()->place()->name(), "");
+  EXPECT_EQ(offline->id(), "");
+}
+
+TEST(Demo, ForPeopleEachStepHasItsHeadingAndNoLogNoise) {
+  const CliRun run = orvloc("demo --speed 400 --interval 0.25");
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  std::size_t at = 0;
+  for (const char* heading : {"Continuous run: 4 samples", "Reverse geocode", "Geocode",
+                              "Place search", "Nearby search", "Network unreachable", "Done in"}) {
+    const auto found = run.out.find(heading, at);
+    ASSERT_NE(found, std::string::npos) << heading << "\n" << run.out;
+    at = found;
+  }
+}
+
+}  // namespace
