@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <cstdlib>
+
 #include "network/network_client.h"
 #include "network/request_builder.h"
 #include "orv/service_configuration.h"
@@ -86,6 +88,32 @@ TEST(Transport, TlsPeerAndHostAreVerified) {
   setServiceConfiguration({"", wrongName->certFile(), ""});  // trusted, but not for 127.0.0.1
   expectTransportError(fetch(misnamed.baseUrl() + "/x"), 60);
   setServiceConfiguration({});
+}
+
+TEST(Transport, ProxyComesOnlyFromTheConfiguration) {
+  auto answer = [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(R"({"text":"p"})", "application/json");
+  };
+  test::TestServer origin, proxy;
+  origin.handle("/x", answer);
+  // A forward proxy receives the absolute URL; this one answers for the named host itself, so
+  // the name is never resolved.
+  proxy.handle("http://orv-proxy-test.invalid/x", answer);
+
+  // The environment's proxy is ignored...
+  ::setenv("http_proxy", proxy.baseUrl().c_str(), 1);
+  EXPECT_TRUE(fetch(origin.baseUrl() + "/x").isSuccess());
+  ::unsetenv("http_proxy");
+  EXPECT_EQ(proxy.receivedCount(), 0u);
+
+  // ...and the configured one used.
+  setServiceConfiguration({"", "", proxy.baseUrl()});
+  auto viaProxy = fetch("http://orv-proxy-test.invalid/x");
+  setServiceConfiguration({});
+  ASSERT_TRUE(viaProxy.isSuccess()) << viaProxy.error().message;
+  EXPECT_EQ(viaProxy.value().text, "p");
+  ASSERT_EQ(proxy.receivedCount(), 1u);
+  EXPECT_EQ(proxy.received()[0].target, "http://orv-proxy-test.invalid/x");
 }
 
 }  // namespace
