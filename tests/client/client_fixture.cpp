@@ -20,6 +20,7 @@ void RecordingDelegate::onReceivedLocationWithOrvLocation(std::shared_ptr<Locati
   ++calls;
   trace_.events.push_back("delegate:location");
   locations.push_back(std::move(location));
+  if (afterLocation) afterLocation();
 }
 void RecordingDelegate::onLocationErrorWithMsg(const std::string& msg) {
   ++calls;

@@ -41,6 +41,8 @@ class RecordingDelegate : public LocationDelegate {
   std::vector<std::string> errors;
   std::vector<GeocodeList> lists;
   size_t calls = 0;
+  // Runs after a location has been recorded, as a host reacting inside its callback would.
+  std::function<void()> afterLocation;
 
  private:
   Trace& trace_;

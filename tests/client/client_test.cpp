@@ -130,27 +130,8 @@ TEST_F(ClientTest, LogSwitchTakesEffectOnTheNextLine) {
                                         "delegate:error:您未同意隐私政策"));
 }
 
-TEST_F(ClientTest, PropertiesKeepWhatTheHostSets) {
-  OrvClientLocation client(nullptr);
-  EXPECT_EQ(client.callDelegate(), nullptr);
-  EXPECT_FALSE(client.accesskey().has_value());
-  EXPECT_EQ(client.interval(), 1.0);
-  EXPECT_TRUE(client.isLocateOnce());
-  EXPECT_FALSE(client.isFastLocation());
-  EXPECT_FALSE(client.isAgree());
-
-  client.setCallDelegate(delegate);
-  client.setInterval(5.0);
-  client.setIsLocateOnce(false);
-  client.setIsFastLocation(true);
-  client.setAgreePrivacy(true);
-  EXPECT_EQ(client.callDelegate(), delegate);
-  EXPECT_EQ(client.interval(), 5.0);
-  EXPECT_FALSE(client.isLocateOnce());
-  EXPECT_TRUE(client.isFastLocation());
-  EXPECT_TRUE(client.isAgree());
-
-  // Replacing the delegate lets go of the old one.
+TEST_F(ClientTest, ReplacingTheDelegateLetsGoOfTheOldOne) {
+  OrvClientLocation client(delegate);
   std::weak_ptr<LocationDelegate> old = delegate;
   client.setLocationDelegate(std::make_shared<RequiredOnlyDelegate>(trace));
   delegate.reset();

@@ -256,6 +256,23 @@ TEST_F(RunTest, DestroyedClientsTimerDoesNothing) {
   EXPECT_FALSE(RunLoop::main().timeUntilNextTimer().has_value());
 }
 
+TEST_F(RunTest, HostMayStopOrLetGoFromInsideItsCallback) {
+  client->setIsLocateOnce(false);
+  delegate->afterLocation = [&] { client->stopLocation(); };
+  client->startLocation();
+  push(fix(1));
+  EXPECT_FALSE(RunLoop::main().timeUntilNextTimer().has_value());
+
+  delegate->afterLocation = [&] { client.reset(); };
+  OrvClientLocation* raw = client.get();
+  raw->startLocation();
+  push(fix(2));
+  EXPECT_EQ(client, nullptr);
+  clock.advance(std::chrono::seconds(3));
+  EXPECT_EQ(answered(), (std::vector<int>{1, 2}));
+  EXPECT_FALSE(RunLoop::main().timeUntilNextTimer().has_value());
+}
+
 TEST_F(RunTest, PlatformFailureEndsAContinuousRunOnce) {
   for (bool sampling : {false, true}) {
     delegate->errors.clear();
