@@ -364,6 +364,19 @@ TEST(EmulatorOptionsTest, StopRemovesTheCertificateAndClosesThePort) {
   EXPECT_FALSE(client->Get("/"));
 }
 
+// A client that pools its connection (as libcurl does) must not hold the stop for the server's
+// keep-alive time of 5 s.
+TEST(EmulatorOptionsTest, StopEndsIdleKeptAliveConnections) {
+  auto emulator = startOrFail({});
+  ASSERT_NE(emulator, nullptr);
+  auto client = clientFor(*emulator);
+  client->set_keep_alive(true);
+  ASSERT_TRUE(client->Get("/"));
+  const auto started = std::chrono::steady_clock::now();
+  emulator->stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+}
+
 // Statuses of `count` requests sent one after another over one connection.
 std::vector<int> statuses(const Emulator& emulator, int count) {
   auto client = clientFor(emulator);
