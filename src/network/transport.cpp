@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -28,7 +29,13 @@ struct Transfer {
   std::vector<std::pair<std::string, std::string>> headers;
   curl_slist* headerList = nullptr;
   char errorBuffer[CURL_ERROR_SIZE] = {};
+  std::chrono::steady_clock::time_point added;
+  bool onFreshConnection = false;
 };
+
+long timeoutMs(double seconds) {
+  return static_cast<long>(std::ceil(std::min(seconds, 2.0e6) * 1000.0));
+}
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -79,6 +86,7 @@ struct Transport::Impl {
 
   void run();
   void add(std::unique_ptr<Transfer> transfer);
+  bool retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode code);
   void finish(CURL* easy, CURLcode code);
 };
 
@@ -111,10 +119,9 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
   if (!t->caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, t->caFile.c_str());
   // An empty proxy disables the *_proxy environment variables: configuration comes from the host.
   curl_easy_setopt(easy, CURLOPT_PROXY, t->proxy.c_str());
-  if (r.timeoutInterval > 0) {
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
-                     static_cast<long>(std::ceil(std::min(r.timeoutInterval, 2.0e6) * 1000.0)));
-  }
+  t->added = std::chrono::steady_clock::now();
+  if (r.timeoutInterval > 0)
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMs(r.timeoutInterval));
   curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t->bodyLimit));
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, t);
@@ -147,9 +154,31 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
   if (curl_multi_add_handle(multi, easy) != CURLM_OK) finish(easy, CURLE_FAILED_INIT);
 }
 
+// libcurl 7.88 takes a kept-alive TLS connection that the server has closed (close_notify sent)
+// for alive, and its own retry picks the next such connection until it gives up with a send
+// failure. The request never reached the server then, so it goes once more on a new connection,
+// within what is left of its time-out.
+bool Transport::Impl::retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode code) {
+  long status = 0, connects = 0;
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
+  if (code != CURLE_SEND_ERROR || status != 0 || connects != 0 || t.onFreshConnection) return false;
+  const double timeout = t.request.timeoutInterval;
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - t.added).count();
+  if (timeout > 0 && elapsed >= timeout) return false;
+  curl_multi_remove_handle(multi, easy);
+  t.onFreshConnection = true;
+  t.errorBuffer[0] = '\0';
+  curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+  if (timeout > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMs(timeout - elapsed));
+  return curl_multi_add_handle(multi, easy) == CURLM_OK;
+}
+
 void Transport::Impl::finish(CURL* easy, CURLcode code) {
   Transfer* raw = nullptr;
   curl_easy_getinfo(easy, CURLINFO_PRIVATE, &raw);
+  if (retryOnFreshConnection(easy, *raw, code)) return;
   std::unique_ptr<Transfer> t(raw);
   long status = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);

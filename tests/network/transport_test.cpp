@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "network/network_client.h"
 #include "network/request_builder.h"
@@ -114,6 +115,36 @@ TEST(Transport, ProxyComesOnlyFromTheConfiguration) {
   EXPECT_EQ(viaProxy.value().text, "p");
   ASSERT_EQ(proxy.receivedCount(), 1u);
   EXPECT_EQ(proxy.received()[0].target, "http://orv-proxy-test.invalid/x");
+}
+
+// The server closes idle connections with a TLS close_notify; a burst after that must not fail on
+// the connections it closed.
+TEST(Transport, ConnectionsClosedByTheServerAreNotReused) {
+  test::TestServer server(true);
+  server.handle("/x", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(R"({"text":"k"})", "application/json");
+  });
+  setServiceConfiguration({"", server.caFile(), ""});
+  RequestBuilder b;
+  b.urlString = server.baseUrl() + "/x";
+  const URLRequest request = b.makeURLRequest().value();
+  auto burst = [&] {
+    constexpr int kRequests = 16;
+    int done = 0, succeeded = 0;
+    for (int i = 0; i < kRequests; ++i) {
+      NetworkClient::shared().request<test::Echo>(request, [&](RequestResult<test::Echo> r) {
+        ++done;
+        succeeded += r.isSuccess() ? 1 : 0;
+      });
+    }
+    RunLoop::main().runUntil([&] { return done == kRequests; }, std::chrono::seconds(20));
+    return succeeded == kRequests;
+  };
+  EXPECT_TRUE(burst());
+  std::this_thread::sleep_for(
+      std::chrono::milliseconds(test::TestServer::kKeepAliveSeconds * 1500));
+  EXPECT_TRUE(burst());
+  setServiceConfiguration({});
 }
 
 }  // namespace

@@ -133,7 +133,7 @@ void TestServer::start(size_t threads) {
   // Keep connections for as many requests as a client sends, like a production server, but let an
   // idle one go after a second: stop() waits for every kept-alive connection to time out.
   server_->set_keep_alive_max_count(1000000);
-  server_->set_keep_alive_timeout(1);
+  server_->set_keep_alive_timeout(kKeepAliveSeconds);
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
     ReceivedRequest r{req.method, req.path, req.target, {}, {}, req.body};

@@ -53,6 +53,8 @@ struct ReceivedRequest {
 class TestServer {
  public:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+  // An idle kept-alive connection is closed after this long.
+  static constexpr int kKeepAliveSeconds = 1;
 
   // Plain HTTP, or HTTPS with a certificate for 127.0.0.1 and localhost.
   explicit TestServer(bool tls = false, size_t threads = 72);
