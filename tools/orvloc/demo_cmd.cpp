@@ -2,14 +2,20 @@
 // replayed as a continuous run, then come a reverse geocode, a geocode, both searches and a run
 // with the network cut off, which the library answers on the device.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "command.h"
 #include "emulator/emulator.h"
@@ -27,7 +33,8 @@ extern const char kDemoWalkCsv[];
 
 namespace {
 
-// Samples of a run whose track plays at once ("--speed max"): the first fix and the last.
+// Samples of a run whose track plays at once ("--speed max"): the first fix, then the last one,
+// which every later tick samples again.
 constexpr std::size_t kSamplesAtMaxSpeed = 3;
 
 struct Track {
