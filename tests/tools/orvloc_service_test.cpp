@@ -262,25 +262,10 @@ std::string member(const std::string& line, const std::string& name) {
   return line.substr(at + key.size(), line.size() - at - key.size() - 1);
 }
 
-std::vector<std::string> hitsOf(const std::string& array) {
-  std::vector<std::string> objects;
-  int depth = 0;
-  std::size_t start = 0;
-  bool inString = false;
-  for (std::size_t i = 0; i < array.size(); ++i) {
-    const char c = array[i];
-    if (inString) {
-      if (c == '\\') ++i;
-      if (c == '"') inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '{' && depth++ == 0) {
-      start = i;
-    } else if (c == '}' && --depth == 0) {
-      objects.push_back(array.substr(start, i - start + 1));
-    }
-  }
-  return objects;
+std::vector<std::shared_ptr<orv::GeocodeRes>> hitsOf(const std::string& line) {
+  auto decoded = orv::decodeGeocodeList(member(line, "hits"));
+  EXPECT_TRUE(decoded.ok()) << decoded.error().message << "\n" << line;
+  return decoded ? decoded.value() : std::vector<std::shared_ptr<orv::GeocodeRes>>{};
 }
 
 TEST(Demo, AtMaxSpeedGoesThroughEveryStepInOrder) {
@@ -303,11 +288,15 @@ TEST(Demo, AtMaxSpeedGoesThroughEveryStepInOrder) {
   const auto last = location(member(byStep["run"].back(), "location"));
   const auto reverse = location(member(byStep["reverse"][0], "location"));
   EXPECT_EQ(reverse->location()->place()->name(), last->location()->place()->name());
-  EXPECT_EQ(hit(hitsOf(member(byStep["geocode"][0], "hits"))[0])->name(), "人民大道");
-  EXPECT_EQ(hit(hitsOf(member(byStep["poi"][0], "hits"))[0])->name(), "上海博物馆");
-  const auto nearby = hitsOf(member(byStep["nearby"][0], "hits"));
+  const auto geocoded = hitsOf(byStep["geocode"][0]);
+  ASSERT_FALSE(geocoded.empty());
+  EXPECT_EQ(geocoded[0]->name(), "人民大道");
+  const auto found = hitsOf(byStep["poi"][0]);
+  ASSERT_FALSE(found.empty());
+  EXPECT_EQ(found[0]->name(), "上海博物馆");
+  const auto nearby = hitsOf(byStep["nearby"][0]);
   EXPECT_EQ(nearby.size(), 5u);
-  for (const auto& h : nearby) EXPECT_LE(hit(h)->distance(), 500.0);
+  for (const auto& h : nearby) EXPECT_LE(h->distance(), 500.0);
 
   // Without network: the last fix converted on the device, and nothing else.
   std::ifstream walk(kWalk);
