@@ -1,10 +1,12 @@
 #include "emulator/emulator.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -88,14 +90,19 @@ bool forEachConnection(int localPort, int peerPort, const std::string& peerAddre
   return any;
 }
 
-// Resets the TCP connection a request arrived on, without closing its descriptor: the server
-// library closes that itself later. Disconnecting a connected TCP socket (connect with
-// AF_UNSPEC) sends a reset to the peer.
+// Resets the TCP connection a request arrived on. An abortive close (linger 0) sends the reset;
+// /dev/null then takes the socket's descriptor number, so the server library, which still holds
+// that number, reads end-of-file at once and closes it as usual. (A socket merely disconnected
+// would keep the library's TLS layer retrying its read for about a second, holding a thread.)
 bool resetConnection(const httplib::Request& req) {
   return forEachConnection(req.local_port, req.remote_port, req.remote_addr, [](int fd) {
-    sockaddr unspec{};
-    unspec.sa_family = AF_UNSPEC;
-    return ::connect(fd, &unspec, sizeof unspec) == 0;
+    const linger abortive{1, 0};
+    if (::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive) != 0) return false;
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0) return false;
+    const bool replaced = ::dup3(null, fd, O_CLOEXEC) == fd;
+    ::close(null);
+    return replaced;
   });
 }
 
