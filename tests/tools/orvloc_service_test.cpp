@@ -113,6 +113,8 @@ struct CommandCase {
   std::function<void(const std::vector<std::string>&)> check;
 };
 
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
+
 class EachCommand : public ServiceCommands, public testing::WithParamInterface<CommandCase> {};
 
 TEST_P(EachCommand, PrintsOneRecordPerLine) {
@@ -199,6 +201,8 @@ struct FailureCase {
   std::string args;  // after "geocode 天安门 --city 北京市" and the service options
   std::string err;   // a prefix of standard error
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class Failures : public testing::TestWithParam<FailureCase> {};
 

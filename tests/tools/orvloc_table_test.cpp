@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
+#include <string>
 
 namespace orvloc {
 namespace {
@@ -12,6 +14,20 @@ struct WidthCase {
   const char* text;
   std::size_t cells;
 };
+
+// Test names stay ASCII: other bytes as \xNN.
+std::string ascii(const char* text) {
+  std::string out;
+  for (const char* p = text; *p != 0; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    char buf[8];
+    std::snprintf(buf, sizeof buf, c < 0x80 ? "%c" : "\\x%02X", c);
+    out += buf;
+  }
+  return out;
+}
+
+void PrintTo(const WidthCase& c, std::ostream* os) { *os << '"' << ascii(c.text) << '"'; }
 
 class DisplayWidth : public testing::TestWithParam<WidthCase> {};
 
@@ -32,6 +48,10 @@ struct FitCase {
   bool right;
   const char* expected;
 };
+
+void PrintTo(const FitCase& c, std::ostream* os) {
+  *os << '"' << ascii(c.text) << "\" in " << c.width;
+}
 
 class FitCells : public testing::TestWithParam<FitCase> {};
 
