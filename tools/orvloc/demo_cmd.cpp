@@ -341,10 +341,15 @@ int Demo::run() {
               << (speed > 0 ? "at " + formatNumber(speed) + "x" : "at once") << '\n';
   }
   {
+    // The emulator is on loopback, which the library's default-route check does not look at:
+    // without this the demo would answer on the device on a machine with no network.
+    orv::detail::NetworkChecker::setFlagsQueryForTesting(
+        [] { return std::optional<uint32_t>(orv::detail::NetworkChecker::kReachable); });
     Session session(service);
     if (continuousRun(session, track, speed)) requests(session);
   }
   if (ok_) ok_ = offlineRun(track, service) && ok_;
+  orv::detail::NetworkChecker::setFlagsQueryForTesting(nullptr);
   orv::LocationService::useNone();
   emulator.value()->stop();
   if (!o_.json) {
