@@ -52,15 +52,19 @@ fs::path scratch() {
   return dir;
 }
 
-// `args` is shell text; results are read back from files.
-CliRun orvloc(const std::string& args) {
+// Runs shell text; results are read back from files.
+CliRun shell(const std::string& command) {
   const fs::path dir = scratch();
-  const std::string cmd = std::string("'") + ORVLOC_PATH + "' " + args + " >'" +
-                          (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
+  const std::string cmd =
+      command + " >'" + (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
   const int status = std::system(cmd.c_str());
   CliRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(dir / "out"), read(dir / "err")};
   fs::remove_all(dir);
   return run;
+}
+
+CliRun orvloc(const std::string& args) {
+  return shell(std::string("'") + ORVLOC_PATH + "' " + args);
 }
 
 std::unique_ptr<Emulator> startEmulator(EmulatorOptions options = {}) {
@@ -318,6 +322,19 @@ TEST(Demo, AtMaxSpeedGoesThroughEveryStepInOrder) {
   EXPECT_EQ(offline->location()->address()->name(), "");
   EXPECT_EQ(offline->location()->place()->name(), "");
   EXPECT_EQ(offline->id(), "");
+}
+
+// The emulator is on loopback: a machine without a default route still gets its answers.
+TEST(Demo, NeedsNoDefaultRoute) {
+  if (std::system("unshare -rn true >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "network namespaces not permitted here";
+  }
+  const CliRun run = shell(std::string("unshare -rn sh -c \"ip link set lo up && '") + ORVLOC_PATH +
+                           "' demo --speed max --interval 0.1 --json\"");
+  ASSERT_EQ(run.code, 0) << run.err;
+  const auto lines = run.lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(placeOf(member(lines[0], "location")), "人民广场地铁站");
 }
 
 TEST(Demo, ForPeopleEachStepHasItsHeadingAndNoLogNoise) {
