@@ -28,5 +28,9 @@ shopt -s nullglob
 for f in build-fuzz/fuzz/fuzz_*; do
   [[ -x $f ]] || continue
   echo "-- $(basename "$f")"
-  "$f" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=1 2>&1 | tail -n 3
+  # New inputs go to a scratch corpus; the committed seeds are only read.
+  scratch=$(mktemp -d)
+  "$f" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+    -dict=fuzz/model.dict "$scratch" fuzz/corpus 2>&1 | tail -n 3
+  rm -rf "$scratch"
 done
