@@ -109,6 +109,8 @@ struct StartCase {
   bool continuous;
 };
 
+void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
+
 const std::vector<std::string> kLocationMode{"location"};
 const std::string kText = "why";
 const std::vector<std::string> kForegroundStart{"startUpdatingLocation"};
@@ -142,111 +144,44 @@ TEST_P(ContinuousStartTest, ChecksDeclarationsAndAuthorization) {
   EXPECT_EQ(controller->isContinuousLocation(), c.continuous);
 }
 
+constexpr auto no = std::nullopt;
+const std::string kNoWhenInUse = "fail:Info.plist 缺少 NSLocationWhenInUseUsageDescription 配置";
+const std::string kDenied = "fail:定位权限已被拒绝或受限，请前往设置开启";
+const std::string kNoAlways =
+    "fail:Info.plist 缺少 NSLocationAlwaysAndWhenInUseUsageDescription 配置，后台定位不可用";
+const std::string kModeText = "location";
+const std::vector<std::string> kOtherModes{"fetch", "Location"};  // the match is case-sensitive
+
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Branches, ContinuousStartTest,
     ::testing::Values(
-        StartCase{"NoWhenInUse",
-                  std::nullopt,
-                  4,
-                  std::nullopt,
-                  std::nullopt,
-                  std::nullopt,
-                  {"fail:Info.plist 缺少 NSLocationWhenInUseUsageDescription 配置"},
-                  {},
-                  false},
-        StartCase{"WhenInUseNotText",
-                  int64_t{1},
-                  4,
-                  std::nullopt,
-                  std::nullopt,
-                  std::nullopt,
-                  {"fail:Info.plist 缺少 NSLocationWhenInUseUsageDescription 配置"},
-                  {},
-                  false},
-        StartCase{"Restricted",
-                  kText,
-                  1,
-                  std::nullopt,
-                  std::nullopt,
-                  std::nullopt,
-                  {"fail:定位权限已被拒绝或受限，请前往设置开启"},
-                  {},
-                  false},
-        StartCase{"Denied",
-                  kText,
-                  2,
-                  kLocationMode,
-                  kText,
-                  std::nullopt,
-                  {"fail:定位权限已被拒绝或受限，请前往设置开启"},
-                  {},
-                  false},
-        StartCase{"NotDeterminedForeground",
-                  kText,
-                  0,
-                  std::nullopt,
-                  std::nullopt,
-                  std::nullopt,
-                  {kNoMode},
-                  kForegroundStart,
-                  true},
-        StartCase{"ModesAsSingleText",
-                  kText,
-                  3,
-                  std::string("location"),
-                  kText,
-                  std::nullopt,
-                  {kNoMode},
-                  kForegroundStart,
-                  true},
-        StartCase{"ModesCaseSensitive",
-                  kText,
-                  3,
-                  std::vector<std::string>{"fetch", "Location"},
-                  kText,
-                  std::nullopt,
-                  {kNoMode},
-                  kForegroundStart,
-                  true},
-        StartCase{"BackgroundWithoutAlwaysText",
-                  kText,
-                  4,
-                  kLocationMode,
-                  std::nullopt,
-                  std::nullopt,
-                  {"fail:Info.plist 缺少 NSLocationAlwaysAndWhenInUseUsageDescription "
-                   "配置，后台定位不可用"},
-                  {},
-                  true},
-        StartCase{"AlwaysAuthorized",
-                  kText,
-                  3,
-                  kLocationMode,
-                  kText,
-                  std::nullopt,
-                  {},
-                  kBackgroundStart,
-                  true},
-        StartCase{"UpgradeStillWhenInUse",
-                  kText,
-                  4,
-                  kLocationMode,
-                  kText,
-                  std::nullopt,
-                  {kNoBackground},
-                  kUpgradeStart,
-                  true},
-        StartCase{"UpgradeGranted", kText, 4, kLocationMode, kText, 3, {}, kUpgradeStart, true},
-        StartCase{"NotDeterminedNoUpgrade",
-                  kText,
-                  0,
-                  kLocationMode,
-                  kText,
-                  3,
-                  {kNoBackground},
-                  kBackgroundStart,
-                  true}),
+        StartCase{"NoWhenInUse", no, 4, no, no, no,
+                  {kNoWhenInUse}, {}, false},
+        StartCase{"WhenInUseNotText", int64_t{1}, 4, no, no, no,
+                  {kNoWhenInUse}, {}, false},
+        StartCase{"Restricted", kText, 1, no, no, no,
+                  {kDenied}, {}, false},
+        StartCase{"Denied", kText, 2, kLocationMode, kText, no,
+                  {kDenied}, {}, false},
+        StartCase{"NotDeterminedForeground", kText, 0, no, no, no,
+                  {kNoMode}, kForegroundStart, true},
+        StartCase{"ModesAsSingleText", kText, 3, kModeText, kText, no,
+                  {kNoMode}, kForegroundStart, true},
+        StartCase{"ModesCaseSensitive", kText, 3, kOtherModes, kText, no,
+                  {kNoMode}, kForegroundStart, true},
+        StartCase{"BackgroundWithoutAlways", kText, 4, kLocationMode, no, no,
+                  {kNoAlways}, {}, true},
+        StartCase{"AlwaysAuthorized", kText, 3, kLocationMode, kText, no,
+                  {}, kBackgroundStart, true},
+        StartCase{"UpgradeStillWhenInUse", kText, 4, kLocationMode, kText, no,
+                  {kNoBackground}, kUpgradeStart, true},
+        StartCase{"UpgradeGranted", kText, 4, kLocationMode, kText, 3,
+                  {}, kUpgradeStart, true},
+        StartCase{"NotDeterminedNoUpgrade", kText, 0, kLocationMode, kText, 3,
+                  {kNoBackground}, kBackgroundStart, true}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 struct OnceCase {
   const char* name;
@@ -255,6 +190,8 @@ struct OnceCase {
   std::vector<std::string> reports;
   std::vector<std::string> calls;
 };
+
+void PrintTo(const OnceCase& c, std::ostream* os) { *os << c.name; }
 
 class OnceStartTest : public ControllerTest, public ::testing::WithParamInterface<OnceCase> {};
 
@@ -267,17 +204,12 @@ TEST_P(OnceStartTest, ChecksLikeTheContinuousStart) {
   EXPECT_EQ(sim->calls(), c.calls);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Branches, OnceStartTest,
-    ::testing::Values(OnceCase{"NoWhenInUse",
-                               false,
-                               4,
-                               {"fail:Info.plist 缺少 NSLocationWhenInUseUsageDescription 配置"},
-                               {}},
-                      OnceCase{
-                          "Denied", true, 2, {"fail:定位权限已被拒绝或受限，请前往设置开启"}, {}},
-                      OnceCase{"NotDetermined", true, 0, {}, {"requestLocation"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Branches, OnceStartTest,
+                         ::testing::Values(OnceCase{"NoWhenInUse", false, 4, {kNoWhenInUse}, {}},
+                                           OnceCase{"Denied", true, 2, {kDenied}, {}},
+                                           OnceCase{
+                                               "NotDetermined", true, 0, {}, {"requestLocation"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ControllerTest, PlainSingleLogsAndReportsTheFix) {
   controller->requestOnceLocation(false);
@@ -291,6 +223,11 @@ struct WindowCase {
   std::vector<double> accuracies;
   size_t chosen;
 };
+
+void PrintTo(const WindowCase& c, std::ostream* os) {
+  for (double a : c.accuracies) *os << a << ' ';
+  *os << "-> #" << c.chosen;
+}
 
 class FastWindowTest : public ControllerTest, public ::testing::WithParamInterface<WindowCase> {};
 
@@ -377,6 +314,8 @@ struct BatchCase {
   std::optional<double> reportedLatitude;
 };
 
+void PrintTo(const BatchCase& c, std::ostream* os) { *os << c.name; }
+
 class FixHandlingTest : public ControllerTest, public ::testing::WithParamInterface<BatchCase> {};
 
 TEST_P(FixHandlingTest, OnlyTheNewestNonZeroFixCounts) {
@@ -407,6 +346,8 @@ struct LogCase {
   double lat, lng, accuracy;
   const char* line;
 };
+
+void PrintTo(const LogCase& c, std::ostream* os) { *os << c.line; }
 
 class FixLogTest : public ControllerTest, public ::testing::WithParamInterface<LogCase> {};
 
