@@ -187,32 +187,21 @@ TEST_F(RunTest, SecondStartIsIgnoredAndIdleStopIsSilent) {
   EXPECT_TRUE(trace.events.empty());
 }
 
+// Each refusal's text is the controller's; here it reaches the host and ends the run.
 TEST_F(RunTest, RefusedStartIsReportedBeforeStartReturns) {
-  struct Case {
-    bool declared;
-    int status;
-    std::string text;
-  };
   for (bool once : {true, false}) {
-    for (const Case& c :
-         {Case{false, 4, "Info.plist 缺少 NSLocationWhenInUseUsageDescription 配置"},
-          Case{true, 1, "定位权限已被拒绝或受限，请前往设置开启"},
-          Case{true, 2, "定位权限已被拒绝或受限，请前往设置开启"}}) {
-      if (!c.declared) Bundle::mainBundle().removeObject("NSLocationWhenInUseUsageDescription");
-      provider->setAuthorizationStatus(c.status);
-      client->setIsLocateOnce(once);
-      delegate->errors.clear();
-      client->startLocation();
-      EXPECT_THAT(delegate->errors, ElementsAre("定位失败：" + c.text));
+    provider->setAuthorizationStatus(2);
+    client->setIsLocateOnce(once);
+    delegate->errors.clear();
+    client->startLocation();
+    EXPECT_THAT(delegate->errors, ElementsAre("定位失败：定位权限已被拒绝或受限，请前往设置开启"));
 
-      // The run ended with the refusal: once allowed, the next start goes ahead.
-      Bundle::mainBundle().setObject("NSLocationWhenInUseUsageDescription", std::string("test"));
-      provider->setAuthorizationStatus(4);
-      provider->clearCalls();
-      client->startLocation();
-      EXPECT_EQ(managerCalls(once ? "requestLocation" : "startUpdatingLocation"), 1u);
-      client->stopLocation();
-    }
+    // The run ended with the refusal: once allowed, the next start goes ahead.
+    provider->setAuthorizationStatus(4);
+    provider->clearCalls();
+    client->startLocation();
+    EXPECT_EQ(managerCalls(once ? "requestLocation" : "startUpdatingLocation"), 1u);
+    client->stopLocation();
   }
 }
 
