@@ -50,7 +50,7 @@ struct FitCase {
 };
 
 void PrintTo(const FitCase& c, std::ostream* os) {
-  *os << '"' << ascii(c.text) << "\" in " << c.width;
+  *os << '"' << ascii(c.text) << "\" in " << c.width << (c.right ? " right" : "");
 }
 
 class FitCells : public testing::TestWithParam<FitCase> {};

@@ -1,26 +1,22 @@
 // Runs the built orvloc on temporary files and checks its output, exit codes and messages.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
+#include "cli_run.h"
 #include "orv/coord_transform.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using T = orv::JyrCoorTransform;
-
-struct Outcome {
-  int code;
-  std::string out, err;
-};
+using Outcome = orv::test::CliRun;
+using orv::test::readFile;
 
 class Orvloc : public testing::Test {
  protected:
@@ -36,18 +32,8 @@ class Orvloc : public testing::Test {
     std::ofstream(dir_ / name, std::ios::binary) << content;
     return dir_ / name;
   }
-  static std::string read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
   Outcome run(const std::string& args) {
-    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-    const std::string cmd = std::string("'") + ORVLOC_PATH + "' " + args + " >'" + out.string() +
-                            "' 2>'" + err.string() + "'";
-    const int status = std::system(cmd.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
+    return orv::test::runShell(std::string("'") + ORVLOC_PATH + "' " + args, dir_);
   }
   std::vector<std::string> files() const {
     std::vector<std::string> names;
@@ -120,7 +106,7 @@ TEST_F(Orvloc, CsvConvertsCoordinateColumnsAndKeepsEverythingElse) {
   ASSERT_EQ(r.code, 0) << r.err;
   const auto a = T::transformFromWGSToGCJ({39.9042, 116.3974});
   const auto b = T::transformFromWGSToGCJ({31.2, 121.5});
-  EXPECT_EQ(read(out),
+  EXPECT_EQ(readFile(out),
             "time,Latitude, lon ,note\r\n"
             "t1," +
                 fmt(a.latitude) + "," + fmt(a.longitude) +
@@ -138,6 +124,8 @@ struct BadInput {
   const char* content;
   const char* message;  // must appear in the error
 };
+
+void PrintTo(const BadInput& c, std::ostream* os) { *os << c.name; }
 
 class MalformedInput : public Orvloc, public testing::WithParamInterface<BadInput> {};
 
