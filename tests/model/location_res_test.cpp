@@ -64,6 +64,8 @@ struct OptionalCase {
   bool placePresent;
 };
 
+void PrintTo(const OptionalCase& c, std::ostream* os) { *os << c.name; }
+
 class LocationDetailOptionals : public testing::TestWithParam<OptionalCase> {};
 
 TEST_P(LocationDetailOptionals, MissingOrNullMeansAbsent) {
@@ -98,6 +100,8 @@ struct FailCase {
   std::string body;
   std::string message;
 };
+
+void PrintTo(const FailCase& c, std::ostream* os) { *os << c.name; }
 
 class LocationResRejects : public testing::TestWithParam<FailCase> {};
 
@@ -163,6 +167,8 @@ struct AcceptCase {
   double longitude;
 };
 
+void PrintTo(const AcceptCase& c, std::ostream* os) { *os << c.name; }
+
 class LocationResAccepts : public testing::TestWithParam<AcceptCase> {};
 
 TEST_P(LocationResAccepts, NumberForms) {
@@ -220,6 +226,8 @@ struct BadInputCase {
   std::string body;
   const char* messagePrefix;  // empty: the body decodes
 };
+
+void PrintTo(const BadInputCase& c, std::ostream* os) { *os << c.name; }
 
 class LocationResBadInput : public testing::TestWithParam<BadInputCase> {};
 

@@ -57,6 +57,8 @@ struct NonFiniteCase {
   const char* path;
 };
 
+void PrintTo(const NonFiniteCase& c, std::ostream* os) { *os << c.name; }
+
 class TrackRequestNonFinite : public testing::TestWithParam<NonFiniteCase> {};
 
 TEST_P(TrackRequestNonFinite, FailsNamingTheField) {
