@@ -108,28 +108,6 @@ TEST_F(TimerTest, LoopKeepsAValidTimerAliveAndReleasesItOnInvalidate) {
   EXPECT_EQ(owner.use_count(), 1) << "invalidate() releases what the block captured";
 }
 
-TEST_F(TimerTest, WeakTargetGoneMeansTickDoesNothing) {
-  struct Target {
-    int ticks = 0;
-  };
-  auto target = std::make_shared<Target>();
-  std::weak_ptr<Target> weakTarget = target;
-  int emptyTicks = 0;
-  timers.push_back(Timer::scheduled(1s, true, [weakTarget, &emptyTicks](Timer&) {
-    if (auto t = weakTarget.lock()) {
-      ++t->ticks;
-    } else {
-      ++emptyTicks;
-    }
-  }));
-  clock.advance(1s);
-  EXPECT_EQ(target->ticks, 1);
-  target.reset();
-  EXPECT_TRUE(weakTarget.expired()) << "the timer must not keep its target alive";
-  clock.advance(2s);
-  EXPECT_EQ(emptyTicks, 2);
-}
-
 TEST_F(TimerTest, InvalidatingAnotherTimerDueAtTheSameTimeCancelsIt) {
   int secondFired = 0;
   std::shared_ptr<Timer> second;

@@ -156,6 +156,10 @@ struct PromptCase {
   int expected;
 };
 
+void PrintTo(const PromptCase& c, std::ostream* os) {
+  *os << "status " << c.before << (c.always ? ", always -> " : ", when-in-use -> ") << c.expected;
+}
+
 class PermissionPromptTest : public LocationManagerTest,
                              public ::testing::WithParamInterface<PromptCase> {};
 

@@ -23,6 +23,14 @@ struct ParseCase {
   const char* message;  // empty: parses
 };
 
+void PrintTo(const ParseCase& c, std::ostream* os) {
+  if (*c.message) {
+    *os << c.message;
+  } else {
+    *os << "parses " << ::testing::PrintToString(std::string(c.text));
+  }
+}
+
 class TrackParseTest : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(TrackParseTest, NamesTheOffendingLine) {
