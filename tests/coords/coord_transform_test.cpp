@@ -4,7 +4,7 @@
 
 #include <bit>
 #include <cmath>
-#include <thread>
+#include <iomanip>
 #include <vector>
 
 #include "coords_plain.h"
@@ -38,6 +38,11 @@ struct RegionCase {
   Coordinate wgs;
   bool shifted;
 };
+
+void PrintTo(const RegionCase& c, std::ostream* os) {
+  *os << std::setprecision(12) << c.wgs.latitude << ',' << c.wgs.longitude
+      << (c.shifted ? " shifted" : " kept");
+}
 
 class RegionBoundary : public testing::TestWithParam<RegionCase> {};
 
@@ -136,6 +141,10 @@ struct DistanceCase {
   double lat1, lat2, lng1, lng2, metres, tolerance;
 };
 
+void PrintTo(const DistanceCase& c, std::ostream* os) {
+  *os << c.lat1 << ',' << c.lng1 << " to " << c.lat2 << ',' << c.lng2;
+}
+
 class Distance : public testing::TestWithParam<DistanceCase> {};
 
 TEST_P(Distance, ChordFormula) {
@@ -164,10 +173,18 @@ TEST(Distance, ArgumentOrderIsLatitudesThenLongitudes) {
 using Single = Coordinate (*)(Coordinate);
 using Batch = bool (*)(std::span<const Coordinate>, std::span<Coordinate>);
 
-class BatchForm : public testing::TestWithParam<std::pair<Single, Batch>> {};
+struct BatchCase {
+  const char* name;
+  Single single;
+  Batch batch;
+};
+
+void PrintTo(const BatchCase& c, std::ostream* os) { *os << c.name; }
+
+class BatchForm : public testing::TestWithParam<BatchCase> {};
 
 TEST_P(BatchForm, MatchesSingleFormAlsoInPlace) {
-  const auto [single, batch] = GetParam();
+  const auto [single, batch] = std::pair(GetParam().single, GetParam().batch);
   std::vector<Coordinate> in;
   for (int i = 0; i < 200; ++i) in.push_back({20.0 + i * 0.17, 80.0 + i * 0.29});
   in.push_back({-33.9, -70.5});
@@ -186,27 +203,13 @@ TEST_P(BatchForm, MatchesSingleFormAlsoInPlace) {
 
 INSTANTIATE_TEST_SUITE_P(
     All, BatchForm,
-    testing::Values(
-        std::pair<Single, Batch>{T::transformFromWGSToGCJ, T::transformFromWGSToGCJ},
-        std::pair<Single, Batch>{T::transformFromGCJToWGS, T::transformFromGCJToWGS},
-        std::pair<Single, Batch>{T::transformFromGCJToBaidu, T::transformFromGCJToBaidu},
-        std::pair<Single, Batch>{T::transformFromBaiduToGCJ, T::transformFromBaiduToGCJ},
-        std::pair<Single, Batch>{T::transformFromWGSToBaidu, T::transformFromWGSToBaidu},
-        std::pair<Single, Batch>{T::transformFromBaiduToWGS, T::transformFromBaiduToWGS}));
-
-TEST(Shared, OneInstanceWithTheFourConstants) {
-  std::vector<const T*> seen(8);
-  std::vector<std::thread> threads;
-  for (auto& s : seen) threads.emplace_back([&s] { s = &T::shared(); });
-  for (auto& t : threads) t.join();
-  for (const T* s : seen) EXPECT_EQ(s, &T::shared());
-  const T other;
-  for (const T* k : {&T::shared(), &other}) {
-    EXPECT_EQ(k->a, 6378245.0);
-    EXPECT_EQ(k->ee, 0.006693421622965943);
-    EXPECT_EQ(k->pi, 3.141592653589793);
-    EXPECT_EQ(k->xPi, 52.35987755982988);
-  }
-}
+    testing::Values(BatchCase{"WGSToGCJ", T::transformFromWGSToGCJ, T::transformFromWGSToGCJ},
+                    BatchCase{"GCJToWGS", T::transformFromGCJToWGS, T::transformFromGCJToWGS},
+                    BatchCase{"GCJToBaidu", T::transformFromGCJToBaidu, T::transformFromGCJToBaidu},
+                    BatchCase{"BaiduToGCJ", T::transformFromBaiduToGCJ, T::transformFromBaiduToGCJ},
+                    BatchCase{"WGSToBaidu", T::transformFromWGSToBaidu, T::transformFromWGSToBaidu},
+                    BatchCase{"BaiduToWGS", T::transformFromBaiduToWGS,
+                              T::transformFromBaiduToWGS}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

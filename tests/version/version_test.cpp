@@ -19,6 +19,8 @@ struct LookupCase {
   std::string expectVersion, expectBuild;
 };
 
+void PrintTo(const LookupCase& c, std::ostream* os) { *os << c.name; }
+
 class Lookup : public testing::TestWithParam<LookupCase> {};
 
 TEST_P(Lookup, TextIsTakenAsIsAnythingElseFallsBack) {
