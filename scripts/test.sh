@@ -31,6 +31,6 @@ for f in build-fuzz/fuzz/fuzz_*; do
   # New inputs go to a scratch corpus; the committed seeds are only read.
   scratch=$(mktemp -d)
   "$f" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=1 \
-    -dict=fuzz/model.dict "$scratch" fuzz/corpus 2>&1 | tail -n 3
+    -dict=fuzz/model.dict "$scratch" fuzz/corpus 2>&1 | grep "^stat::"
   rm -rf "$scratch"
 done
