@@ -86,7 +86,7 @@ struct Transport::Impl {
 
   void run();
   void add(std::unique_ptr<Transfer> transfer);
-  bool retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode code);
+  bool retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode code, long status);
   void finish(CURL* easy, CURLcode code);
 };
 
@@ -158,9 +158,8 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
 // for alive, and its own retry picks the next such connection until it gives up with a send
 // failure. The request never reached the server then, so it goes once more on a new connection,
 // within what is left of its time-out.
-bool Transport::Impl::retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode code) {
-  long status = 0, connects = 0;
-  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+bool Transport::Impl::retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode code, long status) {
+  long connects = 0;
   curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
   if (code != CURLE_SEND_ERROR || status != 0 || connects != 0 || t.onFreshConnection) return false;
   const double timeout = t.request.timeoutInterval;
@@ -178,10 +177,10 @@ bool Transport::Impl::retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode c
 void Transport::Impl::finish(CURL* easy, CURLcode code) {
   Transfer* raw = nullptr;
   curl_easy_getinfo(easy, CURLINFO_PRIVATE, &raw);
-  if (retryOnFreshConnection(easy, *raw, code)) return;
-  std::unique_ptr<Transfer> t(raw);
   long status = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  if (retryOnFreshConnection(easy, *raw, code, status)) return;
+  std::unique_ptr<Transfer> t(raw);
   TransferOutcome outcome;
   if (status > 0) {
     auto response = std::make_shared<HTTPResponse>();

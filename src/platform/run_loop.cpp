@@ -92,8 +92,7 @@ void RunLoop::Impl::fire(const std::shared_ptr<Timer>& timer, RunLoop& loop) {
   t.block(*timer);
   t.firing = false;
   if (!t.valid) {
-    Timer::Block released = std::move(t.block);
-    t.block = nullptr;
+    t.takeBlock();  // invalidated by its own block: release the captures now
     return;
   }
   if (t.period == Duration::zero()) {
@@ -230,13 +229,9 @@ void RunLoop::processPending() {
 }
 
 std::optional<RunLoop::Duration> RunLoop::timeUntilNextTimer() const {
-  std::optional<TimePoint> earliest;
-  for (const auto& timer : impl_->timers) {
-    const Timer::Impl& t = timer->impl();
-    if (t.valid && (!earliest || t.due < *earliest)) earliest = t.due;
-  }
+  const auto earliest = impl_->earliestDue(TimePoint::max());
   if (!earliest) return std::nullopt;
-  return std::max(Duration::zero(), *earliest - now());
+  return std::max(Duration::zero(), earliest->impl().due - now());
 }
 
 RunLoop::TimePoint RunLoop::now() const {
@@ -281,11 +276,7 @@ void Timer::invalidate() {
   // `kept` may be the last reference: it dies after the block's captures, at the very end.
   std::shared_ptr<Timer> kept = impl_->loop ? impl_->loop->impl().retire(*this) : nullptr;
   // Release what the block captured now, unless the block is the caller.
-  Block released;
-  if (!impl_->firing) {
-    released = std::move(impl_->block);
-    impl_->block = nullptr;
-  }
+  Block released = impl_->firing ? Block{} : impl_->takeBlock();
 }
 
 bool Timer::isValid() const { return impl_->valid; }

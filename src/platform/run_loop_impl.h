@@ -25,6 +25,13 @@ struct Timer::Impl {
   uint64_t order = 0;  // creation order breaks ties between equal due times
   bool valid = true;
   bool firing = false;  // the block is running: invalidate() must not release it
+
+  // Empties `block` before its captures die, so their destructors never see a half-reset block.
+  Timer::Block takeBlock() {
+    Timer::Block taken = std::move(block);
+    block = nullptr;
+    return taken;
+  }
 };
 
 struct RunLoop::Impl {

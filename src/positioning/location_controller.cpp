@@ -83,6 +83,19 @@ void LocationController::reportFailure(const std::string& text) {
   if (auto d = delegate_.lock()) d->locationFailedWithErrorMsg(text);
 }
 
+bool LocationController::mayStart() {
+  if (!hasWhenInUseDescription()) {
+    reportFailure(kMissingWhenInUse);
+    return false;
+  }
+  const int status = LocationManager::authorizationStatus();
+  if (status == 1 || status == 2) {
+    reportFailure(kDenied);
+    return false;
+  }
+  return true;
+}
+
 void LocationController::initOption() {
   sdkLog("initOption：");
   LocationManager& manager = locationManager();
@@ -94,9 +107,7 @@ void LocationController::initOption() {
 }
 
 void LocationController::startContinuousLocation() {
-  if (!hasWhenInUseDescription()) return reportFailure(kMissingWhenInUse);
-  const int status = LocationManager::authorizationStatus();
-  if (status == 1 || status == 2) return reportFailure(kDenied);
+  if (!mayStart()) return;
   isContinuousLocation_ = true;
   if (hasBackgroundLocationMode()) {
     if (!hasAlwaysDescription()) return reportFailure(kMissingAlways);
@@ -110,9 +121,7 @@ void LocationController::startContinuousLocation() {
 }
 
 void LocationController::requestOnceLocation(bool isFast) {
-  if (!hasWhenInUseDescription()) return reportFailure(kMissingWhenInUse);
-  const int status = LocationManager::authorizationStatus();
-  if (status == 1 || status == 2) return reportFailure(kDenied);
+  if (!mayStart()) return;
   isContinuousLocation_ = false;
   if (isFast) {
     sdkLog("请求单次定位（快速模式）：");

@@ -52,6 +52,9 @@ class LocationController : public LocationManagerDelegate,
   LocationController();
   LocationManager& locationManager();
   void reportFailure(const std::string& text);
+  // Every start needs the when-in-use declaration and a status that is not denied or restricted;
+  // otherwise the failure is reported and false returned.
+  bool mayStart();
   void finishFastSampling();
 
   std::unique_ptr<LocationManager> locationManager_;  // created on first use

@@ -26,11 +26,15 @@ Location fixAt(double lat, double lng, double accuracy) {
   return l;
 }
 
+// A success report as the timeline records it.
+std::string okFor(double lat, double accuracy) {
+  return "ok:" + std::to_string(lat) + "/" + std::to_string(accuracy);
+}
+
 // Log lines and delegate calls in one timeline, so their relative order can be checked.
 struct Timeline : LocationControllerDelegate {
   void locationSuccessWithLocation(const Location& l) override {
-    events.push_back("ok:" + std::to_string(l.coordinate.latitude) + "/" +
-                     std::to_string(l.horizontalAccuracy));
+    events.push_back(okFor(l.coordinate.latitude, l.horizontalAccuracy));
     if (sim) lastCallAtReport = sim->calls().back();
   }
   void locationFailedWithErrorMsg(const std::string& text) override {
@@ -74,9 +78,6 @@ class ControllerTest : public ::testing::Test {
   void push(std::vector<Location> batch) {
     sim->pushLocations(std::move(batch));
     loop.processPending();
-  }
-  std::string okFor(double lat, double accuracy) {
-    return "ok:" + std::to_string(lat) + "/" + std::to_string(accuracy);
   }
 
   RunLoop& loop = RunLoop::current();
