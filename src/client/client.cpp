@@ -39,13 +39,11 @@ bool isValidInterval(double seconds) { return seconds > 0.0; }  // false for NaN
 
 bool OrvClientLocation::State::checkConsentAndKey() {
   if (!isAgree) {
-    detail::sdkLog(kNoConsentMessage);
-    reportError(std::string(kNoConsentMessage));
+    refuse(kNoConsentMessage);
     return false;
   }
   if (!accesskey) {
-    detail::sdkLog(kNoKeyMessage);
-    reportError(std::string(kNoKeyMessage));
+    refuse(kNoKeyMessage);
     return false;
   }
   return true;
@@ -54,6 +52,11 @@ bool OrvClientLocation::State::checkConsentAndKey() {
 void OrvClientLocation::State::reportError(const std::string& msg) {
   // Held for the call: the delegate may replace itself from inside its callback.
   if (auto delegate = callDelegate) delegate->onLocationErrorWithMsg(msg);
+}
+
+void OrvClientLocation::State::refuse(std::string_view msg) {
+  detail::sdkLog(msg);
+  reportError(std::string(msg));
 }
 
 OrvClientLocation::OrvClientLocation(std::shared_ptr<LocationDelegate> delegate)
@@ -82,7 +85,7 @@ void OrvClientLocation::initKey(const std::string& accesskey) {
 void OrvClientLocation::setAgreePrivacy(bool isAgree) { state_->isAgree = isAgree; }
 
 void OrvClientLocation::setLocationDelegate(std::shared_ptr<LocationDelegate> delegate) {
-  state_->callDelegate = std::move(delegate);
+  setCallDelegate(std::move(delegate));
 }
 
 int64_t OrvClientLocation::milliStamp() const { return detail::currentMilliStamp(); }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "orv/client.h"
 #include "orv/location.h"
@@ -38,10 +39,14 @@ struct OrvClientLocation::State : detail::LocationControllerDelegate,
   bool checkConsentAndKey();
   // Reports `msg` to the delegate, if any.
   void reportError(const std::string& msg);
+  // Logs `msg`, then reports it: how an operation turns down a call.
+  void refuse(std::string_view msg);
 
   // Positioning runs.
   void beginLocating();
   void stopLocation();
+  // Stops the sampling timer and the controller's updates.
+  void haltUpdates();
   void startSampleTimer();
   void handleLocationFix(const Location* location);
 

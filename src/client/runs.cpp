@@ -25,8 +25,7 @@ void OrvClientLocation::State::beginLocating() {
   if (isLocating) return;
   if (!isLocateOnce && !detail::isValidInterval(interval)) {
     // A timer of no period would sample (and send) as fast as the loop turns.
-    detail::sdkLog(detail::kInvalidIntervalMessage);
-    reportError(std::string(detail::kInvalidIntervalMessage));
+    refuse(detail::kInvalidIntervalMessage);
     return;
   }
   runInterval = interval;
@@ -45,12 +44,16 @@ void OrvClientLocation::State::beginLocating() {
 void OrvClientLocation::State::stopLocation() {
   if (!isLocating) return;
   detail::sdkLog("stopLocation");
+  haltUpdates();
+  isLocating = false;
+}
+
+void OrvClientLocation::State::haltUpdates() {
   if (timerSchedule) {
     timerSchedule->invalidate();
     timerSchedule.reset();
   }
   if (locateDelegate) locateDelegate->stopUpdating();
-  isLocating = false;
 }
 
 void OrvClientLocation::State::locationSuccessWithLocation(const Location& location) {
@@ -92,13 +95,7 @@ void OrvClientLocation::State::locationFailedWithErrorMsg(const std::string& tex
   // on sending requests that stopLocation (idle once isLocating is false) could never stop.
   const bool endsContinuousRun = isLocating && !starting && (timerSchedule || !isLocateOnce);
   isLocating = false;
-  if (endsContinuousRun) {
-    if (timerSchedule) {
-      timerSchedule->invalidate();
-      timerSchedule.reset();
-    }
-    if (locateDelegate) locateDelegate->stopUpdating();
-  }
+  if (endsContinuousRun) haltUpdates();
   reportError("定位失败：" + text);
 }
 

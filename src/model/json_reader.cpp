@@ -21,6 +21,14 @@ constexpr std::string_view kindName(DecodingErrorCode code) {
   return "dataCorrupted";
 }
 
+// A single member looked up by key, for readers that take one field at a time.
+Member memberAt(simdjson::dom::object obj, std::string_view key) {
+  Member m;
+  m.key = key;
+  m.present = !obj.at_key(key).get(m.value);
+  return m;
+}
+
 }  // namespace
 
 Error decodeError(DecodingErrorCode code, const JsonPath& at, std::string_view detail) {
@@ -70,16 +78,11 @@ DecodeStatus expectObject(simdjson::dom::element value, const JsonPath& at,
 
 DecodeStatus requiredField(simdjson::dom::object obj, std::string_view key, const JsonPath& at,
                            simdjson::dom::element& out) {
-  if (obj.at_key(key).get(out)) {
-    return decodeError(DecodingErrorCode::keyNotFound, at.child(key));
-  }
-  if (out.is_null()) return decodeError(DecodingErrorCode::valueNotFound, at.child(key));
-  return std::nullopt;
+  return requiredField(memberAt(obj, key), at, out);
 }
 
 bool optionalField(simdjson::dom::object obj, std::string_view key, simdjson::dom::element& out) {
-  if (obj.at_key(key).get(out)) return false;
-  return !out.is_null();
+  return optionalField(memberAt(obj, key), out);
 }
 
 void Members::match(simdjson::dom::object obj) {
@@ -168,16 +171,12 @@ DecodeStatus readInt64(simdjson::dom::element value, const JsonPath& at, int64_t
 
 DecodeStatus requiredText(simdjson::dom::object obj, std::string_view key, const JsonPath& at,
                           std::string& out) {
-  simdjson::dom::element v;
-  if (auto e = requiredField(obj, key, at, v)) return e;
-  return readText(v, at.child(key), out);
+  return requiredText(memberAt(obj, key), at, out);
 }
 
 DecodeStatus requiredDouble(simdjson::dom::object obj, std::string_view key, const JsonPath& at,
                             double& out) {
-  simdjson::dom::element v;
-  if (auto e = requiredField(obj, key, at, v)) return e;
-  return readDouble(v, at.child(key), out);
+  return requiredDouble(memberAt(obj, key), at, out);
 }
 
 }  // namespace orv::detail

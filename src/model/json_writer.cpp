@@ -140,18 +140,25 @@ void JsonWriter::number(double v, const JsonPath& at) {
   if (text.find_first_of(".e") == std::string_view::npos) out_ += ".0";
 }
 
+namespace {
+
+template <class Int>
+void appendInteger(std::string& out, Int v) {
+  char buf[24];  // room for any 64-bit integer with its sign
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, end);
+}
+
+}  // namespace
+
 void JsonWriter::integer(int64_t v) {
   separate();
-  char buf[24];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
-  out_.append(buf, end);
+  appendInteger(out_, v);
 }
 
 void JsonWriter::unsignedInteger(uint64_t v) {
   separate();
-  char buf[24];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
-  out_.append(buf, end);
+  appendInteger(out_, v);
 }
 
 void JsonWriter::boolean(bool v) {

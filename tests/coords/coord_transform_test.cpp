@@ -184,7 +184,8 @@ void PrintTo(const BatchCase& c, std::ostream* os) { *os << c.name; }
 class BatchForm : public testing::TestWithParam<BatchCase> {};
 
 TEST_P(BatchForm, MatchesSingleFormAlsoInPlace) {
-  const auto [single, batch] = std::pair(GetParam().single, GetParam().batch);
+  const Single single = GetParam().single;
+  const Batch batch = GetParam().batch;
   std::vector<Coordinate> in;
   for (int i = 0; i < 200; ++i) in.push_back({20.0 + i * 0.17, 80.0 + i * 0.29});
   in.push_back({-33.9, -70.5});

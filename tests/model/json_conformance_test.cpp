@@ -43,18 +43,13 @@ std::vector<Case> cases(const std::string& prefix) {
   return out;
 }
 
-Result<simdjson::dom::element> parse(const std::string& body, simdjson::dom::parser& parser,
-                                     std::string& padded) {
-  return parseDocument(body, parser, padded);
-}
-
 TEST(JsonConformanceTest, AcceptsEveryYesCase) {
   const auto all = cases("y_");
   ASSERT_EQ(all.size(), 95u);
   simdjson::dom::parser parser;
   std::string padded;
   for (const auto& c : all) {
-    auto root = parse(c.body, parser, padded);
+    auto root = parseDocument(c.body, parser, padded);
     EXPECT_TRUE(root.ok()) << c.name << ": " << root.error().message;
     // Through a record decoder, valid JSON of the wrong shape is a shape error, never corrupt.
     auto record = LocationRes::decode(c.body);
@@ -70,7 +65,7 @@ TEST(JsonConformanceTest, RejectsEveryNoCase) {
   simdjson::dom::parser parser;
   std::string padded;
   for (const auto& c : all) {
-    EXPECT_FALSE(parse(c.body, parser, padded).ok()) << c.name;
+    EXPECT_FALSE(parseDocument(c.body, parser, padded).ok()) << c.name;
     auto record = LocationRes::decode(c.body);
     ASSERT_FALSE(record.ok()) << c.name;
     EXPECT_EQ(record.error().message.rfind("dataCorrupted: top level invalid JSON: ", 0), 0u)
@@ -93,7 +88,7 @@ TEST(JsonConformanceTest, WriterReproducesEveryYesValue) {
   simdjson::dom::parser original, rewritten;
   std::string padded;
   for (const auto& c : cases("y_")) {
-    auto root = parse(c.body, original, padded);
+    auto root = parseDocument(c.body, original, padded);
     ASSERT_TRUE(root.ok()) << c.name;
     JsonWriter w;
     writeValue(w, root.value(), JsonPath{});
