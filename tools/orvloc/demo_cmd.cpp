@@ -177,11 +177,12 @@ void Demo::printHits(const std::string& step, const Outcome& o, HitMeasure measu
     std::cout << "  (no results)\n";
     return;
   }
+  const Table table = hitTable(measure);
   std::cout << "  ";
-  hitTable(measure).printHeader(std::cout);
+  table.printHeader(std::cout);
   for (const auto& hit : o.hits) {
     std::cout << "  ";
-    hitTable(measure).printRow(std::cout, hitCells(*hit, measure));
+    table.printRow(std::cout, hitCells(*hit, measure));
   }
 }
 
@@ -194,13 +195,10 @@ bool Demo::continuousRun(Session& session, const Track& track, double speed) {
           : static_cast<std::size_t>(std::floor(playSeconds / o_.interval)) + 1;
   heading("Continuous run: " + std::to_string(samples) + " samples, one every " +
           formatNumber(o_.interval) + " s");
-  Table table({{"#", 3, true},
-               {"walk", 5, true},
-               {"lat", 10, true},
-               {"lng", 11, true},
-               {"address", 34},
-               {"place", 18},
-               {"distance", 8, true}});
+  // The location table, after the sample number and the walk's clock.
+  std::vector<Column> columns{{"#", 3, true}, {"walk", 5, true}};
+  for (auto& column : locationColumns()) columns.push_back(std::move(column));
+  const Table table(std::move(columns));
   if (!o_.json) {
     std::cout << "  ";
     table.printHeader(std::cout);

@@ -1,12 +1,10 @@
 // orvloc locate: a positioning run fed by a recorded track (the replay location provider).
 #include <CLI/CLI.hpp>
-#include <chrono>
 #include <iostream>
 #include <memory>
 
 #include "command.h"
 #include "orv/location_service.h"
-#include "orv/run_loop.h"
 #include "output.h"
 #include "session.h"
 #include "text_number.h"
@@ -67,9 +65,7 @@ std::function<int()> setupLocate(CLI::App& cmd) {
     }
     // A failure ends the command: a refused or failed run sends nothing more.
     const bool done =
-        orv::RunLoop::main().runUntil([&] { return failed || session.received() >= wanted; },
-                                      std::chrono::duration_cast<orv::RunLoop::Duration>(
-                                          std::chrono::duration<double>(service.timeout)));
+        session.runUntil([&] { return failed || session.received() >= wanted; }, service.timeout);
     client.stopLocation();
     if (!done) {
       std::cerr << "orvloc: " << session.received() << " of " << wanted << " results within "

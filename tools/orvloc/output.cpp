@@ -29,12 +29,9 @@ std::string jsonString(std::string_view text) {
   return out + "\"";
 }
 
-Table locationTable() {
-  return Table({{"lat", 10, true},
-                {"lng", 11, true},
-                {"address", 34},
-                {"place", 18},
-                {"distance", 8, true}});
+std::vector<Column> locationColumns() {
+  return {
+      {"lat", 10, true}, {"lng", 11, true}, {"address", 34}, {"place", 18}, {"distance", 8, true}};
 }
 
 std::vector<std::string> locationCells(const orv::LocationRes& res) {
@@ -109,8 +106,11 @@ bool OutcomePrinter::print(const Outcome& o) {
         out_ << "(no results)\n";
         break;
       }
-      hitTable(measure_).printHeader(out_);
-      for (const auto& hit : o.hits) hitTable(measure_).printRow(out_, hitCells(*hit, measure_));
+      {
+        const Table table = hitTable(measure_);
+        table.printHeader(out_);
+        for (const auto& hit : o.hits) table.printRow(out_, hitCells(*hit, measure_));
+      }
       break;
   }
   out_.flush();

@@ -21,7 +21,8 @@ std::string fixedText(double value, int decimals);
 std::string jsonString(std::string_view text);
 
 // Coordinates, address, nearest place and its distance; blank cells for what the answer lacks.
-Table locationTable();
+std::vector<Column> locationColumns();
+inline Table locationTable() { return Table(locationColumns()); }
 std::vector<std::string> locationCells(const orv::LocationRes& res);
 
 // One hit of a geocode or place search, with its relevance, or its distance from the centre of

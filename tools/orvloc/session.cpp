@@ -1,12 +1,12 @@
 #include "session.h"
 
 #include <CLI/CLI.hpp>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 
 #include "command.h"
+#include "network/request_builder.h"
 #include "orv/bundle.h"
 #include "orv/run_loop.h"
 
@@ -49,23 +49,6 @@ class CollectingDelegate : public orv::LocationDelegate {
  private:
   std::shared_ptr<Session::Inbox> inbox_;
 };
-
-// The key as it appears in a URL's query (hex digits in either case).
-std::string percentEncoded(const std::string& text, bool lowerHex) {
-  const char* kHex = lowerHex ? "0123456789abcdef" : "0123456789ABCDEF";
-  std::string out;
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += ch;
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    }
-  }
-  return out;
-}
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
   if (from.empty()) return;
@@ -113,9 +96,8 @@ Session::Session(const ServiceOptions& o) : inbox_(std::make_shared<Inbox>()) {
   std::string key = o.key;
   if (!o.keyFile.empty()) key = readKeyFile(o.keyFile);
   if (o.log) {
-    // Request URLs in the log carry the key; it is masked like everywhere else.
-    const std::vector<std::string> forms{key, percentEncoded(key, false),
-                                         percentEncoded(key, true)};
+    // Request URLs in the log carry the key as the library encodes it; both forms are masked.
+    const std::vector<std::string> forms{key, orv::detail::percentEncodeQueryComponent(key)};
     orv::OrvClientLocation::setLogSink([forms](std::string_view line) {
       std::string text(line);
       for (const auto& form : forms) replaceAll(text, form, "***");
@@ -142,8 +124,11 @@ std::size_t Session::received() const { return inbox_->count; }
 
 bool Session::waitFor(std::size_t total, double timeoutSeconds) {
   if (inbox_->count >= total) return true;
-  return orv::RunLoop::main().runUntil([&] { return inbox_->count >= total; },
-                                       seconds(timeoutSeconds));
+  return runUntil([&] { return inbox_->count >= total; }, timeoutSeconds);
+}
+
+bool Session::runUntil(const std::function<bool()>& done, double timeoutSeconds) {
+  return orv::RunLoop::main().runUntil(done, seconds(timeoutSeconds));
 }
 
 void Session::runFor(double s) { orv::RunLoop::main().runFor(seconds(s)); }

@@ -55,6 +55,8 @@ class Session {
   // Runs the main run loop until `total` outcomes have arrived since the session began, or the
   // time-out passes. Returns whether they arrived.
   bool waitFor(std::size_t total, double timeoutSeconds);
+  // Runs the main run loop until `done` holds or the time-out passes. Returns whether it held.
+  bool runUntil(const std::function<bool()>& done, double timeoutSeconds);
   // Runs the main run loop for a while, handling whatever arrives.
   void runFor(double seconds);
 
