@@ -55,13 +55,20 @@ orv::test::TestServer& server(bool tls) {
   return tls ? *secure : *plain;
 }
 
+// The geocode request both sides send.
+orv::detail::RequestBuilder geocodeBuilder(orv::test::TestServer& s) {
+  orv::detail::RequestBuilder b;
+  b.urlString = s.baseUrl() + "/g";
+  b.queryParameters = {{"access_key", "k"}, {"address", "北京市东城区"}, {"city", "北京"}};
+  return b;
+}
+
 // Build, send, decode the list, complete on the main queue; a completion starts the next request.
 class ClientLoop {
  public:
-  ClientLoop(orv::test::TestServer& s, int inFlight) : inFlight_(inFlight) {
+  ClientLoop(orv::test::TestServer& s, int inFlight)
+      : inFlight_(inFlight), builder_(geocodeBuilder(s)) {
     orv::setServiceConfiguration({"", s.caFile(), ""});
-    builder_.urlString = s.baseUrl() + "/g";
-    builder_.queryParameters = {{"access_key", "k"}, {"address", "北京市东城区"}, {"city", "北京"}};
   }
   ~ClientLoop() { orv::setServiceConfiguration({}); }
 
@@ -98,9 +105,7 @@ size_t collect(char* data, size_t size, size_t n, void* user) {
 class RawLoop {
  public:
   RawLoop(orv::test::TestServer& s, int inFlight)
-      : url_(s.baseUrl() +
-             "/g?access_key=k&address=%E5%8C%97%E4%BA%AC%E5%B8%82%E4%B8%9C%E5%9F%8E%E5%8C%BA"
-             "&city=%E5%8C%97%E4%BA%AC"),
+      : url_(geocodeBuilder(s).makeURLRequest().value().url),
         ca_(s.caFile()),
         multi_(curl_multi_init()),
         headers_(curl_slist_append(nullptr, "Content-Type: application/json")),
