@@ -18,7 +18,6 @@
 
 #include "client/request_fill.h"
 #include "model/json_decode.h"
-#include "network/network_checker.h"
 #include "network/network_client.h"
 #include "network/request_builder.h"
 #include "network/service.h"
@@ -210,8 +209,6 @@ void runToDelegate(benchmark::State& state) {
   auto provider = orv::LocationService::useSimulated();
   provider->setAuthorizationStatus(4);
   orv::Bundle::mainBundle().setObject("NSLocationWhenInUseUsageDescription", std::string("bench"));
-  orv::detail::NetworkChecker::setFlagsQueryForTesting(
-      [] { return std::optional<uint32_t>(orv::detail::NetworkChecker::kReachable); });
   {
     BenchClient bench;
     measure(state, bench, [&](const orv::Location& fix) {
@@ -219,7 +216,6 @@ void runToDelegate(benchmark::State& state) {
       provider->pushLocation(fix);
     });
   }
-  orv::detail::NetworkChecker::setFlagsQueryForTesting({});
   orv::Bundle::mainBundle().clear();
   orv::LocationService::useNone();
 }

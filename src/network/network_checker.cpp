@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "network/request_builder.h"
+#include "network/service.h"
 #include "platform/route_query.h"
 
 namespace orv::detail {
@@ -29,7 +31,18 @@ bool NetworkChecker::isNetworkReachable() {
     query = seam().query;
   }
   // Called outside the lock: a slow or re-entrant test query must not block other callers.
-  return isReachable(query ? query() : queryDefaultRouteFlags());
+  if (query) return isReachable(query());
+  const std::optional<std::string> host = urlHost(serviceBaseUrl());
+  return host && isReachable(queryFlagsForHost(*host));
+}
+
+std::optional<uint32_t> NetworkChecker::queryFlagsForHost(const std::string& host) {
+  if (equalsIgnoringCase(host, "localhost") || equalsIgnoringCase(host, "localhost.")) {
+    // Whichever loopback family the transfer ends up using.
+    const auto v4 = queryAddressRouteFlags("127.0.0.1");
+    return isReachable(v4) ? v4 : queryAddressRouteFlags("::1");
+  }
+  return isIpLiteral(host) ? queryAddressRouteFlags(host) : queryDefaultRouteFlags();
 }
 
 void NetworkChecker::setFlagsQueryForTesting(FlagsQuery query) {

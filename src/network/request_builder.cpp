@@ -22,6 +22,22 @@ bool isUnreserved(unsigned char c) {
 
 }  // namespace
 
+std::optional<std::string> urlHost(const std::string& url) {
+  UrlHandle handle;
+  char* host = nullptr;
+  if (handle.url == nullptr ||
+      curl_url_set(handle.url, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+      curl_url_get(handle.url, CURLUPART_HOST, &host, 0) != CURLUE_OK) {
+    return std::nullopt;
+  }
+  std::string text(host);
+  curl_free(host);
+  if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
+    text = text.substr(1, text.size() - 2);
+  }
+  return text;
+}
+
 std::string percentEncodeQueryComponent(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;

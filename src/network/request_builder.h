@@ -50,6 +50,10 @@ struct RequestBuilder {
   Result<URLRequest> makeURLRequest() const;
 };
 
+// The host part of an absolute URL as written (an IPv6 literal without its brackets), or
+// nothing when the URL cannot be parsed.
+std::optional<std::string> urlHost(const std::string& url);
+
 // Percent-encodes every byte outside RFC 3986's unreserved set, so "&", "=", "+", "#", "%" and
 // spaces inside a query name or value reach the server as themselves.
 std::string percentEncodeQueryComponent(std::string_view text);

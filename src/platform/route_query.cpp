@@ -90,7 +90,7 @@ class RouteSocket {
   std::vector<char> buffer_ = std::vector<char>(64 * 1024);
 };
 
-// Looks up the route to `dest`; `oif` is its interface when the route is unicast, else 0.
+// Looks up the route to `dest`; `oif` is its interface when the route is unicast or local, else 0.
 Reply routeTo(RouteSocket& socket, int family, const char* dest, int& oif) {
   struct {
     nlmsghdr hdr;
@@ -115,7 +115,8 @@ Reply routeTo(RouteSocket& socket, int family, const char* dest, int& oif) {
     return Reply::failure();
   }
   const auto* rt = static_cast<const rtmsg*>(NLMSG_DATA(h));
-  if (rt->rtm_type != RTN_UNICAST) return reply;
+  // Broadcast, multicast, blackhole and the like carry no connection to a service.
+  if (rt->rtm_type != RTN_UNICAST && rt->rtm_type != RTN_LOCAL) return reply;
   int len = static_cast<int>(RTM_PAYLOAD(h));
   for (const rtattr* a = RTM_RTA(rt); RTA_OK(a, len); a = RTA_NEXT(a, len)) {
     if (a->rta_type == RTA_OIF && RTA_PAYLOAD(a) >= sizeof(int)) {
@@ -163,6 +164,32 @@ Lookup lookup(RouteSocket& socket, int family, const char* dest) {
 }
 
 }  // namespace
+
+bool isIpLiteral(const std::string& text) {
+  unsigned char bytes[16];
+  return ::inet_pton(AF_INET, text.c_str(), bytes) == 1 ||
+         ::inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+}
+
+std::optional<uint32_t> queryAddressRouteFlags(const std::string& address) {
+  unsigned char bytes[16];
+  int family = AF_INET;
+  if (::inet_pton(AF_INET, address.c_str(), bytes) != 1) {
+    if (::inet_pton(AF_INET6, address.c_str(), bytes) != 1) return std::nullopt;
+    family = AF_INET6;
+  }
+  RouteSocket socket;
+  if (!socket.ok()) return std::nullopt;
+  switch (lookup(socket, family, address.c_str())) {
+    case Lookup::Usable:
+      return kRouteReachable;
+    case Lookup::Unusable:
+      return 0;
+    case Lookup::Failed:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
 
 std::optional<uint32_t> queryDefaultRouteFlags() {
   RouteSocket socket;

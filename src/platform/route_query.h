@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace orv::detail {
 
@@ -16,5 +17,13 @@ inline constexpr uint32_t kRouteConnectionRequired = 4;
 // when the answer is a unicast route through an interface that is up and running. 0 when there
 // is no usable route; nullopt when the question itself could not be asked or answered.
 std::optional<uint32_t> queryDefaultRouteFlags();
+
+// The same question about one address (IPv4 or IPv6 text): reachable when the kernel routes it
+// through an interface that is up and running, as unicast or as a local address (loopback
+// counts). nullopt when `address` is not an IP literal or the kernel could not be asked.
+std::optional<uint32_t> queryAddressRouteFlags(const std::string& address);
+
+// An IPv4 address in dotted form or an IPv6 address in text form (no brackets).
+bool isIpLiteral(const std::string& text);
 
 }  // namespace orv::detail

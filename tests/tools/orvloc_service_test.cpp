@@ -312,7 +312,7 @@ TEST(Demo, ForPeopleEachStepHasItsHeadingAndNoLogNoise) {
   EXPECT_EQ(run.err, "");
   std::size_t at = 0;
   for (const char* heading : {"Continuous run: 4 samples", "Reverse geocode", "Geocode",
-                              "Place search", "Nearby search", "Network unreachable", "Done in"}) {
+                              "Place search", "Nearby search", "Service out of reach", "Done in"}) {
     const auto found = run.out.find(heading, at);
     ASSERT_NE(found, std::string::npos) << heading << "\n" << run.out;
     at = found;
