@@ -9,12 +9,14 @@
 #include <variant>
 #include <vector>
 
+#include "orv/export.h"
+
 namespace orv {
 
 // A declared value: text, whole number, real number, boolean, or a list of texts.
 using InfoValue = std::variant<std::string, int64_t, double, bool, std::vector<std::string>>;
 
-class Bundle {
+class ORV_API Bundle {
  public:
   Bundle() = default;
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "orv/error.h"
+#include "orv/export.h"
 #include "orv/geocode_res.h"
 #include "orv/location.h"
 #include "orv/location_res.h"
@@ -16,14 +18,19 @@
 
 namespace orv {
 
-// Implemented by the host. Every outcome of every operation arrives here, on the thread given in
-// the documentation of each operation (network outcomes: the main run loop). The optional
-// callbacks do nothing unless overridden.
-class LocationDelegate {
+// Implemented by the host. Every outcome of every operation arrives here, on the thread that
+// created the client: refusals inside the call, everything else from that thread's run loop. The
+// optional callbacks do nothing unless overridden.
+class ORV_API LocationDelegate {
  public:
   virtual ~LocationDelegate() = default;
   virtual void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> location) = 0;
   virtual void onLocationErrorWithMsg(const std::string& msg) = 0;
+  // Every failure, typed. Unless overridden it hands `error.message` to onLocationErrorWithMsg,
+  // so a host that implements only the text callback sees the same texts in the same order.
+  virtual void onLocationError(const LocationError& error) {
+    onLocationErrorWithMsg(error.message);
+  }
   virtual void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<LocationRes> /*location*/) {}
   virtual void onReceivedGeocodeWithResult(
       const std::vector<std::shared_ptr<GeocodeRes>>& /*result*/) {}
@@ -31,12 +38,13 @@ class LocationDelegate {
       const std::vector<std::shared_ptr<GeocodeRes>>& /*result*/) {}
 };
 
-// One client per host. Call it on one thread (normally the main thread), whose run loop must run:
-// device fixes and timers are delivered there. No operation returns a result or throws; every
+// One client per host. It belongs to the thread that creates it (normally the main thread): call
+// it only there (debug builds assert this) and run that thread's loop, on which device fixes,
+// timers and network outcomes are delivered. No operation returns a result or throws; every
 // outcome goes to the delegate. Requests in flight keep what they need, so the client may be
 // destroyed at any time (outcomes for a destroyed client are dropped, except place searches,
 // which are always delivered).
-class OrvClientLocation {
+class ORV_API OrvClientLocation {
  public:
   explicit OrvClientLocation(std::shared_ptr<LocationDelegate> delegate);
   ~OrvClientLocation();

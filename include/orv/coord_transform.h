@@ -3,13 +3,14 @@
 
 #include <span>
 
+#include "orv/export.h"
 #include "orv/location.h"
 
 namespace orv {
 
 using CLLocationCoordinate2D = Coordinate;
 
-class JyrCoorTransform {
+class ORV_API JyrCoorTransform {
  public:
   JyrCoorTransform() = default;
 

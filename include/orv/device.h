@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "orv/export.h"
+
 namespace orv {
 
 // A set field replaces what the system reports; an unset one keeps it. The vendor identifier is
@@ -19,6 +21,6 @@ struct DeviceOverrides {
 
 // Process-wide and thread-safe; replaces earlier overrides. DeviceOverrides{} restores the
 // system's facts.
-void setDeviceOverrides(DeviceOverrides overrides);
+ORV_API void setDeviceOverrides(DeviceOverrides overrides);
 
 }  // namespace orv

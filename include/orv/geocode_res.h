@@ -8,12 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "orv/export.h"
 #include "orv/location_res.h"
 #include "orv/result.h"
 
 namespace orv {
 
-class OrvCategory {
+class ORV_API OrvCategory {
  public:
   enum class CodingKeys { id, name };
   static std::string_view toString(CodingKeys key);
@@ -33,7 +34,7 @@ class OrvCategory {
 };
 
 // Same keys as Address, offered to hosts; no answer decodes into it.
-class AddressContext {
+class ORV_API AddressContext {
  public:
   enum class CodingKeys { type, name, code };
   static std::string_view toString(CodingKeys key);
@@ -55,7 +56,7 @@ class AddressContext {
   std::string code_;
 };
 
-class GeocodeRes {
+class ORV_API GeocodeRes {
  public:
   using Categories = std::vector<std::shared_ptr<OrvCategory>>;
   enum class CodingKeys {
@@ -109,6 +110,6 @@ class GeocodeRes {
 };
 
 // A reply of the geocode and place-search endpoints: a top-level array, in array order.
-Result<std::vector<std::shared_ptr<GeocodeRes>>> decodeGeocodeList(std::string_view json);
+ORV_API Result<std::vector<std::shared_ptr<GeocodeRes>>> decodeGeocodeList(std::string_view json);
 
 }  // namespace orv

@@ -10,11 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "orv/export.h"
 #include "orv/result.h"
 
 namespace orv {
 
-class OrvPoint {
+class ORV_API OrvPoint {
  public:
   enum class CodingKeys { longitude, latitude };
   static std::string_view toString(CodingKeys key);
@@ -36,7 +37,7 @@ class OrvPoint {
   double latitude_ = 0.0;
 };
 
-class Position {
+class ORV_API Position {
  public:
   enum class CodingKeys { point };
   static std::string_view toString(CodingKeys key);
@@ -56,7 +57,7 @@ class Position {
   std::shared_ptr<OrvPoint> point_ = std::make_shared<OrvPoint>();
 };
 
-class DistanceInfo {
+class ORV_API DistanceInfo {
  public:
   enum class CodingKeys { line };
   static std::string_view toString(CodingKeys key);
@@ -72,7 +73,7 @@ class DistanceInfo {
   double line_ = 0.0;
 };
 
-class PlaceInfo {
+class ORV_API PlaceInfo {
  public:
   enum class CodingKeys { type, name, distance };
   static std::string_view toString(CodingKeys key);
@@ -94,7 +95,7 @@ class PlaceInfo {
   std::shared_ptr<DistanceInfo> distance_ = std::make_shared<DistanceInfo>();
 };
 
-class Address {
+class ORV_API Address {
  public:
   enum class CodingKeys { type, name, code };
   static std::string_view toString(CodingKeys key);
@@ -116,7 +117,7 @@ class Address {
   std::string code_;
 };
 
-class AddressInfo {
+class ORV_API AddressInfo {
  public:
   enum class CodingKeys { name, context };
   static std::string_view toString(CodingKeys key);
@@ -136,7 +137,7 @@ class AddressInfo {
   std::vector<std::shared_ptr<Address>> context_;
 };
 
-class LocationDetail {
+class ORV_API LocationDetail {
  public:
   enum class CodingKeys { timestamp, address, place, position };
   static std::string_view toString(CodingKeys key);
@@ -163,7 +164,7 @@ class LocationDetail {
   std::shared_ptr<Position> position_ = std::make_shared<Position>();
 };
 
-class LocationRes {
+class ORV_API LocationRes {
  public:
   enum class CodingKeys { id, asset, location };
   static std::string_view toString(CodingKeys key);

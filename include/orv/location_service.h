@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "orv/export.h"
 #include "orv/location.h"
 #include "orv/result.h"
 
@@ -16,7 +17,7 @@ namespace orv {
 // A provider driven by hand, for tests and for hosts that get fixes from elsewhere. Fixes and
 // errors pushed here reach every location manager that is updating (or waiting for one fix), on
 // each manager's own run loop. Thread-safe.
-class SimulatedLocationProvider {
+class ORV_API SimulatedLocationProvider {
  public:
   virtual ~SimulatedLocationProvider() = default;
   virtual void pushLocations(std::vector<Location> locations) = 0;
@@ -45,7 +46,7 @@ struct ReplayOptions {
   int authorizationStatus = 4;
 };
 
-class LocationService {
+class ORV_API LocationService {
  public:
   // Installs a fresh provider: status 4 (authorized when in use), no calls recorded.
   static std::shared_ptr<SimulatedLocationProvider> useSimulated();

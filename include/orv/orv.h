@@ -5,6 +5,7 @@
 #include "orv/client.h"
 #include "orv/coord_transform.h"
 #include "orv/device.h"
+#include "orv/error.h"
 #include "orv/geocode_res.h"
 #include "orv/location.h"
 #include "orv/location_res.h"

@@ -1,8 +1,8 @@
 // Run loops, the main queue and timers.
 //
 // Every thread may have one RunLoop. The main loop belongs to the process's main thread and is
-// the "main queue": network outcomes and every delegate callback they cause run there. Hosts drive
-// it with run()/runFor()/runUntil(), or integrate it into their own event loop with pollFd(),
+// the "main queue". A client's outcomes run on the loop of the thread that created it. Hosts drive
+// a loop with run()/runFor()/runUntil(), or integrate it into their own event loop with pollFd(),
 // processPending() and timeUntilNextTimer().
 #pragma once
 
@@ -11,11 +11,13 @@
 #include <memory>
 #include <optional>
 
+#include "orv/export.h"
+
 namespace orv {
 
 class Timer;
 
-class RunLoop {
+class ORV_API RunLoop {
  public:
   using Task = std::function<void()>;
   using Clock = std::chrono::steady_clock;
@@ -79,7 +81,7 @@ class RunLoop {
 // next pass, even when `repeats` is set: a period of nothing would otherwise spin the CPU.
 // Intervals are capped at 1e9 seconds. A block that needs its owner should capture it weakly
 // (the loop keeps the timer, and so the block, alive until invalidate()).
-class Timer {
+class ORV_API Timer {
  public:
   using Block = std::function<void(Timer&)>;
 

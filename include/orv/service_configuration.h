@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "orv/export.h"
+
 namespace orv {
 
 struct ServiceConfiguration {
@@ -16,7 +18,7 @@ struct ServiceConfiguration {
 };
 
 // Thread-safe. Takes effect for requests started afterwards.
-void setServiceConfiguration(ServiceConfiguration configuration);
-ServiceConfiguration serviceConfiguration();
+ORV_API void setServiceConfiguration(ServiceConfiguration configuration);
+ORV_API ServiceConfiguration serviceConfiguration();
 
 }  // namespace orv

@@ -3,9 +3,11 @@
 
 #include <string>
 
+#include "orv/export.h"
+
 namespace orv {
 
-class OrvVersion {
+class ORV_API OrvVersion {
  public:
   OrvVersion() = default;
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "client/client_state.h"
+#include "client/location_error.h"
 #include "orv/version.h"
 #include "platform/log.h"
 
@@ -39,24 +40,24 @@ bool isValidInterval(double seconds) { return seconds > 0.0; }  // false for NaN
 
 bool OrvClientLocation::State::checkConsentAndKey() {
   if (!isAgree) {
-    refuse(kNoConsentMessage);
+    refuse(ErrorCode::consentMissing, kNoConsentMessage);
     return false;
   }
   if (!accesskey) {
-    refuse(kNoKeyMessage);
+    refuse(ErrorCode::keyMissing, kNoKeyMessage);
     return false;
   }
   return true;
 }
 
-void OrvClientLocation::State::reportError(const std::string& msg) {
+void OrvClientLocation::State::reportError(const LocationError& error) {
   // Held for the call: the delegate may replace itself from inside its callback.
-  if (auto delegate = callDelegate) delegate->onLocationErrorWithMsg(msg);
+  if (auto delegate = callDelegate) delegate->onLocationError(error);
 }
 
-void OrvClientLocation::State::refuse(std::string_view msg) {
+void OrvClientLocation::State::refuse(ErrorCode code, std::string_view msg) {
   detail::sdkLog(msg);
-  reportError(std::string(msg));
+  reportError(detail::makeLocationError(code, detail::kClientDomain, std::string(msg)));
 }
 
 OrvClientLocation::OrvClientLocation(std::shared_ptr<LocationDelegate> delegate)
@@ -70,6 +71,7 @@ OrvClientLocation::OrvClientLocation(std::shared_ptr<LocationDelegate> delegate)
 }
 
 OrvClientLocation::~OrvClientLocation() {
+  state_->checkThread();
   // A place search in flight may keep the state alive to deliver its outcome; nothing else may
   // act for this client any more. A running sampling timer ends itself at its next tick.
   state_->released = true;
@@ -78,36 +80,71 @@ OrvClientLocation::~OrvClientLocation() {
 }
 
 void OrvClientLocation::initKey(const std::string& accesskey) {
+  state_->checkThread();
   state_->accesskey = accesskey;
   sharedKey() = accesskey;
 }
 
-void OrvClientLocation::setAgreePrivacy(bool isAgree) { state_->isAgree = isAgree; }
+void OrvClientLocation::setAgreePrivacy(bool isAgree) {
+  state_->checkThread();
+  state_->isAgree = isAgree;
+}
 
 void OrvClientLocation::setLocationDelegate(std::shared_ptr<LocationDelegate> delegate) {
+  state_->checkThread();
   setCallDelegate(std::move(delegate));
 }
 
 int64_t OrvClientLocation::milliStamp() const { return detail::currentMilliStamp(); }
 
 const std::shared_ptr<LocationDelegate>& OrvClientLocation::callDelegate() const {
+  state_->checkThread();
   return state_->callDelegate;
 }
 void OrvClientLocation::setCallDelegate(std::shared_ptr<LocationDelegate> delegate) {
+  state_->checkThread();
   state_->callDelegate = std::move(delegate);
 }
-const std::optional<std::string>& OrvClientLocation::accesskey() const { return state_->accesskey; }
+const std::optional<std::string>& OrvClientLocation::accesskey() const {
+  state_->checkThread();
+  return state_->accesskey;
+}
 void OrvClientLocation::setAccesskey(std::optional<std::string> accesskey) {
+  state_->checkThread();
   state_->accesskey = std::move(accesskey);
 }
-double OrvClientLocation::interval() const { return state_->interval; }
-void OrvClientLocation::setInterval(double seconds) { state_->interval = seconds; }
-bool OrvClientLocation::isLocateOnce() const { return state_->isLocateOnce; }
-void OrvClientLocation::setIsLocateOnce(bool value) { state_->isLocateOnce = value; }
-bool OrvClientLocation::isFastLocation() const { return state_->isFastLocation; }
-void OrvClientLocation::setIsFastLocation(bool value) { state_->isFastLocation = value; }
-bool OrvClientLocation::isAgree() const { return state_->isAgree; }
-void OrvClientLocation::setIsAgree(bool value) { state_->isAgree = value; }
+double OrvClientLocation::interval() const {
+  state_->checkThread();
+  return state_->interval;
+}
+void OrvClientLocation::setInterval(double seconds) {
+  state_->checkThread();
+  state_->interval = seconds;
+}
+bool OrvClientLocation::isLocateOnce() const {
+  state_->checkThread();
+  return state_->isLocateOnce;
+}
+void OrvClientLocation::setIsLocateOnce(bool value) {
+  state_->checkThread();
+  state_->isLocateOnce = value;
+}
+bool OrvClientLocation::isFastLocation() const {
+  state_->checkThread();
+  return state_->isFastLocation;
+}
+void OrvClientLocation::setIsFastLocation(bool value) {
+  state_->checkThread();
+  state_->isFastLocation = value;
+}
+bool OrvClientLocation::isAgree() const {
+  state_->checkThread();
+  return state_->isAgree;
+}
+void OrvClientLocation::setIsAgree(bool value) {
+  state_->checkThread();
+  state_->isAgree = value;
+}
 
 bool OrvClientLocation::isLogEnabled() { return detail::logEnabled(); }
 void OrvClientLocation::setIsLogEnabled(bool enabled) { detail::setLogEnabled(enabled); }

@@ -2,14 +2,17 @@
 // and the sampling timer.
 #pragma once
 
+#include <cassert>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "orv/client.h"
 #include "orv/location.h"
 #include "orv/run_loop.h"
+#include "platform/run_loop_impl.h"
 #include "positioning/location_controller.h"
 
 namespace orv {
@@ -35,12 +38,23 @@ struct OrvClientLocation::State : detail::LocationControllerDelegate,
   // The sampling period accepted when the current continuous run started.
   double runInterval = 1.0;
 
+  // The creating thread and its loop: every outcome of this client is delivered there.
+  std::thread::id homeThread = std::this_thread::get_id();
+  std::shared_ptr<detail::LoopHandle> home = detail::handleOf(RunLoop::current());
+
+  // Debug builds stop a call from another thread: the client's state is not shared.
+  void checkThread() const {
+    assert(std::this_thread::get_id() == homeThread &&
+           "orv::OrvClientLocation called off the thread that created it: call a client only on "
+           "its own thread, whose run loop delivers its outcomes");
+  }
+
   // The consent-and-key gate of every operation; reports its failure itself.
   bool checkConsentAndKey();
-  // Reports `msg` to the delegate, if any.
-  void reportError(const std::string& msg);
+  // Reports `error` to the delegate, if any.
+  void reportError(const LocationError& error);
   // Logs `msg`, then reports it: how an operation turns down a call.
-  void refuse(std::string_view msg);
+  void refuse(ErrorCode code, std::string_view msg);
 
   // Positioning runs.
   void beginLocating();
@@ -55,7 +69,7 @@ struct OrvClientLocation::State : detail::LocationControllerDelegate,
 
   // LocationControllerDelegate
   void locationSuccessWithLocation(const Location& location) override;
-  void locationFailedWithErrorMsg(const std::string& text) override;
+  void locationFailedWithErrorMsg(const std::string& text, ErrorCode code) override;
 };
 
 namespace detail {

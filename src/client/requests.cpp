@@ -1,5 +1,6 @@
 // The four request operations and fusion location: building, sending and the outcome handling
 // they share.
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "client/client_state.h"
+#include "client/location_error.h"
 #include "client/request_fill.h"
 #include "model/json_decode.h"
 #include "model/request_bodies.h"
@@ -71,6 +73,12 @@ std::string statusText(const RequestResult<T>& result) {
   return result.response() ? std::to_string(result.response()->statusCode) : "-1";
 }
 
+template <class T>
+LocationError failure(const RequestResult<T>& result) {
+  return detail::requestError(result.error(), result.response().get(),
+                              std::chrono::system_clock::now());
+}
+
 // How a request in flight holds the client: weakly (an outcome for a client the host has let go
 // of is dropped) or strongly (the outcome is always handled).
 enum class Hold { weak, strong };
@@ -93,16 +101,17 @@ Completion<T> holding(const StatePtr& state, Hold hold, Handle handle) {
 // Builds and sends; a request that cannot be built still ends on the main queue, never inside the
 // calling operation. `logSent` writes the operation's line about the built request.
 template <class T, class LogSent>
-void send(const RequestBuilder& builder, Completion<T> completion, LogSent logSent) {
+void send(const State& state, const RequestBuilder& builder, Completion<T> completion,
+          LogSent logSent) {
   Result<detail::URLRequest> built = builder.makeURLRequest();
   if (!built) {
-    RunLoop::main().post([completion = std::move(completion), error = built.error()] {
+    state.home->post([completion = std::move(completion), error = built.error()] {
       completion(RequestResult<T>::failure(error));
     });
     return;
   }
   logSent(built.value());
-  detail::NetworkClient::shared().request<T>(built.value(), std::move(completion));
+  detail::NetworkClient::shared().request<T>(built.value(), std::move(completion), state.home);
 }
 
 // ---- LocationRes answers: fusion location and reverse geocoding ------------------------------
@@ -126,7 +135,7 @@ void handleLocationOutcome(State& state, LocationResult result, const LocationOp
   if (!result.isSuccess()) {
     sdkLog(std::string(op.failureLabel) + diagnostic(result.error()) +
            "，状态码: " + statusText(result));
-    state.reportError(result.error().message);
+    state.reportError(failure(result));
     return;
   }
   const std::string status = std::to_string(result.response()->statusCode);
@@ -137,7 +146,10 @@ void handleLocationOutcome(State& state, LocationResult result, const LocationOp
   if (result.response()->statusCode == 200) {
     ((*delegate).*op.deliver)(std::move(result.value()));
   } else {
-    delegate->onLocationErrorWithMsg(status);
+    LocationError error =
+        detail::makeLocationError(ErrorCode::httpStatus, detail::kStatusErrorDomain, status);
+    error.status = result.response()->statusCode;
+    delegate->onLocationError(error);
   }
 }
 
@@ -150,7 +162,7 @@ void sendLocationRequest(const StatePtr& state, std::string_view path, QueryItem
   builder.bodyParameters = std::move(body);
   builder.timeoutInterval = kRequestTimeout;
   send<std::shared_ptr<LocationRes>>(
-      builder,
+      *state, builder,
       holding<std::shared_ptr<LocationRes>>(state, Hold::weak,
                                             [op = &op](State& s, LocationResult result) {
                                               handleLocationOutcome(s, std::move(result), *op);
@@ -179,7 +191,7 @@ constexpr ListOperation kSearch{Hold::strong, true,
 void handleListOutcome(State& state, ListResult result, const ListOperation& op) {
   if (!result.isSuccess()) {
     sdkLog("请求失败，状态码：" + statusText(result) + "，错误：" + result.error().message);
-    state.reportError(result.error().message);
+    state.reportError(failure(result));
     return;
   }
   const std::string line = "请求成功，状态码：" + std::to_string(result.response()->statusCode) +
@@ -199,7 +211,7 @@ void sendListQuery(const StatePtr& state, std::string_view path, QueryItems quer
   builder.queryParameters = std::move(query);
   builder.timeoutInterval = kRequestTimeout;
   send<GeocodeList>(
-      builder,
+      *state, builder,
       holding<GeocodeList>(state, op.hold,
                            [op = &op](State& s, ListResult result) {
                              handleListOutcome(s, std::move(result), *op);
@@ -221,10 +233,12 @@ void OrvClientLocation::State::getTrackLocation(const Location& location) {
 }
 
 void OrvClientLocation::getTrackLocation(const Location& location) {
+  state_->checkThread();
   state_->getTrackLocation(location);
 }
 
 void OrvClientLocation::getReverseCode(double latitude, double longitude) {
+  state_->checkThread();
   if (!state_->checkConsentAndKey()) return;
   detail::ReverseGeoRequest body;
   body.asset = detail::assetId(detail::currentDevice());
@@ -238,6 +252,7 @@ void OrvClientLocation::getReverseCode(double latitude, double longitude) {
 }
 
 void OrvClientLocation::getGeocCode(const std::string& address, const std::string& city) {
+  state_->checkThread();
   if (!state_->checkConsentAndKey()) return;
   sendListQuery(state_, detail::kGeocodePath,
                 {{"access_key", sharedAccessKey()}, {"address", address}, {"city", city}},
@@ -247,6 +262,7 @@ void OrvClientLocation::getGeocCode(const std::string& address, const std::strin
 void OrvClientLocation::poiKeySearch(const std::string& name, const std::string& city_code,
                                      const std::string& city, int32_t page_index,
                                      int32_t page_size) {
+  state_->checkThread();
   if (!state_->checkConsentAndKey()) return;
   sendListQuery(state_, detail::kPlaceSearchPath,
                 {{"access_key", sharedAccessKey()},
@@ -262,6 +278,7 @@ void OrvClientLocation::poiNearbySearch(const std::string& keywords, const std::
                                         int32_t radius, const std::string& category,
                                         const std::string& orderby, int32_t page_index,
                                         int32_t page_size) {
+  state_->checkThread();
   if (!state_->checkConsentAndKey()) return;
   sendListQuery(state_, detail::kNearbySearchPath,
                 {{"access_key", sharedAccessKey()},

@@ -4,28 +4,36 @@
 #include <string>
 
 #include "client/client_state.h"
+#include "client/location_error.h"
 #include "network/network_checker.h"
 #include "orv/coord_transform.h"
 #include "platform/log.h"
 
 namespace orv {
 
-void OrvClientLocation::startLocation() { state_->beginLocating(); }
+void OrvClientLocation::startLocation() {
+  state_->checkThread();
+  state_->beginLocating();
+}
 
 void OrvClientLocation::startFastLocation() {
+  state_->checkThread();
   state_->isLocateOnce = true;
   state_->isFastLocation = true;
   state_->beginLocating();
 }
 
-void OrvClientLocation::stopLocation() { state_->stopLocation(); }
+void OrvClientLocation::stopLocation() {
+  state_->checkThread();
+  state_->stopLocation();
+}
 
 void OrvClientLocation::State::beginLocating() {
   if (!checkConsentAndKey()) return;
   if (isLocating) return;
   if (!isLocateOnce && !detail::isValidInterval(interval)) {
     // A timer of no period would sample (and send) as fast as the loop turns.
-    refuse(detail::kInvalidIntervalMessage);
+    refuse(ErrorCode::invalidInterval, detail::kInvalidIntervalMessage);
     return;
   }
   runInterval = interval;
@@ -89,14 +97,14 @@ void OrvClientLocation::State::startSampleTimer() {
   });
 }
 
-void OrvClientLocation::State::locationFailedWithErrorMsg(const std::string& text) {
+void OrvClientLocation::State::locationFailedWithErrorMsg(const std::string& text, ErrorCode code) {
   const std::shared_ptr<State> self = shared_from_this();
   // A failure of a continuous run under way ends it for good: left running, the timer would go
   // on sending requests that stopLocation (idle once isLocating is false) could never stop.
   const bool endsContinuousRun = isLocating && !starting && (timerSchedule || !isLocateOnce);
   isLocating = false;
   if (endsContinuousRun) haltUpdates();
-  reportError("定位失败：" + text);
+  reportError(detail::makeLocationError(code, detail::kLocationDomain, "定位失败：" + text));
 }
 
 void OrvClientLocation::State::handleLocationFix(const Location* location) {

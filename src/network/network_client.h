@@ -13,6 +13,7 @@
 #include "network/url_request.h"
 #include "orv/run_loop.h"
 #include "platform/log.h"
+#include "platform/run_loop_impl.h"
 
 namespace orv::detail {
 
@@ -43,13 +44,21 @@ class NetworkClient {
   // main queue.
   template <class T>
   void request(const URLRequest& request, std::function<void(RequestResult<T>)> completion) {
+    this->request<T>(request, std::move(completion), handleOf(RunLoop::main()));
+  }
+
+  // The same, with `completion` run on the loop behind `deliverOn`; dropped if that loop has
+  // ended by then.
+  template <class T>
+  void request(const URLRequest& request, std::function<void(RequestResult<T>)> completion,
+               std::shared_ptr<LoopHandle> deliverOn) {
     // The transport calls its completion once, so the caller's completion moves on unshared.
-    session_->start(request, [completion = std::move(completion)](TransferOutcome outcome) mutable {
-      RunLoop::main().post(
-          [outcome = std::move(outcome), completion = std::move(completion)]() mutable {
-            handleResponse<T>(std::move(outcome.body), std::move(outcome.response),
-                              std::move(outcome.error), completion);
-          });
+    session_->start(request, [completion = std::move(completion),
+                              deliverOn = std::move(deliverOn)](TransferOutcome outcome) mutable {
+      deliverOn->post([outcome = std::move(outcome), completion = std::move(completion)]() mutable {
+        handleResponse<T>(std::move(outcome.body), std::move(outcome.response),
+                          std::move(outcome.error), completion);
+      });
     });
   }
 

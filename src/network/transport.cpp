@@ -270,4 +270,34 @@ void Transport::start(URLRequest request, Completion completion) {
 void Transport::setResponseBodyLimit(size_t bytes) { impl_->bodyLimit.store(bytes); }
 size_t Transport::responseBodyLimit() const { return impl_->bodyLimit.load(); }
 
+ErrorCode transportErrorCode(int64_t code) {
+  switch (static_cast<CURLcode>(code)) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+      return ErrorCode::networkUnreachable;
+    case CURLE_OPERATION_TIMEDOUT:
+      return ErrorCode::timedOut;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CLIENTCERT:
+      return ErrorCode::tls;
+    case CURLE_FILESIZE_EXCEEDED:
+      return ErrorCode::responseTooLarge;
+    default:
+      return ErrorCode::transportFailure;
+  }
+}
+
 }  // namespace orv::detail

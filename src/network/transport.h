@@ -8,6 +8,7 @@
 #include <string>
 
 #include "network/url_request.h"
+#include "orv/error.h"
 #include "orv/result.h"
 
 namespace orv::detail {
@@ -19,6 +20,9 @@ struct TransferOutcome {
   std::shared_ptr<const HTTPResponse> response;
   std::optional<Error> error;
 };
+
+// What a transport error (domain kTransportErrorDomain, code a CURLcode) means to a host.
+ErrorCode transportErrorCode(int64_t code);
 
 class Transport {
  public:

@@ -115,15 +115,40 @@ std::shared_ptr<Timer> RunLoop::Impl::retire(Timer& timer) {
   return kept;
 }
 
+namespace detail {
+
+bool LoopHandle::post(RunLoop::Task task) {
+  {
+    std::lock_guard lock(mutex_);
+    if (loop_ != nullptr) {
+      loop_->post(std::move(task));
+      return true;
+    }
+  }
+  return false;  // `task` dies here, outside the lock
+}
+
+void LoopHandle::detach() {
+  std::lock_guard lock(mutex_);
+  loop_ = nullptr;
+}
+
+std::shared_ptr<LoopHandle> handleOf(RunLoop& loop) { return loop.impl().handle; }
+
+}  // namespace detail
+
 // --- RunLoop
 // --------------------------------------------------------------------------------------
 
 RunLoop::RunLoop() : impl_(std::make_unique<Impl>()) {
   impl_->ownerTid = threadId();
   impl_->eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  impl_->handle = std::make_shared<detail::LoopHandle>(this);
 }
 
 RunLoop::~RunLoop() {
+  // From here on, posts from other threads are dropped instead of reaching a dying loop.
+  impl_->handle->detach();
   // Timers still held by their owners become invalid; the loop's references go with it.
   for (auto& timer : impl_->timers) {
     timer->impl().valid = false;

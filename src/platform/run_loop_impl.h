@@ -14,6 +14,29 @@
 
 namespace orv {
 
+namespace detail {
+
+// Reaches a loop from any thread for as long as the loop exists; afterwards posts are dropped.
+// A worker thread's loop ends with its thread, while work for it (a transfer's outcome) may still
+// be on its way from another thread.
+class LoopHandle {
+ public:
+  explicit LoopHandle(RunLoop* loop) : loop_(loop) {}
+  // Thread-safe. Returns false, dropping the task, once the loop is gone.
+  bool post(RunLoop::Task task);
+  // Called by the loop's destructor.
+  void detach();
+
+ private:
+  std::mutex mutex_;
+  RunLoop* loop_;
+};
+
+// The handle of `loop`, shared by every holder.
+std::shared_ptr<LoopHandle> handleOf(RunLoop& loop);
+
+}  // namespace detail
+
 struct Timer::Impl {
   RunLoop* loop = nullptr;  // cleared when the loop goes away
   std::chrono::duration<double> interval{};
@@ -40,6 +63,8 @@ struct RunLoop::Impl {
 
   std::mutex mutex;  // guards `tasks`
   std::deque<Task> tasks;
+
+  std::shared_ptr<detail::LoopHandle> handle;
 
   std::atomic<bool> stopRequested{false};
   std::atomic<bool> manualClock{false};

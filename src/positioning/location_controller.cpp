@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "orv/bundle.h"
+#include "platform/location/location_provider.h"
 #include "platform/log.h"
 
 namespace orv::detail {
@@ -42,6 +43,21 @@ std::string coordinateText(double v) {
   std::string text(buf, ec == std::errc{} ? end : buf);
   if (plain && text.find('.') == std::string::npos) text += ".0";
   return text;
+}
+
+// A provider's failure while permission is not (or no longer) granted is a permission failure.
+ErrorCode failureCode(const std::string& description) {
+  if (description == kNoLocationProviderMessage) return ErrorCode::noLocationProvider;
+  switch (LocationManager::authorizationStatus()) {
+    case 0:
+      return ErrorCode::permissionNotDetermined;
+    case 1:
+      return ErrorCode::permissionRestricted;
+    case 2:
+      return ErrorCode::permissionDenied;
+    default:
+      return ErrorCode::providerFailure;
+  }
 }
 
 }  // namespace
@@ -79,18 +95,19 @@ void LocationController::setDelegate(std::weak_ptr<LocationControllerDelegate> d
   delegate_ = std::move(delegate);
 }
 
-void LocationController::reportFailure(const std::string& text) {
-  if (auto d = delegate_.lock()) d->locationFailedWithErrorMsg(text);
+void LocationController::reportFailure(const std::string& text, ErrorCode code) {
+  if (auto d = delegate_.lock()) d->locationFailedWithErrorMsg(text, code);
 }
 
 bool LocationController::mayStart() {
   if (!hasWhenInUseDescription()) {
-    reportFailure(kMissingWhenInUse);
+    reportFailure(kMissingWhenInUse, ErrorCode::permissionDeclarationMissing);
     return false;
   }
   const int status = LocationManager::authorizationStatus();
   if (status == 1 || status == 2) {
-    reportFailure(kDenied);
+    reportFailure(kDenied,
+                  status == 1 ? ErrorCode::permissionRestricted : ErrorCode::permissionDenied);
     return false;
   }
   return true;
@@ -110,7 +127,9 @@ void LocationController::startContinuousLocation() {
   if (!mayStart()) return;
   isContinuousLocation_ = true;
   if (hasBackgroundLocationMode()) {
-    if (!hasAlwaysDescription()) return reportFailure(kMissingAlways);
+    if (!hasAlwaysDescription()) {
+      return reportFailure(kMissingAlways, ErrorCode::permissionDeclarationMissing);
+    }
     locationManager().setAllowsBackgroundLocationUpdates(true);
     if (LocationManager::authorizationStatus() == 4) locationManager().requestAlwaysAuthorization();
     if (LocationManager::authorizationStatus() != 3) writeLine(kNoBackgroundAuthorization);
@@ -172,7 +191,7 @@ void LocationController::finishFastSampling() {
 
 void LocationController::didFailWithError(const std::string& localizedDescription) {
   sdkLog("定位失败：" + localizedDescription);
-  reportFailure(localizedDescription);
+  reportFailure(localizedDescription, failureCode(localizedDescription));
 }
 
 void LocationController::stopUpdating() {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "orv/error.h"
 #include "orv/location.h"
 #include "orv/run_loop.h"
 #include "platform/location/location_manager.h"
@@ -16,7 +17,8 @@ class LocationControllerDelegate {
  public:
   virtual ~LocationControllerDelegate() = default;
   virtual void locationSuccessWithLocation(const Location& location) = 0;
-  virtual void locationFailedWithErrorMsg(const std::string& text) = 0;
+  // `code` says what the text is about (permission, provider, ...).
+  virtual void locationFailedWithErrorMsg(const std::string& text, ErrorCode code) = 0;
 };
 
 // Lives on the thread that creates it; everything it does runs on that thread's run loop.
@@ -51,7 +53,7 @@ class LocationController : public LocationManagerDelegate,
  private:
   LocationController();
   LocationManager& locationManager();
-  void reportFailure(const std::string& text);
+  void reportFailure(const std::string& text, ErrorCode code);
   // Every start needs the when-in-use declaration and a status that is not denied or restricted;
   // otherwise the failure is reported and false returned.
   bool mayStart();

@@ -37,7 +37,7 @@ struct Timeline : LocationControllerDelegate {
     events.push_back(okFor(l.coordinate.latitude, l.horizontalAccuracy));
     if (sim) lastCallAtReport = sim->calls().back();
   }
-  void locationFailedWithErrorMsg(const std::string& text) override {
+  void locationFailedWithErrorMsg(const std::string& text, ErrorCode) override {
     events.push_back("fail:" + text);
   }
   std::vector<std::string> reports() const {
