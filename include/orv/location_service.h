@@ -45,12 +45,24 @@ struct ReplayOptions {
   int authorizationStatus = 4;
 };
 
+// An NMEA 0183 receiver.
+struct NmeaOptions {
+  // A serial device ("/dev/ttyUSB0", "/dev/ttyACM0"), "tcp:HOST:PORT" for a receiver or
+  // multiplexer serving NMEA over TCP, or "udp:PORT" for sentences sent to a local UDP port.
+  std::string source;
+  // Serial devices: 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800 or 921600.
+  int baudRate = 9600;
+};
+
 class LocationService {
  public:
   // Installs a fresh provider: status 4 (authorized when in use), no calls recorded.
   static std::shared_ptr<SimulatedLocationProvider> useSimulated();
   // Fails (nothing changes) when the file cannot be read or a row is malformed.
   static Result<bool> useReplay(const ReplayOptions& options);
+  // Fails (nothing changes) when the source text or baud rate is malformed. Nothing is opened
+  // before the first start; a source that cannot be opened then is a positioning failure.
+  static Result<bool> useNmea(const NmeaOptions& options);
   // Back to the default: no provider, every start fails.
   static void useNone();
 };
