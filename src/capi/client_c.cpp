@@ -124,6 +124,15 @@ orv_status withClient(orv_client* client, Body&& body) {
   });
 }
 
+// An operation that takes no input the C side has to check.
+template <class Member, class... Args>
+orv_status call(orv_client* client, Member member, Args... args) {
+  return withClient(client, [&](orv::OrvClientLocation& c) {
+    (c.*member)(args...);
+    return ORV_STATUS_OK;
+  });
+}
+
 template <class T, class Get>
 T readClient(const orv_client* client, T fallback, Get&& get) {
   return orv::capi::guardedValue(fallback,
@@ -175,10 +184,7 @@ orv_status orv_client_init_key(orv_client* client, const char* accesskey) {
 }
 
 orv_status orv_client_set_agree_privacy(orv_client* client, bool is_agree) {
-  return withClient(client, [&](orv::OrvClientLocation& c) {
-    c.setAgreePrivacy(is_agree);
-    return ORV_STATUS_OK;
-  });
+  return call(client, &orv::OrvClientLocation::setAgreePrivacy, is_agree);
 }
 
 orv_status orv_client_set_accesskey(orv_client* client, const char* accesskey) {
@@ -210,10 +216,7 @@ double orv_client_interval(const orv_client* client) {
 }
 
 orv_status orv_client_set_is_locate_once(orv_client* client, bool value) {
-  return withClient(client, [&](orv::OrvClientLocation& c) {
-    c.setIsLocateOnce(value);
-    return ORV_STATUS_OK;
-  });
+  return call(client, &orv::OrvClientLocation::setIsLocateOnce, value);
 }
 
 bool orv_client_is_locate_once(const orv_client* client) {
@@ -222,10 +225,7 @@ bool orv_client_is_locate_once(const orv_client* client) {
 }
 
 orv_status orv_client_set_is_fast_location(orv_client* client, bool value) {
-  return withClient(client, [&](orv::OrvClientLocation& c) {
-    c.setIsFastLocation(value);
-    return ORV_STATUS_OK;
-  });
+  return call(client, &orv::OrvClientLocation::setIsFastLocation, value);
 }
 
 bool orv_client_is_fast_location(const orv_client* client) {
@@ -234,10 +234,7 @@ bool orv_client_is_fast_location(const orv_client* client) {
 }
 
 orv_status orv_client_set_is_agree(orv_client* client, bool value) {
-  return withClient(client, [&](orv::OrvClientLocation& c) {
-    c.setIsAgree(value);
-    return ORV_STATUS_OK;
-  });
+  return call(client, &orv::OrvClientLocation::setIsAgree, value);
 }
 
 bool orv_client_is_agree(const orv_client* client) {
@@ -250,24 +247,15 @@ int64_t orv_client_milli_stamp(const orv_client* client) {
 }
 
 orv_status orv_client_start_location(orv_client* client) {
-  return withClient(client, [](orv::OrvClientLocation& c) {
-    c.startLocation();
-    return ORV_STATUS_OK;
-  });
+  return call(client, &orv::OrvClientLocation::startLocation);
 }
 
 orv_status orv_client_start_fast_location(orv_client* client) {
-  return withClient(client, [](orv::OrvClientLocation& c) {
-    c.startFastLocation();
-    return ORV_STATUS_OK;
-  });
+  return call(client, &orv::OrvClientLocation::startFastLocation);
 }
 
 orv_status orv_client_stop_location(orv_client* client) {
-  return withClient(client, [](orv::OrvClientLocation& c) {
-    c.stopLocation();
-    return ORV_STATUS_OK;
-  });
+  return call(client, &orv::OrvClientLocation::stopLocation);
 }
 
 orv_status orv_client_get_track_location(orv_client* client, const orv_location* location) {
