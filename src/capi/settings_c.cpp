@@ -78,6 +78,8 @@ const char* orv_status_text(orv_status status) {
       return "out of memory";
     case ORV_STATUS_INTERNAL:
       return "internal error";
+    case ORV_STATUS_MAX_ENUM:
+      break;
   }
   return "unknown status";
 }

@@ -31,6 +31,15 @@ static int failures;
     }                                                                                             \
   } while (0)
 
+/* Within `tolerance`, or both not a number. */
+static int near(double a, double b, double tolerance) {
+  return fabs(a - b) <= tolerance || (isnan(a) && isnan(b));
+}
+
+static int near_point(orv_coordinate a, orv_coordinate b, double tolerance) {
+  return near(a.latitude, b.latitude, tolerance) && near(a.longitude, b.longitude, tolerance);
+}
+
 static int starts_with(const char* text, const char* prefix) {
   return text && strncmp(text, prefix, strlen(prefix)) == 0;
 }
@@ -335,39 +344,58 @@ static void test_conversions(void) {
   CHECK(orv_distance_by_points((orv_coordinate){39.9, 116.4}, (orv_coordinate){31.2, 121.5}) == d);
   CHECK(isnan(orv_distance_by_point(NAN, 31.2, 116.4, 121.5)));
 
-  /* Arrays match the single forms, also converted in place. */
+  /* Whole tracks agree with the single forms, also converted in place and as columns; the
+   * quadrant search gives exactly their results. */
   typedef orv_coordinate (*single_fn)(orv_coordinate);
-  typedef orv_status (*array_fn)(const orv_coordinate*, orv_coordinate*, size_t);
   const struct {
+    orv_direction direction;
     single_fn single;
-    array_fn array;
+    int inverse;
   } forms[] = {
-      {orv_transform_from_wgs_to_gcj, orv_transform_from_wgs_to_gcj_array},
-      {orv_transform_from_gcj_to_wgs, orv_transform_from_gcj_to_wgs_array},
-      {orv_transform_from_gcj_to_baidu, orv_transform_from_gcj_to_baidu_array},
-      {orv_transform_from_baidu_to_gcj, orv_transform_from_baidu_to_gcj_array},
-      {orv_transform_from_wgs_to_baidu, orv_transform_from_wgs_to_baidu_array},
-      {orv_transform_from_baidu_to_wgs, orv_transform_from_baidu_to_wgs_array},
+      {ORV_WGS_TO_GCJ, orv_transform_from_wgs_to_gcj, 0},
+      {ORV_GCJ_TO_WGS, orv_transform_from_gcj_to_wgs, 1},
+      {ORV_GCJ_TO_BAIDU, orv_transform_from_gcj_to_baidu, 0},
+      {ORV_BAIDU_TO_GCJ, orv_transform_from_baidu_to_gcj, 0},
+      {ORV_WGS_TO_BAIDU, orv_transform_from_wgs_to_baidu, 0},
+      {ORV_BAIDU_TO_WGS, orv_transform_from_baidu_to_wgs, 1},
   };
   enum { kPoints = 37 };
-  orv_coordinate in[kPoints], out[kPoints], inplace[kPoints];
+  orv_coordinate in[kPoints], out[kPoints], inplace[kPoints], searched[kPoints];
+  double lat[kPoints], lng[kPoints];
   for (int i = 0; i < kPoints; ++i) {
     in[i] = (orv_coordinate){20.0 + i * 0.9, 80.0 + i * 1.7};
   }
+  in[kPoints - 1].latitude = NAN;
   for (size_t f = 0; f < sizeof forms / sizeof forms[0]; ++f) {
+    const orv_direction d = forms[f].direction;
     memcpy(inplace, in, sizeof in);
-    CHECK_STATUS(forms[f].array(in, out, kPoints), ORV_STATUS_OK);
-    CHECK_STATUS(forms[f].array(inplace, inplace, kPoints), ORV_STATUS_OK);
+    for (int i = 0; i < kPoints; ++i) lat[i] = in[i].latitude, lng[i] = in[i].longitude;
+    CHECK_STATUS(orv_convert(d, in, out, kPoints, ORV_INVERSE_ITERATIVE), ORV_STATUS_OK);
+    CHECK_STATUS(orv_convert(d, inplace, inplace, kPoints, ORV_INVERSE_ITERATIVE), ORV_STATUS_OK);
+    CHECK_STATUS(orv_convert(d, in, searched, kPoints, ORV_INVERSE_SEARCH), ORV_STATUS_OK);
+    CHECK_STATUS(orv_convert_columns(d, lat, lng, lat, lng, kPoints, ORV_INVERSE_ITERATIVE),
+                 ORV_STATUS_OK);
+    /* Vector and single forms agree to 1e-10 degree; the search is the single inverse exactly,
+     * and the iterative inverse lies nearer the true preimage than it (up to a metre apart). */
+    const double tolerance = forms[f].inverse ? 2e-5 : 1e-10;
     for (int i = 0; i < kPoints; ++i) {
       const orv_coordinate one = forms[f].single(in[i]);
-      CHECK(out[i].latitude == one.latitude && out[i].longitude == one.longitude);
-      CHECK(inplace[i].latitude == one.latitude && inplace[i].longitude == one.longitude);
+      CHECK(near_point(searched[i], one, forms[f].inverse ? 0.0 : 1e-10));
+      CHECK(near_point(out[i], one, tolerance));
+      CHECK(near_point(inplace[i], out[i], 0.0));
+      CHECK(near(lat[i], out[i].latitude, 0.0) && near(lng[i], out[i].longitude, 0.0));
     }
-    CHECK_STATUS(forms[f].array(NULL, out, 1), ORV_STATUS_NULL_ARGUMENT);
-    CHECK_STATUS(forms[f].array(in, NULL, 1), ORV_STATUS_NULL_ARGUMENT);
-    CHECK_STATUS(forms[f].array(NULL, NULL, 0), ORV_STATUS_OK);
-    CHECK_STATUS(forms[f].array(in, out, (size_t)-1), ORV_STATUS_OUT_OF_RANGE);
+    CHECK_STATUS(orv_convert(d, NULL, out, 1, ORV_INVERSE_ITERATIVE), ORV_STATUS_NULL_ARGUMENT);
+    CHECK_STATUS(orv_convert_columns(d, lat, lng, lat, NULL, 1, ORV_INVERSE_ITERATIVE),
+                 ORV_STATUS_NULL_ARGUMENT);
+    CHECK_STATUS(orv_convert(d, NULL, NULL, 0, ORV_INVERSE_SEARCH), ORV_STATUS_OK);
+    CHECK_STATUS(orv_convert(d, in, out, (size_t)-1, ORV_INVERSE_SEARCH), ORV_STATUS_OUT_OF_RANGE);
   }
+  CHECK_STATUS(orv_convert((orv_direction)6, in, out, 1, ORV_INVERSE_SEARCH),
+               ORV_STATUS_OUT_OF_RANGE);
+  CHECK_STATUS(orv_convert(ORV_WGS_TO_GCJ, in, out, 1, (orv_inverse_method)-1),
+               ORV_STATUS_OUT_OF_RANGE);
+  CHECK(orv_convert_target()[0] != '\0');
 }
 
 /* ---- Records from JSON ------------------------------------------------------------------------
