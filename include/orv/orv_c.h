@@ -4,8 +4,8 @@
  *
  * Conventions
  * - Every symbol starts with orv_ (types) or ORV_ (constants). Objects are opaque handles.
- * - Enumerations end in a *_MAX_ENUM value, which is not a valid value: it makes every enum as wide
- *   as an int, so that a value the library does not know is refused, not undefined.
+ * - Enumerations end in a *_MAX_ENUM value, which is not a valid value: it keeps every enum as wide
+ *   as an int. A value the library does not know is refused.
  * - Texts are UTF-8 and NUL-terminated. A text given to the library is copied before the call
  *   returns. A text the library returns is owned by the library; how long it stays valid is
  *   documented with each function and never exceeds the life of the handle it came from.

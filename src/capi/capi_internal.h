@@ -3,12 +3,14 @@
 #pragma once
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "orv/geocode_res.h"
@@ -54,6 +56,15 @@ struct orv_geocode_list {
 };
 
 namespace orv::capi {
+
+// The integer a host passed as an enum. Read through its underlying type: a value outside the
+// enumerators may come from C, and loading it as the C++ enum would be undefined.
+template <class Enum>
+std::underlying_type_t<Enum> rawValue(const Enum& e) {
+  std::underlying_type_t<Enum> v;
+  std::memcpy(&v, &e, sizeof v);
+  return v;
+}
 
 // Records the message for orv_last_error_message() and returns `status`.
 orv_status fail(orv_status status, std::string_view message);

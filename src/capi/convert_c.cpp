@@ -27,8 +27,8 @@ orv_coordinate single(orv::Coordinate (*convert)(orv::Coordinate), orv_coordinat
 }
 
 // The host may pass any integer as an enum; only the declared values are accepted.
-std::optional<orv::Direction> direction(orv_direction d) {
-  switch (d) {
+std::optional<orv::Direction> direction(const orv_direction& d) {
+  switch (orv::capi::rawValue(d)) {
     case ORV_WGS_TO_GCJ:
       return orv::Direction::wgsToGcj;
     case ORV_GCJ_TO_WGS:
@@ -41,28 +41,24 @@ std::optional<orv::Direction> direction(orv_direction d) {
       return orv::Direction::wgsToBaidu;
     case ORV_BAIDU_TO_WGS:
       return orv::Direction::baiduToWgs;
-    case ORV_DIRECTION_MAX_ENUM:
-      break;
   }
   return std::nullopt;
 }
 
-std::optional<orv::InverseMethod> inverseMethod(orv_inverse_method m) {
-  switch (m) {
+std::optional<orv::InverseMethod> inverseMethod(const orv_inverse_method& m) {
+  switch (orv::capi::rawValue(m)) {
     case ORV_INVERSE_ITERATIVE:
       return orv::InverseMethod::iterative;
     case ORV_INVERSE_SEARCH:
       return orv::InverseMethod::search;
-    case ORV_INVERSE_METHOD_MAX_ENUM:
-      break;
   }
   return std::nullopt;
 }
 
 // Checks what every array form shares; `arrays` are the pointers that must be present.
 template <size_t N>
-orv_status checkTrack(orv_direction d, orv_inverse_method m, const void* const (&arrays)[N],
-                      size_t count, size_t elementSize) {
+orv_status checkTrack(const orv_direction& d, const orv_inverse_method& m,
+                      const void* const (&arrays)[N], size_t count, size_t elementSize) {
   if (!direction(d)) return fail(ORV_STATUS_OUT_OF_RANGE, "direction is not an orv_direction");
   if (!inverseMethod(m)) {
     return fail(ORV_STATUS_OUT_OF_RANGE, "inverse is not an orv_inverse_method");

@@ -63,7 +63,7 @@ using orv::capi::guarded;
 extern "C" {
 
 const char* orv_status_text(orv_status status) {
-  switch (status) {
+  switch (orv::capi::rawValue(status)) {
     case ORV_STATUS_OK:
       return "ok";
     case ORV_STATUS_NULL_ARGUMENT:
@@ -78,8 +78,6 @@ const char* orv_status_text(orv_status status) {
       return "out of memory";
     case ORV_STATUS_INTERNAL:
       return "internal error";
-    case ORV_STATUS_MAX_ENUM:
-      break;
   }
   return "unknown status";
 }
