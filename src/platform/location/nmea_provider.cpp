@@ -384,11 +384,11 @@ void NmeaProvider::start(const std::shared_ptr<LocationSink>& sink) {
   stream->begin();
 }
 
-void NmeaProvider::stop(const LocationSink* sink) {
+void NmeaProvider::stop(const LocationSink& sink) {
   std::shared_ptr<Stream> stream;
   {
     std::lock_guard lock(mutex_);
-    auto it = streams_.find(sink);
+    auto it = streams_.find(&sink);
     if (it == streams_.end()) return;
     stream = std::move(it->second);
     streams_.erase(it);

@@ -37,10 +37,11 @@ class NmeaProvider final : public LocationProvider {
   explicit NmeaProvider(NmeaEndpoint endpoint) : endpoint_(std::move(endpoint)) {}
 
   // A receiver has no permission model.
-  int authorizationStatus() const override { return 4; }
-  void requestAuthorization(bool) override {}
+  AuthorizationStatus authorizationStatus() const override {
+    return AuthorizationStatus::authorizedWhenInUse;
+  }
   void start(const std::shared_ptr<LocationSink>& sink) override;
-  void stop(const LocationSink* sink) override;
+  void stop(const LocationSink& sink) override;
 
   class Stream;
 
