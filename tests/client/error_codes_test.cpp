@@ -80,7 +80,7 @@ std::function<void(ErrorCodeTest&, OrvClientLocation&)> answering(int status, st
 
 std::function<void(ErrorCodeTest&, OrvClientLocation&)> startingWithStatus(int status) {
   return [status](ErrorCodeTest& t, OrvClientLocation& c) {
-    t.provider->setAuthorizationStatus(status);
+    t.provider->setAuthorizationStatus(static_cast<AuthorizationStatus>(status));
     c.startLocation();
     t.provider->pushError("no fix");
   };

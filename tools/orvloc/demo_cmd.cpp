@@ -275,7 +275,7 @@ bool Demo::offlineRun(const Track& track, ServiceOptions service) {
   // reachability check turns the fix into an answer made on the device.
   service.service = "https://255.255.255.255";
   auto device = orv::LocationService::useSimulated();
-  device->setAuthorizationStatus(4);
+  device->setAuthorizationStatus(orv::AuthorizationStatus::authorizedWhenInUse);
   Session session(service);
   Outcome answer;
   session.onOutcome([&](const Outcome& o) { answer = o; });
