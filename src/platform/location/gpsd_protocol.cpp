@@ -144,7 +144,9 @@ std::optional<std::chrono::system_clock::time_point> parseGpsdTime(std::string_v
   }
   const int y = digits(text, 0, 4), mo = digits(text, 5, 2), d = digits(text, 8, 2);
   const int h = digits(text, 11, 2), mi = digits(text, 14, 2), s = digits(text, 17, 2);
-  if (y < 0 || mo < 0 || d < 0 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 60) {
+  // The clock's nanoseconds reach only about 1678 to 2262; GPS time begins in 1980.
+  if (y < 1970 || y > 2200 || mo < 0 || d < 0 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
+      s > 60) {
     return std::nullopt;
   }
   const std::chrono::year_month_day date{std::chrono::year{y},

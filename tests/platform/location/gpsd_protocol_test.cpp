@@ -75,9 +75,10 @@ TEST(GpsdProtocolTest, ParsesIsoTimes) {
   EXPECT_EQ(parseGpsdTime("1970-01-01T00:00:01Z"), system_clock::time_point(seconds(1)));
   EXPECT_EQ(parseGpsdTime("2000-03-01T12:30:15.5Z"),
             system_clock::time_point(seconds(951913815) + milliseconds(500)));
-  for (const char* bad : {"2000-02-30T00:00:00Z", "2000-03-01T24:00:00Z", "2000-03-01 12:30:15Z",
-                          "2000-03-01T12:30:15", "2000-03-01T12:30:15.Z", "2000-03-01T12:3x:15Z",
-                          "-200-03-01T12:30:15Z", ""}) {
+  for (const char* bad :
+       {"2000-02-30T00:00:00Z", "2000-03-01T24:00:00Z", "2000-03-01 12:30:15Z",
+        "2000-03-01T12:30:15", "2000-03-01T12:30:15.Z", "2000-03-01T12:3x:15Z",
+        "-200-03-01T12:30:15Z", "0009-03-01T12:30:15Z", "9999-03-01T12:30:15Z", ""}) {
     EXPECT_FALSE(parseGpsdTime(bad)) << bad;
   }
 }
