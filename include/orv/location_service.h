@@ -49,6 +49,15 @@ struct GpsdOptions {
   uint16_t port = 2947;
 };
 
+// An NMEA 0183 receiver.
+struct NmeaOptions {
+  // A serial device ("/dev/ttyUSB0", "/dev/ttyACM0"), "tcp:HOST:PORT" for a receiver or
+  // multiplexer serving NMEA over TCP, or "udp:PORT" for sentences sent to a local UDP port.
+  std::string source;
+  // Serial devices: 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800 or 921600.
+  int baudRate = 9600;
+};
+
 class LocationService {
  public:
   // Installs the host's own provider; a null one means useNone().
@@ -64,6 +73,9 @@ class LocationService {
   // The default: at each start, the first system source that answers (today gpsd at
   // 127.0.0.1:2947). When none answers the start fails with a text naming what was tried.
   static void useSystemDefault();
+  // Fails (nothing changes) when the source text or baud rate is malformed. Nothing is opened
+  // before the first start; a source that cannot be opened then is a positioning failure.
+  static Result<bool> useNmea(const NmeaOptions& options);
   // No provider: every start fails with a text saying how to choose one.
   static void useNone();
 };

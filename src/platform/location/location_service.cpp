@@ -7,6 +7,7 @@
 
 #include "platform/location/gpsd_provider.h"
 #include "platform/location/location_provider.h"
+#include "platform/location/nmea_provider.h"
 #include "platform/location/replay_provider.h"
 #include "platform/location/simulated_provider.h"
 #include "platform/location/system_provider.h"
@@ -91,6 +92,13 @@ void LocationService::useGpsd(const GpsdOptions& options) {
 
 void LocationService::useSystemDefault() {
   detail::setLocationProvider(std::make_shared<detail::SystemProvider>());
+}
+
+Result<bool> LocationService::useNmea(const NmeaOptions& options) {
+  auto endpoint = detail::NmeaEndpoint::parse(options.source, options.baudRate);
+  if (!endpoint) return endpoint.error();
+  detail::setLocationProvider(std::make_shared<detail::NmeaProvider>(std::move(endpoint).value()));
+  return true;
 }
 
 void LocationService::useNone() { detail::setLocationProvider(nullptr); }
