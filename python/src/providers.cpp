@@ -1,0 +1,117 @@
+// Device fixes and where they come from: orvlib.Location and the location providers.
+#include <pybind11/chrono.h>
+#include <pybind11/stl.h>
+
+#include <chrono>
+#include <cmath>
+#include <optional>
+
+#include "bindings.h"
+#include "orv/location.h"
+#include "orv/location_service.h"
+
+namespace orvpy {
+
+namespace {
+
+using Clock = std::chrono::system_clock;
+
+double toSeconds(Clock::time_point t) {
+  return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+orv::Location makeLocation(double latitude, double longitude, double altitude,
+                           double horizontalAccuracy, double verticalAccuracy, double speed,
+                           double course, std::optional<double> timestamp) {
+  orv::Location l;
+  l.coordinate = {latitude, longitude};
+  l.altitude = altitude;
+  l.horizontalAccuracy = horizontalAccuracy;
+  l.verticalAccuracy = verticalAccuracy;
+  l.speed = speed;
+  l.course = course;
+  if (timestamp && !std::isfinite(*timestamp)) throw py::value_error("timestamp must be finite");
+  l.timestamp = timestamp ? Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+                                std::chrono::duration<double>(*timestamp)))
+                          : Clock::now();
+  return l;
+}
+
+// The keyword arguments of a fix, shared by Location() and SimulatedProvider.push().
+template <class... Extra>
+auto fixArgs(Extra... extra) {
+  return std::make_tuple(py::arg("latitude"), py::arg("longitude"), py::kw_only(),
+                         py::arg("altitude") = 0.0, py::arg("horizontal_accuracy") = -1.0,
+                         py::arg("vertical_accuracy") = -1.0, py::arg("speed") = -1.0,
+                         py::arg("course") = -1.0, py::arg("timestamp") = py::none(), extra...);
+}
+
+}  // namespace
+
+void bindProviders(py::module_& m) {
+  py::class_<orv::Location> location(m, "Location",
+                                     "One device fix (WGS-84). Negative accuracies, speed and "
+                                     "course mean 'invalid'; timestamp in seconds since 1970.");
+  std::apply([&](auto... args) { location.def(py::init(&makeLocation), args...); }, fixArgs());
+  location
+      .def_property_readonly("latitude",
+                             [](const orv::Location& l) { return l.coordinate.latitude; })
+      .def_property_readonly("longitude",
+                             [](const orv::Location& l) { return l.coordinate.longitude; })
+      .def_readonly("altitude", &orv::Location::altitude)
+      .def_readonly("horizontal_accuracy", &orv::Location::horizontalAccuracy)
+      .def_readonly("vertical_accuracy", &orv::Location::verticalAccuracy)
+      .def_readonly("speed", &orv::Location::speed)
+      .def_readonly("course", &orv::Location::course)
+      .def_property_readonly("timestamp",
+                             [](const orv::Location& l) { return toSeconds(l.timestamp); });
+  location.attr("_fields") =
+      py::make_tuple("latitude", "longitude", "altitude", "horizontal_accuracy",
+                     "vertical_accuracy", "speed", "course", "timestamp");
+
+  using Simulated = orv::SimulatedLocationProvider;
+  py::class_<Simulated, std::shared_ptr<Simulated>> simulated(
+      m, "SimulatedProvider",
+      "Fixes pushed by the host: every client that is positioning receives them on its own "
+      "loop. Any thread.");
+  std::apply(
+      [&](auto... args) {
+        simulated.def(
+            "push",
+            [](Simulated& p, double lat, double lng, double alt, double hacc, double vacc,
+               double speed, double course, std::optional<double> timestamp) {
+              const orv::Location l =
+                  makeLocation(lat, lng, alt, hacc, vacc, speed, course, timestamp);
+              py::gil_scoped_release unlocked;
+              p.pushLocation(l);
+            },
+            args...);
+      },
+      fixArgs());
+  simulated
+      .def("push_locations", &Simulated::pushLocations, py::arg("locations"),
+           py::call_guard<py::gil_scoped_release>())
+      .def("push_error", &Simulated::pushError, py::arg("message"),
+           py::call_guard<py::gil_scoped_release>())
+      .def("set_authorization_status", &Simulated::setAuthorizationStatus, py::arg("status"),
+           "0 not determined, 1 restricted, 2 denied, 3 always, 4 when in use.",
+           py::call_guard<py::gil_scoped_release>())
+      .def_property_readonly("is_updating", &Simulated::isUpdating)
+      .def("calls", &Simulated::calls);
+
+  m.def("use_simulated", &orv::LocationService::useSimulated,
+        "Installs a provider the host drives by hand and returns it.");
+  m.def(
+      "use_replay",
+      [](const std::string& path, double speed, bool loop, int authorizationStatus) {
+        auto done = orv::LocationService::useReplay({path, speed, loop, authorizationStatus});
+        if (!done) throw py::value_error(done.error().message);
+      },
+      py::arg("path"), py::kw_only(), py::arg("speed") = 1.0, py::arg("loop") = false,
+      py::arg("authorization_status") = 4,
+      "Plays a recorded track (CSV header time,lat,lng,alt,hacc,vacc,speed). ValueError when the "
+      "file cannot be read or a row is malformed.");
+  m.def("use_none", &orv::LocationService::useNone, "No provider: every start fails.");
+}
+
+}  // namespace orvpy
