@@ -3,6 +3,7 @@
 
 #include "orv/bundle.h"
 #include "orv/client.h"
+#include "orv/convert.h"
 #include "orv/coord_transform.h"
 #include "orv/device.h"
 #include "orv/geocode_res.h"
