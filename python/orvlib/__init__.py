@@ -28,6 +28,7 @@ from ._orvlib import (  # noqa: F401
     process_pending,
     run_for,
     run_until,
+    set_bundle_object,
     set_log_enabled,
     set_log_sink,
     set_service,

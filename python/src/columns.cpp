@@ -3,34 +3,31 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
-#include <array>
-#include <span>
+#include <optional>
 
-#include "orv/coord_transform.h"
+#include "orv/convert.h"
 
 namespace orvpy {
 
 namespace {
 
-using T = orv::JyrCoorTransform;
-using Batch = bool (*)(std::span<const orv::Coordinate>, std::span<orv::Coordinate>);
-
-Batch batchFor(System src, System dst) {
+std::optional<orv::Direction> direction(System src, System dst) {
+  using D = orv::Direction;
   switch (src) {
     case System::wgs84:
-      return dst == System::gcj02  ? Batch{&T::transformFromWGSToGCJ}
-             : dst == System::bd09 ? Batch{&T::transformFromWGSToBaidu}
-                                   : nullptr;
+      return dst == System::gcj02  ? std::optional(D::wgsToGcj)
+             : dst == System::bd09 ? std::optional(D::wgsToBaidu)
+                                   : std::nullopt;
     case System::gcj02:
-      return dst == System::wgs84  ? Batch{&T::transformFromGCJToWGS}
-             : dst == System::bd09 ? Batch{&T::transformFromGCJToBaidu}
-                                   : nullptr;
+      return dst == System::wgs84  ? std::optional(D::gcjToWgs)
+             : dst == System::bd09 ? std::optional(D::gcjToBaidu)
+                                   : std::nullopt;
     case System::bd09:
-      return dst == System::wgs84   ? Batch{&T::transformFromBaiduToWGS}
-             : dst == System::gcj02 ? Batch{&T::transformFromBaiduToGCJ}
-                                    : nullptr;
+      return dst == System::wgs84   ? std::optional(D::baiduToWgs)
+             : dst == System::gcj02 ? std::optional(D::baiduToGcj)
+                                    : std::nullopt;
   }
-  return nullptr;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -50,27 +47,17 @@ Inverse parseInverse(const std::string& name) {
                               "' (use 'iterative' or 'search')");
 }
 
-void convertColumns(System src, System dst, Inverse /*inverse*/, const double* lat,
-                    const double* lng, double* outLat, double* outLng, std::size_t n) {
-  const Batch batch = batchFor(src, dst);
-  if (!batch) {
-    std::copy_n(lat, n, outLat);
-    std::copy_n(lng, n, outLng);
+void convertColumns(System src, System dst, Inverse inverse, const double* lat, const double* lng,
+                    double* outLat, double* outLng, std::size_t n) {
+  const auto d = direction(src, dst);
+  if (!d) {
+    if (outLat != lat) std::copy_n(lat, n, outLat);
+    if (outLng != lng) std::copy_n(lng, n, outLng);
     return;
   }
-  // The batch forms take interleaved coordinates; go through a small buffer.
-  std::array<orv::Coordinate, 1024> buffer;
-  for (std::size_t done = 0; done < n;) {
-    const std::size_t m = std::min(buffer.size(), n - done);
-    for (std::size_t i = 0; i < m; ++i) buffer[i] = {lat[done + i], lng[done + i]};
-    const std::span<orv::Coordinate> chunk(buffer.data(), m);
-    batch(chunk, chunk);
-    for (std::size_t i = 0; i < m; ++i) {
-      outLat[done + i] = buffer[i].latitude;
-      outLng[done + i] = buffer[i].longitude;
-    }
-    done += m;
-  }
+  orv::convert(
+      *d, {lat, n}, {lng, n}, {outLat, n}, {outLng, n},
+      inverse == Inverse::search ? orv::InverseMethod::search : orv::InverseMethod::iterative);
 }
 
 }  // namespace orvpy

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "bindings.h"
+#include "orv/bundle.h"
 #include "orv/location.h"
 #include "orv/location_service.h"
 
@@ -44,6 +45,17 @@ auto fixArgs(Extra... extra) {
                          py::arg("altitude") = 0.0, py::arg("horizontal_accuracy") = -1.0,
                          py::arg("vertical_accuracy") = -1.0, py::arg("speed") = -1.0,
                          py::arg("course") = -1.0, py::arg("timestamp") = py::none(), extra...);
+}
+
+orv::InfoValue infoValue(const py::handle& v) {
+  if (py::isinstance<py::bool_>(v)) return v.cast<bool>();
+  if (py::isinstance<py::int_>(v)) return v.cast<int64_t>();
+  if (py::isinstance<py::float_>(v)) return v.cast<double>();
+  if (py::isinstance<py::str>(v)) return v.cast<std::string>();
+  if (py::isinstance<py::list>(v) || py::isinstance<py::tuple>(v)) {
+    return v.cast<std::vector<std::string>>();
+  }
+  throw py::type_error("a bundle value is a str, int, float, bool or a list of str");
 }
 
 }  // namespace
@@ -111,6 +123,18 @@ void bindProviders(py::module_& m) {
       py::arg("authorization_status") = 4,
       "Plays a recorded track (CSV header time,lat,lng,alt,hacc,vacc,speed). ValueError when the "
       "file cannot be read or a row is malformed.");
+  m.def(
+      "set_bundle_object",
+      [](const std::string& key, const py::object& value) {
+        if (value.is_none()) {
+          orv::Bundle::mainBundle().removeObject(key);
+        } else {
+          orv::Bundle::mainBundle().setObject(key, infoValue(value));
+        }
+      },
+      py::arg("key"), py::arg("value"),
+      "Declares a key of the host's bundle, e.g. 'NSLocationWhenInUseUsageDescription' (needed "
+      "before positioning) or 'UIBackgroundModes' = ['location']; None removes it.");
   m.def("use_none", &orv::LocationService::useNone, "No provider: every start fails.");
 }
 
