@@ -22,6 +22,12 @@ def _column(frame, name):
     return frame[name].to_numpy(dtype=np.float64, na_value=np.nan)
 
 
+def _check_columns(frame, *names):
+    missing = [name for name in names if name not in frame.columns]
+    if missing:
+        raise KeyError(f"no column {missing[0]!r} in the frame (columns: {list(frame.columns)})")
+
+
 def _convert_frame(frame, lat, lng, src, dst, inverse):
     new_lat, new_lng = _orvlib.convert(_column(frame, lat), _column(frame, lng), src, dst, inverse)
     out = frame.copy(deep=False)
@@ -35,14 +41,13 @@ def convert(frame, lat="lat", lng="lng", src="wgs84", dst="gcj02", inverse="iter
     ("wgs84", "gcj02", "bd09"). Unknown systems raise ValueError and missing columns KeyError at
     once, before any partition runs."""
     _orvlib.convert(0.0, 0.0, src, dst, inverse)
-    missing = [name for name in (lat, lng) if name not in frame.columns]
-    if missing:
-        raise KeyError(f"no column {missing[0]!r} in the frame (columns: {list(frame.columns)})")
     if isinstance(frame, pd.DataFrame):
+        _check_columns(frame, lat, lng)
         return _convert_frame(frame, lat, lng, src, dst, inverse)
     import dask.dataframe as dd
 
     if isinstance(frame, dd.DataFrame):
+        _check_columns(frame, lat, lng)
         meta = _convert_frame(frame._meta, lat, lng, src, dst, inverse)
         return frame.map_partitions(_convert_frame, lat, lng, src, dst, inverse, meta=meta)
     raise TypeError(f"expected a pandas or Dask DataFrame, not {type(frame).__name__}")

@@ -10,9 +10,11 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD_PYTHON = pathlib.Path(os.environ.get("ORV_PYTHON_DIR", ROOT / "build" / "python"))
 if str(BUILD_PYTHON) not in sys.path:
     sys.path.insert(0, str(BUILD_PYTHON))
-# Worker processes (Dask) and example scripts import orvlib from the same place.
+# Worker processes (Dask) and example scripts import orvlib, and the tests' own helpers, from the
+# same places.
 os.environ["PYTHONPATH"] = os.pathsep.join(
-    p for p in (str(BUILD_PYTHON), os.environ.get("PYTHONPATH")) if p)
+    p for p in (str(BUILD_PYTHON), str(ROOT / "tests" / "python"), os.environ.get("PYTHONPATH"))
+    if p)
 
 import orvlib  # noqa: E402
 from orvlib.emulator import DEMO_KEY, Emulator  # noqa: E402
