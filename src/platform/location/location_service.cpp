@@ -13,20 +13,22 @@ namespace orv {
 namespace detail {
 
 const char* const kNoLocationProviderMessage =
-    "No location provider is configured: call orv::LocationService::useSimulated() or "
-    "orv::LocationService::useReplay() before starting location updates";
+    "No location provider is configured: call orv::LocationService::use(), "
+    "orv::LocationService::useSimulated() or orv::LocationService::useReplay() before starting "
+    "location updates";
 
 namespace {
 
 // The default: nothing is authorized and every start fails with a message saying what to do.
 class NoProvider final : public LocationProvider {
  public:
-  int authorizationStatus() const override { return 0; }
-  void requestAuthorization(bool) override {}
+  AuthorizationStatus authorizationStatus() const override {
+    return AuthorizationStatus::notDetermined;
+  }
   void start(const std::shared_ptr<LocationSink>& sink) override {
     sink->deliverError(kNoLocationProviderMessage);
   }
-  void stop(const LocationSink*) override {}
+  void stop(const LocationSink&) override {}
 };
 
 struct Registry {
@@ -56,6 +58,10 @@ void setLocationProvider(std::shared_ptr<LocationProvider> provider) {
 }
 
 }  // namespace detail
+
+void LocationService::use(std::shared_ptr<LocationProvider> provider) {
+  detail::setLocationProvider(std::move(provider));
+}
 
 std::shared_ptr<SimulatedLocationProvider> LocationService::useSimulated() {
   auto provider = std::make_shared<detail::SimulatedProvider>();
