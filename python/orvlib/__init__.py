@@ -14,6 +14,7 @@ from ._orvlib import (  # noqa: F401
     Location,
     LocationDetail,
     LocationRes,
+    LocationSink,
     OrvCategory,
     OrvPoint,
     PlaceInfo,
@@ -36,6 +37,7 @@ from ._orvlib import (  # noqa: F401
     stop,
     time_until_next_timer,
     use_none,
+    use_provider,
     use_replay,
     use_simulated,
 )

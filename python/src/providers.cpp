@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <map>
+#include <mutex>
 #include <optional>
 
 #include "bindings.h"
@@ -46,6 +48,64 @@ auto fixArgs(Extra... extra) {
                          py::arg("vertical_accuracy") = -1.0, py::arg("speed") = -1.0,
                          py::arg("course") = -1.0, py::arg("timestamp") = py::none(), extra...);
 }
+
+orv::AuthorizationStatus authorization(int status) {
+  if (status < 0 || status > 4) {
+    throw py::value_error(
+        "authorization status is 0 (not determined), 1 (restricted), "
+        "2 (denied), 3 (always) or 4 (when in use)");
+  }
+  return orv::AuthorizationStatus(status);
+}
+
+// Hands a provider written in Python its output stream: push() from any thread.
+class PySink {
+ public:
+  explicit PySink(std::shared_ptr<orv::LocationSink> sink) : sink_(std::move(sink)) {}
+  orv::LocationSink& operator*() { return *sink_; }
+
+ private:
+  std::shared_ptr<orv::LocationSink> sink_;
+};
+
+// A provider written in Python: an object with start(sink) and stop(sink), called on the thread
+// of the client that positions. Its status is fixed when it is installed.
+class PyProvider final : public orv::LocationProvider {
+ public:
+  PyProvider(py::object provider, orv::AuthorizationStatus status)
+      : start_(provider.attr("start")), stop_(provider.attr("stop")), status_(status) {}
+
+  orv::AuthorizationStatus authorizationStatus() const override { return status_; }
+
+  void start(const std::shared_ptr<orv::LocationSink>& sink) override {
+    py::gil_scoped_acquire gil;
+    auto handle = std::make_shared<PyRef>(py::cast(PySink(sink)));
+    {
+      std::lock_guard lock(mutex_);
+      sinks_[sink.get()] = handle;
+    }
+    callPython(start_, handle->get());
+  }
+
+  void stop(const orv::LocationSink& sink) override {
+    std::shared_ptr<PyRef> handle;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = sinks_.find(&sink);
+      if (it == sinks_.end()) return;
+      handle = std::move(it->second);
+      sinks_.erase(it);
+    }
+    py::gil_scoped_acquire gil;
+    callPython(stop_, handle->get());
+  }
+
+ private:
+  PyRef start_, stop_;
+  const orv::AuthorizationStatus status_;
+  std::mutex mutex_;
+  std::map<const orv::LocationSink*, std::shared_ptr<PyRef>> sinks_;
+};
 
 orv::InfoValue infoValue(const py::handle& v) {
   if (py::isinstance<py::bool_>(v)) return v.cast<bool>();
@@ -105,18 +165,58 @@ void bindProviders(py::module_& m) {
            py::call_guard<py::gil_scoped_release>())
       .def("push_error", &Simulated::pushError, py::arg("message"),
            py::call_guard<py::gil_scoped_release>())
-      .def("set_authorization_status", &Simulated::setAuthorizationStatus, py::arg("status"),
-           "0 not determined, 1 restricted, 2 denied, 3 always, 4 when in use.",
-           py::call_guard<py::gil_scoped_release>())
-      .def_property_readonly("is_updating", &Simulated::isUpdating)
-      .def("calls", &Simulated::calls);
+      .def(
+          "set_authorization_status",
+          [](Simulated& p, int status) { p.setAuthorizationStatus(authorization(status)); },
+          py::arg("status"), "0 not determined, 1 restricted, 2 denied, 3 always, 4 when in use.")
+      .def_property_readonly("is_updating", &Simulated::isUpdating);
 
+  py::class_<PySink> sink(m, "LocationSink",
+                          "The output stream a provider written in Python pushes into. Any "
+                          "thread; pushes after the stream stopped are dropped.");
+  std::apply(
+      [&](auto... args) {
+        sink.def(
+            "push",
+            [](PySink& s, double lat, double lng, double alt, double hacc, double vacc,
+               double speed, double course, std::optional<double> timestamp) {
+              orv::Location l = makeLocation(lat, lng, alt, hacc, vacc, speed, course, timestamp);
+              py::gil_scoped_release unlocked;
+              (*s).deliverLocations({l});
+            },
+            args...);
+      },
+      fixArgs());
+  sink.def(
+          "push_locations",
+          [](PySink& s, std::vector<orv::Location> l) { (*s).deliverLocations(std::move(l)); },
+          py::arg("locations"), py::call_guard<py::gil_scoped_release>())
+      .def(
+          "push_error", [](PySink& s, std::string text) { (*s).deliverError(std::move(text)); },
+          py::arg("message"), py::call_guard<py::gil_scoped_release>());
+  m.def(
+      "use_provider",
+      [](py::object provider, int status) {
+        for (const char* method : {"start", "stop"}) {
+          if (!py::hasattr(provider, method)) {
+            throw py::type_error(std::string("a provider needs start(sink) and stop(sink); ") +
+                                 "this one has no " + method + "()");
+          }
+        }
+        auto p = std::make_shared<PyProvider>(std::move(provider), authorization(status));
+        py::gil_scoped_release unlocked;
+        orv::LocationService::use(std::move(p));
+      },
+      py::arg("provider"), py::kw_only(), py::arg("authorization_status") = 4,
+      "Installs a provider written in Python: start(sink) begins pushing fixes into sink "
+      "(sink.push(lat, lng, ...), from any thread), stop(sink) ends that stream.");
   m.def("use_simulated", &orv::LocationService::useSimulated,
         "Installs a provider the host drives by hand and returns it.");
   m.def(
       "use_replay",
       [](const std::string& path, double speed, bool loop, int authorizationStatus) {
-        auto done = orv::LocationService::useReplay({path, speed, loop, authorizationStatus});
+        auto done = orv::LocationService::useReplay(
+            {path, speed, loop, authorization(authorizationStatus)});
         if (!done) throw py::value_error(done.error().message);
       },
       py::arg("path"), py::kw_only(), py::arg("speed") = 1.0, py::arg("loop") = false,

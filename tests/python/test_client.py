@@ -177,3 +177,35 @@ def test_replay_provider_errors_are_value_errors(tmp_path):
         orvlib.use_replay(str(bad))
     with pytest.raises(ValueError):
         orvlib.use_replay(str(tmp_path / "missing.csv"))
+
+
+class ThreadProvider:
+    """Pushes one fix from a thread of its own when a stream starts."""
+
+    def __init__(self):
+        self.events = []
+
+    def start(self, sink):
+        self.events.append("start")
+        threading.Thread(target=sink.push, args=(31.2281, 121.4656),
+                         kwargs=dict(horizontal_accuracy=5)).start()
+
+    def stop(self, sink):
+        self.events.append("stop")
+        sink.push(0, 0)  # after stop: dropped
+
+
+def test_provider_written_in_python(client, outcomes, provider):
+    mine = ThreadProvider()
+    orvlib.use_provider(mine)
+    client.start_location()  # single run: one fix, then the stream stops
+    outcomes.wait("location")
+    orvlib.run_for(0.1)
+    assert mine.events == ["start", "stop"] and len(outcomes.location) == 1
+    orvlib.use_provider(mine, authorization_status=2)
+    client.start_location()
+    assert "定位" in outcomes.wait("error")[0]
+    with pytest.raises(TypeError):
+        orvlib.use_provider(object())
+    with pytest.raises(ValueError):
+        orvlib.use_provider(mine, authorization_status=7)
