@@ -53,6 +53,7 @@ def outcomes():
 
 @pytest.fixture
 def client(service, outcomes):
+    orvlib.set_service(service.base_url, ca_file=service.ca_file)  # snippets may have changed it
     c = orvlib.Client(**outcomes.callbacks())
     c.init_key(DEMO_KEY)
     c.set_agree_privacy(True)
