@@ -24,6 +24,7 @@ from ._orvlib import (  # noqa: F401
     build_number,
     convert,
     distance,
+    engine_target,
     is_log_enabled,
     poll_fd,
     process_pending,

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "bindings.h"
 #include "columns.h"
+#include "orv/convert.h"
 #include "orv/coord_transform.h"
 
 namespace py = pybind11;
@@ -164,6 +166,31 @@ py::object distance(py::handle lat1, py::handle lng1, py::handle lat2, py::handl
   return out;
 }
 
+// For bench/python_convert.py: the engine alone on the same columns, into buffers it reuses, so
+// the difference to convert() is what the binding adds. Best of `repeats`, in seconds.
+double engineSeconds(const py::array_t<double>& lat, const py::array_t<double>& lng,
+                     const std::string& src, const std::string& dst, const std::string& inverse,
+                     int repeats) {
+  const System from = parseSystem(src, "src"), to = parseSystem(dst, "dst");
+  const Inverse method = parseInverse(inverse);
+  const Column a = Column::array(lat, "lat"), b = Column::array(lng, "lng");
+  if (!a.contiguous() || !b.contiguous() || a.size() != b.size()) {
+    throw py::value_error("engine timing needs two contiguous float64 arrays of one length");
+  }
+  const std::size_t n = std::size_t(a.size());
+  std::vector<double> outLat(n), outLng(n);
+  double best = 1e300;
+  py::gil_scoped_release unlocked;
+  for (int r = 0; r < repeats; ++r) {
+    const auto start = std::chrono::steady_clock::now();
+    convertColumns(from, to, method, a.contiguous(), b.contiguous(), outLat.data(), outLng.data(),
+                   n);
+    best = std::min(
+        best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  return best;
+}
+
 }  // namespace
 
 void bindConvert(py::module_& m) {
@@ -179,6 +206,10 @@ to WGS-84: "iterative" or "search".)");
 
 Each argument is a number or an array; arrays share one shape and numbers are repeated for
 every element. Note the order: point 1 (lat, lng), then point 2.)");
+  m.def("engine_target", &orv::convertTarget,
+        "The instruction set the conversion engine runs on (\"AVX3\", \"AVX2\", ...).");
+  m.def("_engine_seconds", &engineSeconds, py::arg("lat"), py::arg("lng"), py::arg("src"),
+        py::arg("dst"), py::arg("inverse") = "iterative", py::arg("repeats") = 5);
 }
 
 }  // namespace orvpy
