@@ -1,12 +1,20 @@
 // NMEA: sentence bytes to fix, per epoch of a u-blox style multi-constellation cycle (RMC, VTG,
-// GGA, three GSA, five GSV, GLL, GST: 13 sentences, about 900 bytes, one fix).
+// GGA, three GSA, five GSV, GLL, GST: 13 sentences, about 900 bytes, one fix); and the latency
+// from an epoch written to a pseudo-terminal to its fix reaching the provider's sink.
 #include <benchmark/benchmark.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "orv/run_loop.h"
 #include "platform/location/nmea_parser.h"
+#include "platform/location/nmea_provider.h"
 
 namespace {
 
@@ -72,8 +80,68 @@ void nmeaBytesToFix(benchmark::State& state) {
       static_cast<double>(made) / static_cast<double>(state.iterations());
 }
 
+struct TimingSink : orv::LocationSink {
+  void deliverLocations(std::vector<orv::Location> locations) override {
+    fixes += locations.size();
+    arrived = std::chrono::steady_clock::now();
+  }
+  void deliverError(std::string) override { ++errors; }
+  size_t fixes = 0;
+  size_t errors = 0;
+  std::chrono::steady_clock::time_point arrived;
+};
+
+void nmeaPtyLatency(benchmark::State& state) {
+  int master = -1;
+  int slave = -1;
+  char name[64];
+  termios raw{};
+  ::cfmakeraw(&raw);
+  if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
+    state.SkipWithError("no pseudo-terminal");
+    return;
+  }
+  auto endpoint = orv::detail::NmeaEndpoint::parse(name, 115200);
+  orv::detail::NmeaProvider provider(endpoint.value());
+  auto sink = std::make_shared<TimingSink>();
+  provider.start(sink);
+  orv::RunLoop& loop = orv::RunLoop::current();
+  const auto epochs = drive();
+  const auto send = [&](const std::string& e) {
+    return ::write(master, e.data(), e.size()) == static_cast<ssize_t>(e.size());
+  };
+  // The first epoch of a stream leaves with the second; after that each leaves at its last line.
+  if (!send(epochs[0]) || !send(epochs[1]) ||
+      !loop.runUntil([&] { return sink->fixes >= 1; }, std::chrono::seconds(5))) {
+    state.SkipWithError("no fix from the pseudo-terminal");
+  }
+  std::vector<double> micros;
+  size_t i = 2;
+  for (auto _ : state) {
+    const size_t before = sink->fixes;
+    const auto written = std::chrono::steady_clock::now();
+    if (!send(epochs[i++ % epochs.size()]) ||
+        !loop.runUntil([&] { return sink->fixes > before; }, std::chrono::seconds(5))) {
+      state.SkipWithError("no fix");
+      break;
+    }
+    const std::chrono::duration<double> took = sink->arrived - written;
+    state.SetIterationTime(took.count());
+    micros.push_back(took.count() * 1e6);
+  }
+  if (!micros.empty()) {
+    std::sort(micros.begin(), micros.end());
+    state.counters["median_us"] = micros[micros.size() / 2];
+    state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+  }
+  provider.stop(*sink);
+  ::close(master);
+  ::close(slave);
+}
+
 }  // namespace
 
 BENCHMARK(nmeaBytesToFix);
+BENCHMARK(nmeaPtyLatency)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -42,6 +42,15 @@ struct ReplayOptions {
   AuthorizationStatus authorizationStatus = AuthorizationStatus::authorizedWhenInUse;
 };
 
+// An NMEA 0183 receiver.
+struct NmeaOptions {
+  // A serial device ("/dev/ttyUSB0", "/dev/ttyACM0"), "tcp:HOST:PORT" for a receiver or
+  // multiplexer serving NMEA over TCP, or "udp:PORT" for sentences sent to a local UDP port.
+  std::string source;
+  // Serial devices: 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800 or 921600.
+  int baudRate = 9600;
+};
+
 class LocationService {
  public:
   // Installs the host's own provider; a null one means useNone().
@@ -50,6 +59,9 @@ class LocationService {
   static std::shared_ptr<SimulatedLocationProvider> useSimulated();
   // Fails (nothing changes) when the file cannot be read or a row is malformed.
   static Result<bool> useReplay(const ReplayOptions& options);
+  // Fails (nothing changes) when the source text or baud rate is malformed. Nothing is opened
+  // before the first start; a source that cannot be opened then is a positioning failure.
+  static Result<bool> useNmea(const NmeaOptions& options);
   // No provider: every start fails with a text saying how to choose one.
   static void useNone();
 };

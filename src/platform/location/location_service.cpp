@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/location/location_provider.h"
+#include "platform/location/nmea_provider.h"
 #include "platform/location/replay_provider.h"
 #include "platform/location/simulated_provider.h"
 
@@ -80,6 +81,13 @@ Result<bool> LocationService::useReplay(const ReplayOptions& options) {
   if (!rows) return rows.error();
   detail::setLocationProvider(
       std::make_shared<detail::ReplayProvider>(std::move(rows).value(), options));
+  return true;
+}
+
+Result<bool> LocationService::useNmea(const NmeaOptions& options) {
+  auto endpoint = detail::NmeaEndpoint::parse(options.source, options.baudRate);
+  if (!endpoint) return endpoint.error();
+  detail::setLocationProvider(std::make_shared<detail::NmeaProvider>(std::move(endpoint).value()));
   return true;
 }
 
