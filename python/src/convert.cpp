@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -140,7 +141,7 @@ py::object distance(py::handle lat1, py::handle lng1, py::handle lat2, py::handl
   const std::array<py::handle, 4> args{lat1, lng1, lat2, lng2};
   const std::array<const char*, 4> names{"lat1", "lng1", "lat2", "lng2"};
   std::vector<Column> cols;
-  const Shape* shape = nullptr;
+  std::optional<Shape> shape;
   for (std::size_t i = 0; i < args.size(); ++i) {
     cols.push_back(isNumber(args[i]) ? Column::number(args[i]) : Column::array(args[i], names[i]));
     if (!cols.back().isArray()) continue;
@@ -148,7 +149,7 @@ py::object distance(py::handle lat1, py::handle lng1, py::handle lat2, py::handl
       throw py::value_error("distance: arrays have different shapes: " + shapeText(*shape) +
                             " and " + shapeText(cols.back().shape()));
     }
-    shape = &cols.back().shape();
+    shape = cols.back().shape();
   }
   using T = orv::JyrCoorTransform;
   if (!shape)
