@@ -8,6 +8,7 @@
 #include "orv/device.h"
 #include "orv/geocode_res.h"
 #include "orv/location.h"
+#include "orv/location_provider.h"
 #include "orv/location_res.h"
 #include "orv/location_service.h"
 #include "orv/result.h"

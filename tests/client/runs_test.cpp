@@ -7,6 +7,7 @@
 
 #include "client/client_state.h"
 #include "client_fixture.h"
+#include "manager_call_spy.h"
 #include "network/service.h"
 #include "orv/bundle.h"
 #include "orv/coord_transform.h"
@@ -32,7 +33,7 @@ Location fix(int n, double accuracy = 10.0) {
 class RunTest : public ClientTest {
  protected:
   RunTest() {
-    provider->setAuthorizationStatus(4);
+    provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
     Bundle::mainBundle().setObject("NSLocationWhenInUseUsageDescription", std::string("test"));
     setReachable(false);
   }
@@ -62,11 +63,12 @@ class RunTest : public ClientTest {
     return out;
   }
   size_t managerCalls(const std::string& name) const {
-    const auto calls = provider->calls();
+    const auto calls = spy.calls();
     return static_cast<size_t>(std::count(calls.begin(), calls.end(), name));
   }
 
   std::shared_ptr<SimulatedLocationProvider> provider = LocationService::useSimulated();
+  ManagerCallSpy spy;
   detail::ManualClock clock{RunLoop::main()};
   std::unique_ptr<OrvClientLocation> client = makeClient();
 };
@@ -127,7 +129,7 @@ TEST_F(RunTest, FastRunReportsTheMostAccurateFixOfTheWindowAndStaysFast) {
   EXPECT_EQ(answered(), std::vector<int>{4});
 
   // The flags stay, so a plain start is a fast single run again.
-  provider->clearCalls();
+  spy.clear();
   client->startLocation();
   EXPECT_EQ(managerCalls("startUpdatingLocation"), 1u);
   EXPECT_EQ(managerCalls("requestLocation"), 0u);
@@ -174,11 +176,11 @@ TEST_F(RunTest, SecondStartIsIgnoredAndIdleStopIsSilent) {
   client->setIsLocateOnce(false);
   client->startLocation();
   trace.events.clear();
-  provider->clearCalls();
+  spy.clear();
   client->startLocation();
   client->startFastLocation();
   EXPECT_TRUE(trace.events.empty());
-  EXPECT_TRUE(provider->calls().empty());
+  EXPECT_TRUE(spy.calls().empty());
 
   client->stopLocation();
   EXPECT_THAT(trace.events, ElementsAre("stopLocation", "手动停止定位成功"));
@@ -190,19 +192,24 @@ TEST_F(RunTest, SecondStartIsIgnoredAndIdleStopIsSilent) {
 // Each refusal's text is the controller's; here it reaches the host and ends the run.
 TEST_F(RunTest, RefusedStartIsReportedBeforeStartReturns) {
   for (bool once : {true, false}) {
-    provider->setAuthorizationStatus(2);
+    provider->setAuthorizationStatus(AuthorizationStatus::denied);
     client->setIsLocateOnce(once);
     delegate->errors.clear();
     client->startLocation();
     EXPECT_THAT(delegate->errors, ElementsAre("定位失败：定位权限已被拒绝或受限，请前往设置开启"));
 
     // The run ended with the refusal: once allowed, the next start goes ahead.
-    provider->setAuthorizationStatus(4);
-    provider->clearCalls();
+    provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
+    spy.clear();
     client->startLocation();
     EXPECT_EQ(managerCalls(once ? "requestLocation" : "startUpdatingLocation"), 1u);
     client->stopLocation();
   }
+  // The host may let go of the client inside the refusal, while startLocation is still running.
+  provider->setAuthorizationStatus(AuthorizationStatus::denied);
+  delegate->afterError = [&] { client.reset(); };
+  client->startLocation();
+  EXPECT_EQ(client, nullptr);
 }
 
 TEST_F(RunTest, ConsentWithdrawnMidRunStopsOnlyTheNetworkRoad) {
@@ -265,7 +272,7 @@ TEST_F(RunTest, HostMayStopOrLetGoFromInsideItsCallback) {
 TEST_F(RunTest, PlatformFailureEndsAContinuousRunOnce) {
   for (bool sampling : {false, true}) {
     delegate->errors.clear();
-    provider->clearCalls();
+    spy.clear();
     client->setIsLocateOnce(false);
     client->startLocation();
     if (sampling) push(fix(1));
@@ -289,7 +296,7 @@ TEST_F(RunTest, PlatformFailureEndsASingleRunWithoutStoppingTheController) {
   client->startLocation();
   pushError("信号丢失");
   EXPECT_THAT(delegate->errors, ElementsAre("定位失败：信号丢失"));
-  EXPECT_THAT(provider->calls(), Not(Contains("stopUpdatingLocation")));
+  EXPECT_THAT(spy.calls(), Not(Contains("stopUpdatingLocation")));
   push(fix(1));
   EXPECT_TRUE(delegate->locations.empty());
 }
@@ -299,12 +306,12 @@ TEST_F(RunTest, ContinuousRunRefusesAnIntervalThatIsNotPositive) {
   for (double interval : {0.0, -1.0, std::nan("")}) {
     delegate->errors.clear();
     trace.events.clear();
-    provider->clearCalls();
+    spy.clear();
     client->setInterval(interval);
     client->startLocation();
     EXPECT_THAT(delegate->errors, ElementsAre(std::string(detail::kInvalidIntervalMessage)));
     EXPECT_EQ(trace.count(std::string(detail::kInvalidIntervalMessage)), 1u);
-    EXPECT_TRUE(provider->calls().empty());
+    EXPECT_TRUE(spy.calls().empty());
   }
   // A single run never reads it.
   client->setIsLocateOnce(true);
