@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential g++ cmake ninja-build pkg-config git
   clang-14 libclang-rt-14-dev clang-format
-  libcurl4-openssl-dev libssl-dev libsimdjson-dev
+  libcurl4-openssl-dev libssl-dev libsimdjson-dev libhwy-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libcpp-httplib-dev
   iproute2 util-linux openssl
