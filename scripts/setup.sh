@@ -7,10 +7,12 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential g++ cmake ninja-build pkg-config git
   clang-14 libclang-rt-14-dev clang-format
-  libcurl4-openssl-dev libssl-dev libsimdjson-dev
+  libcurl4-openssl-dev libssl-dev libsimdjson-dev libhwy-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libcpp-httplib-dev
   iproute2 util-linux openssl
+  pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed
+  python3-pytest
 )
 
 # The daemon only, for the gpsd integration tests: its recommends pull in a GUI stack.
