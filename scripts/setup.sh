@@ -37,4 +37,7 @@ install_missing -- "${packages[@]}"
 install_missing --no-install-recommends -- "${lean_packages[@]}"
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
+# The library, the tools and, when its dependencies were found, the Python package (orvlib).
+targets=(orv orvloc orv-emulator)
+grep -q "^ORV_BUILD_PYTHON:BOOL=ON" build/CMakeCache.txt && targets+=(orvlib)
+cmake --build build --target "${targets[@]}"
