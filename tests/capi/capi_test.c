@@ -54,6 +54,7 @@ typedef struct recorder {
   const orv_location_res* kept;      /* the last location, retained */
   const orv_geocode_list* kept_list; /* the last list, retained */
   orv_client** free_on_location;     /* frees this client inside the location callback */
+  orv_client** free_on_error;        /* frees this client inside the error callback */
 } recorder;
 
 static void outcome(recorder* r) {
@@ -85,6 +86,10 @@ static void on_error(void* user, const char* msg) {
   recorder* r = user;
   ++r->errors;
   snprintf(r->last_error, sizeof r->last_error, "%s", msg);
+  if (r->free_on_error && *r->free_on_error) {
+    orv_client_free(*r->free_on_error);
+    *r->free_on_error = NULL;
+  }
   outcome(r);
 }
 
@@ -118,12 +123,16 @@ static void recorder_clear(recorder* r) {
   memset(r, 0, sizeof *r);
 }
 
-/* Runs the loop until `n` more outcomes have arrived (or a generous time-out). */
-static int await_outcomes(recorder* r, int n) {
-  r->stop_at = r->outcomes + n;
+/* Runs the loop until `total` outcomes have arrived in all (or a generous time-out). */
+static int await_total(recorder* r, int total) {
+  if (r->outcomes >= total) return 1; /* reported inside the call */
+  r->stop_at = total;
   orv_run_for(30.0);
-  return r->outcomes >= r->stop_at;
+  return r->outcomes >= total;
 }
+
+/* Runs the loop until `n` more outcomes have arrived. */
+static int await_outcomes(recorder* r, int n) { return await_total(r, r->outcomes + n); }
 
 /* ---- Log capture: a way to see an outcome handled when no callback may show it ----------------
  */
@@ -230,6 +239,25 @@ static void test_gate(void) {
   CHECK(orv_client_accesskey(client) == NULL);
   orv_client_free(client);
 
+  /* Freed inside the error callback of a refusal, while the refused call is still under way. */
+  const char* refusals[] = {"start", "fast", "geocode", "interval"};
+  for (size_t i = 0; i < sizeof refusals / sizeof refusals[0]; ++i) {
+    recorder_clear(&r);
+    orv_client* doomed = orv_client_new(&full_delegate, &r);
+    r.free_on_error = &doomed;
+    if (i == 3) {
+      CHECK_STATUS(orv_client_init_key(doomed, "k"), ORV_STATUS_OK);
+      CHECK_STATUS(orv_client_set_agree_privacy(doomed, true), ORV_STATUS_OK);
+      CHECK_STATUS(orv_client_set_is_locate_once(doomed, false), ORV_STATUS_OK);
+      orv_use_none(); /* the start is refused by the location manager */
+    }
+    orv_status status = i == 1   ? orv_client_start_fast_location(doomed)
+                        : i == 2 ? orv_client_get_geoc_code(doomed, "a", "b")
+                                 : orv_client_start_location(doomed);
+    CHECK_STATUS(status, ORV_STATUS_OK);
+    CHECK(doomed == NULL && r.errors == 1);
+  }
+
   orv_client* silent = orv_client_new(NULL, NULL);
   CHECK(silent != NULL);
   CHECK_STATUS(orv_client_get_reverse_code(silent, 31.0, 121.0), ORV_STATUS_OK);
@@ -320,6 +348,40 @@ static void test_runs(void) {
   orv_client_free(client);
   recorder_clear(&r);
   unlink(path);
+}
+
+/* Device fixes from gpsd, and the choice of the other providers. */
+static void test_providers(void) {
+  CHECK_STATUS(orv_main_bundle_set_string("NSLocationWhenInUseUsageDescription", "C API test"),
+               ORV_STATUS_OK);
+  recorder r = {0};
+  orv_client* client = ready_client(&full_delegate, &r);
+  test_gpsd* gpsd = test_gpsd_start(31.2304, 121.4737);
+  CHECK_STATUS(orv_use_gpsd(NULL, test_gpsd_port(gpsd)), ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+  CHECK(await_total(&r, 1));
+  CHECK(r.locations == 1 && r.errors == 0);
+  CHECK(fabs(orv_location_res_point(r.kept).latitude - 31.23) < 0.01);
+  test_gpsd_stop(gpsd); /* the single run has ended and hung up */
+
+  /* Nothing listens: the start fails through the delegate, naming what was tried. */
+  CHECK_STATUS(orv_use_gpsd("127.0.0.1", test_unused_port()), ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+  CHECK(await_total(&r, 2));
+  CHECK(r.errors == 1 && starts_with(r.last_error, "定位失败：") && strstr(r.last_error, "gpsd"));
+
+  static const char bad_utf8[] = {'\xff', '\0'};
+  CHECK_STATUS(orv_use_gpsd(NULL, 0), ORV_STATUS_OUT_OF_RANGE);
+  CHECK_STATUS(orv_use_gpsd(NULL, 65536), ORV_STATUS_OUT_OF_RANGE);
+  CHECK_STATUS(orv_use_gpsd(bad_utf8, 2947), ORV_STATUS_INVALID_UTF8);
+  CHECK_STATUS(orv_use_nmea(NULL, 9600), ORV_STATUS_NULL_ARGUMENT);
+  CHECK_STATUS(orv_use_nmea("/dev/ttyUSB0", 1234), ORV_STATUS_FAILED);
+  CHECK(orv_last_error_message()[0] != '\0');
+  CHECK_STATUS(orv_use_nmea("udp:10110", 9600), ORV_STATUS_OK);
+  orv_use_system_default();
+  orv_use_none();
+  orv_client_free(client);
+  recorder_clear(&r);
 }
 
 /* ---- Conversions ----------------------------------------------------------------------------- */
@@ -558,6 +620,7 @@ int main(void) {
   test_gate();
   test_optional_callbacks_skipped();
   test_runs();
+  test_providers();
   test_conversions();
   test_records();
   test_bad_input();
