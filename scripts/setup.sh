@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, tests, benchmarks and fuzzers need (idempotent), then
-# configures and builds the normal build into build/.
+# configures the normal build into build/ and builds what the demo needs: the library and the
+# tools. scripts/test.sh builds the rest (tests, benchmarks, examples).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,5 +25,9 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
+cmake --build build --target orv orvloc orv-emulator
