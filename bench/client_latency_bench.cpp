@@ -208,7 +208,7 @@ void fixToDelegate(benchmark::State& state) {
 // From a device fix delivered to a single run (controller, reachability, request) to the delegate.
 void runToDelegate(benchmark::State& state) {
   auto provider = orv::LocationService::useSimulated();
-  provider->setAuthorizationStatus(4);
+  provider->setAuthorizationStatus(orv::AuthorizationStatus::authorizedWhenInUse);
   orv::Bundle::mainBundle().setObject("NSLocationWhenInUseUsageDescription", std::string("bench"));
   orv::detail::NetworkChecker::setFlagsQueryForTesting(
       [] { return std::optional<uint32_t>(orv::detail::NetworkChecker::kReachable); });

@@ -2,13 +2,13 @@
 // Without a choice every start fails with a message saying how to choose one.
 #pragma once
 
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "orv/location.h"
+#include "orv/location_provider.h"
 #include "orv/result.h"
 
 namespace orv {
@@ -16,21 +16,18 @@ namespace orv {
 // A provider driven by hand, for tests and for hosts that get fixes from elsewhere. Fixes and
 // errors pushed here reach every location manager that is updating (or waiting for one fix), on
 // each manager's own run loop. Thread-safe.
-class SimulatedLocationProvider {
+class SimulatedLocationProvider : public LocationProvider {
  public:
-  virtual ~SimulatedLocationProvider() = default;
   virtual void pushLocations(std::vector<Location> locations) = 0;
   void pushLocation(const Location& location) { pushLocations({location}); }
   virtual void pushError(std::string localizedDescription) = 0;
-  // 0 not determined, 1 restricted, 2 denied, 3 authorized always, 4 authorized when in use.
-  virtual void setAuthorizationStatus(int status) = 0;
+  virtual void setAuthorizationStatus(AuthorizationStatus status) = 0;
   // Status that a permission request moves to (default: stays as it is). The when-in-use request
   // answers only "not determined"; the always request also upgrades "authorized when in use".
   // The answer is immediate, so a test can cover both outcomes of an upgrade.
-  virtual void setStatusAfterRequest(std::optional<int> whenInUse, std::optional<int> always) = 0;
-  // Every manager call made so far, by name ("startUpdatingLocation", "setDistanceFilter:3", ...).
-  virtual std::vector<std::string> calls() const = 0;
-  virtual void clearCalls() = 0;
+  virtual void setStatusAfterRequest(std::optional<AuthorizationStatus> whenInUse,
+                                     std::optional<AuthorizationStatus> always) = 0;
+  // Whether some manager is streaming from this provider.
   virtual bool isUpdating() const = 0;
 };
 
@@ -41,17 +38,31 @@ struct ReplayOptions {
   // track then never lets the loop idle).
   double speed = 1.0;
   bool loop = false;
-  // What the authorization query reports while this track plays (4: authorized when in use).
-  int authorizationStatus = 4;
+  // What the authorization query reports while this track plays.
+  AuthorizationStatus authorizationStatus = AuthorizationStatus::authorizedWhenInUse;
+};
+
+// An NMEA 0183 receiver.
+struct NmeaOptions {
+  // A serial device ("/dev/ttyUSB0", "/dev/ttyACM0"), "tcp:HOST:PORT" for a receiver or
+  // multiplexer serving NMEA over TCP, or "udp:PORT" for sentences sent to a local UDP port.
+  std::string source;
+  // Serial devices: 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800 or 921600.
+  int baudRate = 9600;
 };
 
 class LocationService {
  public:
-  // Installs a fresh provider: status 4 (authorized when in use), no calls recorded.
+  // Installs the host's own provider; a null one means useNone().
+  static void use(std::shared_ptr<LocationProvider> provider);
+  // Installs a fresh provider: status 4 (authorized when in use).
   static std::shared_ptr<SimulatedLocationProvider> useSimulated();
   // Fails (nothing changes) when the file cannot be read or a row is malformed.
   static Result<bool> useReplay(const ReplayOptions& options);
-  // Back to the default: no provider, every start fails.
+  // Fails (nothing changes) when the source text or baud rate is malformed. Nothing is opened
+  // before the first start; a source that cannot be opened then is a positioning failure.
+  static Result<bool> useNmea(const NmeaOptions& options);
+  // No provider: every start fails with a text saying how to choose one.
   static void useNone();
 };
 

@@ -3,10 +3,12 @@
 
 #include "orv/bundle.h"
 #include "orv/client.h"
+#include "orv/convert.h"
 #include "orv/coord_transform.h"
 #include "orv/device.h"
 #include "orv/geocode_res.h"
 #include "orv/location.h"
+#include "orv/location_provider.h"
 #include "orv/location_res.h"
 #include "orv/location_service.h"
 #include "orv/result.h"

@@ -46,7 +46,8 @@ class RunLoop {
   void stop();
 
   // For hosts with their own event loop: a descriptor that becomes readable when posted work is
-  // pending; then call processPending(). Timers are due after timeUntilNextTimer().
+  // pending or a descriptor the library watches (a receiver, a bus) is ready; then call
+  // processPending(). Timers are due after timeUntilNextTimer().
   int pollFd() const;
   // Runs posted tasks and due timers without blocking (owning thread only). Work posted or
   // timers created meanwhile wait for the next call.

@@ -1,6 +1,7 @@
 #include "orv/run_loop.h"
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -121,6 +122,11 @@ std::shared_ptr<Timer> RunLoop::Impl::retire(Timer& timer) {
 RunLoop::RunLoop() : impl_(std::make_unique<Impl>()) {
   impl_->ownerTid = threadId();
   impl_->eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  impl_->epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = 0;
+  ::epoll_ctl(impl_->epollFd, EPOLL_CTL_ADD, impl_->eventFd, &ev);
 }
 
 RunLoop::~RunLoop() {
@@ -131,6 +137,8 @@ RunLoop::~RunLoop() {
   }
   auto timers = std::move(impl_->timers);
   timers.clear();
+  impl_->watches.clear();
+  if (impl_->epollFd >= 0) ::close(impl_->epollFd);
   if (impl_->eventFd >= 0) ::close(impl_->eventFd);
 }
 
@@ -188,6 +196,11 @@ bool RunLoop::runLoop(std::optional<TimePoint> deadline, const std::function<boo
       break;
     }
     if (impl_->stopRequested) break;
+    if (impl_->dispatchDescriptors() && done && (*done)()) {
+      finished = true;
+      break;
+    }
+    if (impl_->stopRequested) break;
     const uint64_t orderLimit = impl_->nextTimerOrder;
     const TimePoint passNow = now();
     while (auto timer = impl_->earliestDue(passNow, orderLimit)) {
@@ -209,7 +222,7 @@ bool RunLoop::runLoop(std::optional<TimePoint> deadline, const std::function<boo
       if (left == Duration::zero()) break;
       wait = wait ? std::min(*wait, left) : left;
     }
-    pollfd pfd{impl_->eventFd, POLLIN, 0};
+    pollfd pfd{impl_->epollFd, POLLIN, 0};
     timespec ts{};
     if (wait) ts = toTimespec(*wait);
     ::ppoll(&pfd, 1, wait ? &ts : nullptr, nullptr);
@@ -218,11 +231,12 @@ bool RunLoop::runLoop(std::optional<TimePoint> deadline, const std::function<boo
   return finished || (done && (*done)());
 }
 
-int RunLoop::pollFd() const { return impl_->eventFd; }
+int RunLoop::pollFd() const { return impl_->epollFd; }
 
 void RunLoop::processPending() {
   if (offThread(*impl_, "processPending")) return;
   impl_->runPostedTasks(nullptr);
+  impl_->dispatchDescriptors();
   const uint64_t orderLimit = impl_->nextTimerOrder;
   const TimePoint passNow = now();
   while (auto timer = impl_->earliestDue(passNow, orderLimit)) impl_->fire(timer, *this);

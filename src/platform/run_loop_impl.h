@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -37,6 +39,14 @@ struct Timer::Impl {
 struct RunLoop::Impl {
   pid_t ownerTid = 0;
   int eventFd = -1;
+  // What pollFd() hands out: the event descriptor and every watched descriptor
+  // (platform/descriptor_watch.h), so one descriptor wakes the loop for all of them.
+  int epollFd = -1;
+
+  // Owner-thread only: handlers of the watched descriptors by watch id (ids start at 1; the
+  // event descriptor is registered as 0).
+  std::map<uint64_t, std::shared_ptr<std::function<void(uint32_t)>>> watches;
+  uint64_t nextWatchId = 1;
 
   std::mutex mutex;  // guards `tasks`
   std::deque<Task> tasks;
@@ -60,6 +70,8 @@ struct RunLoop::Impl {
   // Drops the loop's reference, handed back so the caller decides when the timer may die.
   std::shared_ptr<Timer> retire(Timer& timer);
   void wake();
+  // Runs the handlers of the watched descriptors that are ready now; returns whether one ran.
+  bool dispatchDescriptors();
 };
 
 }  // namespace orv

@@ -9,6 +9,7 @@
 
 #include "client/client_state.h"
 #include "client_fixture.h"
+#include "manager_call_spy.h"
 #include "network/service.h"
 #include "orv/bundle.h"
 #include "orv/coord_transform.h"
@@ -34,7 +35,7 @@ Location fix(int n, double accuracy = 10.0) {
 class RunTest : public ClientTest {
  protected:
   RunTest() {
-    provider->setAuthorizationStatus(4);
+    provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
     Bundle::mainBundle().setObject("NSLocationWhenInUseUsageDescription", std::string("test"));
     setReachable(false);
   }
@@ -64,11 +65,12 @@ class RunTest : public ClientTest {
     return out;
   }
   size_t managerCalls(const std::string& name) const {
-    const auto calls = provider->calls();
+    const auto calls = spy.calls();
     return static_cast<size_t>(std::count(calls.begin(), calls.end(), name));
   }
 
   std::shared_ptr<SimulatedLocationProvider> provider = LocationService::useSimulated();
+  ManagerCallSpy spy;
   detail::ManualClock clock{RunLoop::main()};
   std::unique_ptr<OrvClientLocation> client = makeClient();
 };
@@ -129,7 +131,7 @@ TEST_F(RunTest, FastRunReportsTheMostAccurateFixOfTheWindowAndStaysFast) {
   EXPECT_EQ(answered(), std::vector<int>{4});
 
   // The flags stay, so a plain start is a fast single run again.
-  provider->clearCalls();
+  spy.clear();
   client->startLocation();
   EXPECT_EQ(managerCalls("startUpdatingLocation"), 1u);
   EXPECT_EQ(managerCalls("requestLocation"), 0u);
@@ -176,11 +178,11 @@ TEST_F(RunTest, SecondStartIsIgnoredAndIdleStopIsSilent) {
   client->setIsLocateOnce(false);
   client->startLocation();
   trace.events.clear();
-  provider->clearCalls();
+  spy.clear();
   client->startLocation();
   client->startFastLocation();
   EXPECT_TRUE(trace.events.empty());
-  EXPECT_TRUE(provider->calls().empty());
+  EXPECT_TRUE(spy.calls().empty());
 
   client->stopLocation();
   EXPECT_THAT(trace.events, ElementsAre("stopLocation", "手动停止定位成功"));
@@ -192,19 +194,24 @@ TEST_F(RunTest, SecondStartIsIgnoredAndIdleStopIsSilent) {
 // Each refusal's text is the controller's; here it reaches the host and ends the run.
 TEST_F(RunTest, RefusedStartIsReportedBeforeStartReturns) {
   for (bool once : {true, false}) {
-    provider->setAuthorizationStatus(2);
+    provider->setAuthorizationStatus(AuthorizationStatus::denied);
     client->setIsLocateOnce(once);
     delegate->errors.clear();
     client->startLocation();
     EXPECT_THAT(delegate->errors, ElementsAre("定位失败：定位权限已被拒绝或受限，请前往设置开启"));
 
     // The run ended with the refusal: once allowed, the next start goes ahead.
-    provider->setAuthorizationStatus(4);
-    provider->clearCalls();
+    provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
+    spy.clear();
     client->startLocation();
     EXPECT_EQ(managerCalls(once ? "requestLocation" : "startUpdatingLocation"), 1u);
     client->stopLocation();
   }
+  // The host may let go of the client inside the refusal, while startLocation is still running.
+  provider->setAuthorizationStatus(AuthorizationStatus::denied);
+  delegate->afterError = [&] { client.reset(); };
+  client->startLocation();
+  EXPECT_EQ(client, nullptr);
 }
 
 TEST_F(RunTest, ConsentWithdrawnMidRunStopsOnlyTheNetworkRoad) {
@@ -277,8 +284,10 @@ TEST_F(RunTest, HostMayDestroyTheClientInsideEveryCallback) {
   const Case cases[] = {
       {"no consent", [this] { client->setAgreePrivacy(false); }, true, nothing},
       {"invalid interval", [this] { client->setInterval(0); }, false, nothing},
-      {"denied single", [this] { provider->setAuthorizationStatus(2); }, true, nothing},
-      {"denied continuous", [this] { provider->setAuthorizationStatus(2); }, false, nothing},
+      {"denied single", [this] { provider->setAuthorizationStatus(AuthorizationStatus::denied); },
+       true, nothing},
+      {"denied continuous",
+       [this] { provider->setAuthorizationStatus(AuthorizationStatus::denied); }, false, nothing},
       {"undeclared", [] { Bundle::mainBundle().clear(); }, true, nothing},
       {"single fix", nothing, true, [this] { push(fix(1)); }},
       {"first continuous fix", nothing, false, [this] { push(fix(1)); }},
@@ -299,7 +308,7 @@ TEST_F(RunTest, HostMayDestroyTheClientInsideEveryCallback) {
   for (const Case& c : cases) {
     client = makeClient();
     Bundle::mainBundle().setObject("NSLocationWhenInUseUsageDescription", std::string("test"));
-    provider->setAuthorizationStatus(4);
+    provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
     delegate->locations.clear();
     delegate->afterLocation = [this] { client.reset(); };
     delegate->afterError = [this] { client.reset(); };
@@ -332,7 +341,7 @@ TEST_P(FailureTest, PlatformFailureEndsTheRunAndStopsTheController) {
     if (kind == Kind::sampling) push(fix(1));
   }
   const size_t answers = delegate->locations.size();
-  provider->clearCalls();
+  spy.clear();
   pushError("信号丢失");
   EXPECT_THAT(delegate->errors, ElementsAre("定位失败：信号丢失"));
   EXPECT_EQ(managerCalls("stopUpdatingLocation"), 1u);
@@ -384,8 +393,8 @@ TEST_F(RunTest, NoSequenceOfHostCallsLeavesAnythingRunningAfterStop) {
       [&] { pushError("信号丢失"); },
       [&] { clock.advance(milliseconds(250)); },
       [&] { clock.advance(std::chrono::seconds(1)); },
-      [&] { provider->setAuthorizationStatus(2); },
-      [&] { provider->setAuthorizationStatus(4); },
+      [&] { provider->setAuthorizationStatus(AuthorizationStatus::denied); },
+      [&] { provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse); },
   };
   std::mt19937 random(13);
   for (int sequence = 0; sequence < 400; ++sequence) {
@@ -398,11 +407,11 @@ TEST_F(RunTest, NoSequenceOfHostCallsLeavesAnythingRunningAfterStop) {
     ASSERT_FALSE(provider->isUpdating()) << ::testing::PrintToString(taken);
     // Whatever was left would act within a few seconds: sample, answer or stop the device.
     const size_t calls = delegate->calls;
-    provider->clearCalls();
+    spy.clear();
     clock.advance(std::chrono::seconds(3));
     ASSERT_EQ(delegate->calls, calls) << ::testing::PrintToString(taken);
-    ASSERT_TRUE(provider->calls().empty()) << ::testing::PrintToString(taken);
-    provider->setAuthorizationStatus(4);
+    ASSERT_TRUE(spy.calls().empty()) << ::testing::PrintToString(taken);
+    provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
     client->setIsFastLocation(false);
   }
 }
@@ -444,12 +453,12 @@ TEST_F(RunTest, ContinuousRunRefusesAnIntervalThatIsNotPositive) {
   for (double interval : {0.0, -1.0, std::nan("")}) {
     delegate->errors.clear();
     trace.events.clear();
-    provider->clearCalls();
+    spy.clear();
     client->setInterval(interval);
     client->startLocation();
     EXPECT_THAT(delegate->errors, ElementsAre(std::string(detail::kInvalidIntervalMessage)));
     EXPECT_EQ(trace.count(std::string(detail::kInvalidIntervalMessage)), 1u);
-    EXPECT_TRUE(provider->calls().empty());
+    EXPECT_TRUE(spy.calls().empty());
   }
   // A single run never reads it.
   client->setIsLocateOnce(true);

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
+#include "platform/descriptor_watch.h"
 #include "platform/manual_clock.h"
 
 namespace orv {
@@ -132,6 +135,33 @@ TEST_F(RunLoopTest, PollFdSignalsPostedWorkUntilProcessed) {
   EXPECT_TRUE(readable(loop.pollFd()));
   loop.processPending();
   EXPECT_FALSE(readable(loop.pollFd()));
+}
+
+TEST_F(RunLoopTest, WatchedDescriptorWakesTheLoopAndTheHost) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::string got;
+  std::unique_ptr<detail::DescriptorWatch> watch;
+  watch = detail::DescriptorWatch::create(fds[0], EPOLLIN, [&](uint32_t) {
+    char c;
+    if (::read(fds[0], &c, 1) == 1) got += c;
+    if (got == "ab") watch.reset();  // a handler may end its own watch
+  });
+  ASSERT_TRUE(watch);
+  EXPECT_FALSE(detail::DescriptorWatch::create(fds[0], EPOLLIN, [](uint32_t) {}));
+  std::thread writer([&] { ASSERT_EQ(::write(fds[1], "a", 1), 1); });
+  EXPECT_TRUE(loop.runUntil([&] { return got == "a"; }, 5s));
+  writer.join();
+  EXPECT_FALSE(readable(loop.pollFd()));
+  ASSERT_EQ(::write(fds[1], "bc", 2), 2);
+  EXPECT_TRUE(readable(loop.pollFd()));  // a host polling pollFd() wakes too
+  loop.processPending();
+  EXPECT_EQ(got, "ab");
+  EXPECT_FALSE(watch);
+  loop.processPending();
+  EXPECT_FALSE(readable(loop.pollFd()));
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 TEST_F(RunLoopTest, TimeUntilNextTimerFollowsTheEarliestValidTimer) {

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "manager_call_spy.h"
 #include "orv/bundle.h"
 #include "orv/location_service.h"
 #include "platform/log.h"
@@ -35,7 +36,7 @@ std::string okFor(double lat, double accuracy) {
 struct Timeline : LocationControllerDelegate {
   void locationSuccessWithLocation(const Location& l) override {
     events.push_back(okFor(l.coordinate.latitude, l.horizontalAccuracy));
-    if (sim) lastCallAtReport = sim->calls().back();
+    if (spy) lastCallAtReport = spy->calls().back();
   }
   void locationFailedWithErrorMsg(const std::string& text) override {
     events.push_back("fail:" + text);
@@ -48,7 +49,7 @@ struct Timeline : LocationControllerDelegate {
     return out;
   }
   std::vector<std::string> events;
-  std::shared_ptr<SimulatedLocationProvider> sim;
+  const test::ManagerCallSpy* spy = nullptr;
   std::string lastCallAtReport;
 };
 
@@ -58,14 +59,14 @@ class ControllerTest : public ::testing::Test {
     loop.processPending();
     Bundle::mainBundle().clear();
     Bundle::mainBundle().setObject(kWhenInUseKey, std::string());
-    timeline->sim = sim;
+    timeline->spy = &spy;
     setLogEnabled(true);
     setLogSink(
         [t = timeline](std::string_view line) { t->events.push_back("log:" + std::string(line)); });
     controller->initOption();
     controller->setDelegate(timeline);
     timeline->events.clear();
-    sim->clearCalls();
+    spy.clear();
   }
   void TearDown() override {
     controller.reset();
@@ -83,6 +84,7 @@ class ControllerTest : public ::testing::Test {
   RunLoop& loop = RunLoop::current();
   ManualClock clock{loop};
   std::shared_ptr<SimulatedLocationProvider> sim = LocationService::useSimulated();
+  test::ManagerCallSpy spy;
   std::shared_ptr<Timeline> timeline = std::make_shared<Timeline>();
   std::shared_ptr<LocationController> controller = LocationController::create();
 };
@@ -90,7 +92,7 @@ class ControllerTest : public ::testing::Test {
 TEST_F(ControllerTest, InitOptionConfiguresTheManagerAndAsksForWhenInUse) {
   auto fresh = LocationController::create();
   fresh->initOption();
-  EXPECT_EQ(sim->calls(),
+  EXPECT_EQ(spy.calls(),
             (std::vector<std::string>{"setDistanceFilter:3", "setDesiredAccuracy:-1", "setDelegate",
                                       "setPausesLocationUpdatesAutomatically:false",
                                       "requestWhenInUseAuthorization"}));
@@ -133,14 +135,16 @@ TEST_P(ContinuousStartTest, ChecksDeclarationsAndAuthorization) {
   if (c.whenInUse) bundle.setObject(kWhenInUseKey, *c.whenInUse);
   if (c.modes) bundle.setObject(kModesKey, *c.modes);
   if (c.always) bundle.setObject(kAlwaysKey, *c.always);
-  sim->setAuthorizationStatus(c.status);
-  sim->setStatusAfterRequest(std::nullopt, c.afterAlways);
+  sim->setAuthorizationStatus(AuthorizationStatus{c.status});
+  std::optional<AuthorizationStatus> afterAlways;
+  if (c.afterAlways) afterAlways = AuthorizationStatus{*c.afterAlways};
+  sim->setStatusAfterRequest(std::nullopt, afterAlways);
   setLogEnabled(false);
 
   controller->startContinuousLocation();
   // Failures and warnings come before the call returns.
   EXPECT_EQ(timeline->events, c.events);
-  EXPECT_EQ(sim->calls(), c.calls);
+  EXPECT_EQ(spy.calls(), c.calls);
   EXPECT_EQ(sim->isUpdating(), !c.calls.empty());
   EXPECT_EQ(controller->isContinuousLocation(), c.continuous);
 }
@@ -199,10 +203,10 @@ class OnceStartTest : public ControllerTest, public ::testing::WithParamInterfac
 TEST_P(OnceStartTest, ChecksLikeTheContinuousStart) {
   const OnceCase& c = GetParam();
   if (!c.declared) Bundle::mainBundle().removeObject(kWhenInUseKey);
-  sim->setAuthorizationStatus(c.status);
+  sim->setAuthorizationStatus(AuthorizationStatus{c.status});
   controller->requestOnceLocation(false);
   EXPECT_EQ(timeline->reports(), c.reports);
-  EXPECT_EQ(sim->calls(), c.calls);
+  EXPECT_EQ(spy.calls(), c.calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(Branches, OnceStartTest,
@@ -372,8 +376,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ControllerTest, StopWithoutAStartStillStopsAndLogs) {
   auto fresh = LocationController::create();
   fresh->stopUpdating();
-  EXPECT_EQ(sim->calls(), (std::vector<std::string>{"setAllowsBackgroundLocationUpdates:false",
-                                                    "stopUpdatingLocation"}));
+  EXPECT_EQ(spy.calls(), (std::vector<std::string>{"setAllowsBackgroundLocationUpdates:false",
+                                                   "stopUpdatingLocation"}));
   EXPECT_EQ(timeline->events, (std::vector<std::string>{kStopLine}));
 }
 

@@ -275,7 +275,7 @@ bool Demo::offlineRun(const Track& track, const ServiceOptions& service) {
   using orv::detail::NetworkChecker;
   NetworkChecker::setFlagsQueryForTesting([] { return std::optional<uint32_t>(0); });
   auto device = orv::LocationService::useSimulated();
-  device->setAuthorizationStatus(4);
+  device->setAuthorizationStatus(orv::AuthorizationStatus::authorizedWhenInUse);
   Session session(service);
   Outcome answer;
   session.onOutcome([&](const Outcome& o) { answer = o; });

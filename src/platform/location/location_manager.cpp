@@ -1,5 +1,6 @@
 #include "platform/location/location_manager.h"
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -29,39 +30,68 @@ std::string numberText(double v) {
   return ec == std::errc{} ? std::string(buf, end) : std::string("nan");
 }
 
-void record(const std::string& call) { currentLocationProvider()->recordCall(call); }
+std::atomic<ManagerCallObserver*> callObserver{nullptr};
+
+// `text` forms the call's name only when someone observes the calls.
+template <class Text>
+void recordWith(Text&& text) {
+  if (auto* observer = callObserver.load(std::memory_order_acquire)) observer->managerCall(text());
+}
+
+void record(const char* call) {
+  recordWith([call] { return std::string(call); });
+}
+
+const char* flag(bool on) { return on ? "true" : "false"; }
 
 }  // namespace
 
-struct LocationManager::Impl final : LocationSink, std::enable_shared_from_this<Impl> {
+// One stream, from a provider's start() to its stop(). Its deliveries are handled on the manager's
+// loop and dropped there once the stream is closed, so nothing of a stopped stream gets through.
+class ManagerStream final : public LocationSink,
+                            public std::enable_shared_from_this<ManagerStream> {
+ public:
+  ManagerStream(RunLoop& loop, std::weak_ptr<LocationManager::Impl> owner)
+      : loop_(loop), owner_(std::move(owner)) {}
+
+  void deliverLocations(std::vector<Location> locations) override;
+  void deliverError(std::string description) override;
+  // Owner's loop only.
+  void close() { closed_ = true; }
+
+ private:
+  static std::shared_ptr<LocationManager::Impl> openOwner(
+      const std::weak_ptr<ManagerStream>& weak) {
+    auto self = weak.lock();
+    return self && !self->closed_ ? self->owner_.lock() : nullptr;
+  }
+
+  RunLoop& loop_;
+  std::weak_ptr<LocationManager::Impl> owner_;
+  bool closed_ = false;  // touched on the owner's loop only
+};
+
+struct LocationManager::Impl final : std::enable_shared_from_this<Impl> {
   RunLoop& loop = RunLoop::current();
   std::weak_ptr<LocationManagerDelegate> delegate;
   double distanceFilter = -1.0;  // none: every fix
   bool updating = false;
   bool oneShot = false;
   std::optional<Location> lastDelivered;
-  std::shared_ptr<LocationProvider> streaming;  // the provider feeding us, while it does
-
-  // Providers call these from any thread; the work happens on our loop, never inside the call.
-  void deliverLocations(std::vector<Location> locations) override {
-    loop.post([weak = weak_from_this(), locations = std::move(locations)] {
-      if (auto self = weak.lock()) self->handleLocations(locations);
-    });
-  }
-  void deliverError(std::string description) override {
-    loop.post([weak = weak_from_this(), description = std::move(description)] {
-      if (auto self = weak.lock()) self->handleError(description);
-    });
-  }
+  std::shared_ptr<LocationProvider> provider;  // the provider feeding `stream`, while it does
+  std::shared_ptr<ManagerStream> stream;
 
   void ensureStreaming() {
-    if (streaming) return;
-    streaming = currentLocationProvider();
-    streaming->start(shared_from_this());
+    if (stream) return;
+    provider = currentLocationProvider();
+    stream = std::make_shared<ManagerStream>(loop, weak_from_this());
+    provider->start(stream);
   }
   void stopStreamingIfIdle() {
-    if (updating || oneShot || !streaming) return;
-    std::exchange(streaming, nullptr)->stop(this);
+    if (updating || oneShot || !stream) return;
+    stream->close();
+    const auto closed = std::exchange(stream, nullptr);
+    std::exchange(provider, nullptr)->stop(*closed);
   }
 
   void handleLocations(const std::vector<Location>& locations) {
@@ -101,6 +131,19 @@ struct LocationManager::Impl final : LocationSink, std::enable_shared_from_this<
   }
 };
 
+// Providers call these from any thread; the work happens on our loop, never inside the call.
+void ManagerStream::deliverLocations(std::vector<Location> locations) {
+  loop_.post([weak = weak_from_this(), locations = std::move(locations)] {
+    if (auto owner = openOwner(weak)) owner->handleLocations(locations);
+  });
+}
+
+void ManagerStream::deliverError(std::string description) {
+  loop_.post([weak = weak_from_this(), description = std::move(description)] {
+    if (auto owner = openOwner(weak)) owner->handleError(description);
+  });
+}
+
 LocationManager::LocationManager() : impl_(std::make_shared<Impl>()) {}
 
 LocationManager::~LocationManager() {
@@ -109,18 +152,22 @@ LocationManager::~LocationManager() {
   impl_->stopStreamingIfIdle();
 }
 
+void setManagerCallObserver(ManagerCallObserver* observer) {
+  callObserver.store(observer, std::memory_order_release);
+}
+
 int LocationManager::authorizationStatus() {
-  return currentLocationProvider()->authorizationStatus();
+  return static_cast<int>(currentLocationProvider()->authorizationStatus());
 }
 
 void LocationManager::setDistanceFilter(double metres) {
-  record("setDistanceFilter:" + numberText(metres));
+  recordWith([metres] { return "setDistanceFilter:" + numberText(metres); });
   impl_->distanceFilter = metres;
 }
 
 void LocationManager::setDesiredAccuracy(double accuracy) {
   // Providers deliver what they have; the setting is recorded, not acted upon.
-  record("setDesiredAccuracy:" + numberText(accuracy));
+  recordWith([accuracy] { return "setDesiredAccuracy:" + numberText(accuracy); });
 }
 
 void LocationManager::setDelegate(std::weak_ptr<LocationManagerDelegate> delegate) {
@@ -129,11 +176,13 @@ void LocationManager::setDelegate(std::weak_ptr<LocationManagerDelegate> delegat
 }
 
 void LocationManager::setPausesLocationUpdatesAutomatically(bool pauses) {
-  record(std::string("setPausesLocationUpdatesAutomatically:") + (pauses ? "true" : "false"));
+  recordWith(
+      [pauses] { return std::string("setPausesLocationUpdatesAutomatically:") + flag(pauses); });
 }
 
 void LocationManager::setAllowsBackgroundLocationUpdates(bool allows) {
-  record(std::string("setAllowsBackgroundLocationUpdates:") + (allows ? "true" : "false"));
+  recordWith(
+      [allows] { return std::string("setAllowsBackgroundLocationUpdates:") + flag(allows); });
 }
 
 void LocationManager::requestWhenInUseAuthorization() {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/location/location_provider.h"
+#include "platform/location/nmea_provider.h"
 #include "platform/location/replay_provider.h"
 #include "platform/location/simulated_provider.h"
 
@@ -13,20 +14,22 @@ namespace orv {
 namespace detail {
 
 const char* const kNoLocationProviderMessage =
-    "No location provider is configured: call orv::LocationService::useSimulated() or "
-    "orv::LocationService::useReplay() before starting location updates";
+    "No location provider is configured: call orv::LocationService::use(), "
+    "orv::LocationService::useSimulated() or orv::LocationService::useReplay() before starting "
+    "location updates";
 
 namespace {
 
 // The default: nothing is authorized and every start fails with a message saying what to do.
 class NoProvider final : public LocationProvider {
  public:
-  int authorizationStatus() const override { return 0; }
-  void requestAuthorization(bool) override {}
+  AuthorizationStatus authorizationStatus() const override {
+    return AuthorizationStatus::notDetermined;
+  }
   void start(const std::shared_ptr<LocationSink>& sink) override {
     sink->deliverError(kNoLocationProviderMessage);
   }
-  void stop(const LocationSink*) override {}
+  void stop(const LocationSink&) override {}
 };
 
 struct Registry {
@@ -57,6 +60,10 @@ void setLocationProvider(std::shared_ptr<LocationProvider> provider) {
 
 }  // namespace detail
 
+void LocationService::use(std::shared_ptr<LocationProvider> provider) {
+  detail::setLocationProvider(std::move(provider));
+}
+
 std::shared_ptr<SimulatedLocationProvider> LocationService::useSimulated() {
   auto provider = std::make_shared<detail::SimulatedProvider>();
   detail::setLocationProvider(provider);
@@ -74,6 +81,13 @@ Result<bool> LocationService::useReplay(const ReplayOptions& options) {
   if (!rows) return rows.error();
   detail::setLocationProvider(
       std::make_shared<detail::ReplayProvider>(std::move(rows).value(), options));
+  return true;
+}
+
+Result<bool> LocationService::useNmea(const NmeaOptions& options) {
+  auto endpoint = detail::NmeaEndpoint::parse(options.source, options.baudRate);
+  if (!endpoint) return endpoint.error();
+  detail::setLocationProvider(std::make_shared<detail::NmeaProvider>(std::move(endpoint).value()));
   return true;
 }
 

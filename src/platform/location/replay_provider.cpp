@@ -128,9 +128,7 @@ ReplayProvider::ReplayProvider(std::vector<TrackRow> rows, const ReplayOptions& 
       loop_(options.loop),
       status_(options.authorizationStatus) {}
 
-int ReplayProvider::authorizationStatus() const { return status_; }
-
-void ReplayProvider::requestAuthorization(bool) {}
+AuthorizationStatus ReplayProvider::authorizationStatus() const { return status_; }
 
 void ReplayProvider::start(const std::shared_ptr<LocationSink>& sink) {
   auto playback = std::make_shared<Playback>();
@@ -150,11 +148,11 @@ void ReplayProvider::start(const std::shared_ptr<LocationSink>& sink) {
   playback->scheduleNext(playback);
 }
 
-void ReplayProvider::stop(const LocationSink* sink) {
+void ReplayProvider::stop(const LocationSink& sink) {
   std::shared_ptr<Playback> playback;
   {
     std::lock_guard lock(mutex_);
-    auto it = playbacks_.find(sink);
+    auto it = playbacks_.find(&sink);
     if (it == playbacks_.end()) return;
     playback = std::move(it->second);
     playbacks_.erase(it);

@@ -5,9 +5,9 @@
 #include <map>
 #include <mutex>
 
+#include "orv/location_provider.h"
 #include "orv/location_service.h"
 #include "orv/result.h"
-#include "platform/location/location_provider.h"
 
 namespace orv::detail {
 
@@ -23,10 +23,9 @@ class ReplayProvider final : public LocationProvider {
  public:
   ReplayProvider(std::vector<TrackRow> rows, const ReplayOptions& options);
 
-  int authorizationStatus() const override;
-  void requestAuthorization(bool always) override;
+  AuthorizationStatus authorizationStatus() const override;
   void start(const std::shared_ptr<LocationSink>& sink) override;
-  void stop(const LocationSink* sink) override;
+  void stop(const LocationSink& sink) override;
 
   struct Playback;
 
@@ -34,7 +33,7 @@ class ReplayProvider final : public LocationProvider {
   std::shared_ptr<const std::vector<TrackRow>> rows_;
   double speed_;
   bool loop_;
-  int status_;
+  AuthorizationStatus status_;
   std::mutex mutex_;  // managers on different threads share one provider
   std::map<const LocationSink*, std::shared_ptr<Playback>> playbacks_;
 };

@@ -25,26 +25,16 @@ void SimulatedProvider::pushError(std::string localizedDescription) {
   for (const auto& sink : liveSinks()) sink->deliverError(localizedDescription);
 }
 
-void SimulatedProvider::setAuthorizationStatus(int status) {
+void SimulatedProvider::setAuthorizationStatus(AuthorizationStatus status) {
   std::lock_guard lock(mutex_);
   status_ = status;
 }
 
-void SimulatedProvider::setStatusAfterRequest(std::optional<int> whenInUse,
-                                              std::optional<int> always) {
+void SimulatedProvider::setStatusAfterRequest(std::optional<AuthorizationStatus> whenInUse,
+                                              std::optional<AuthorizationStatus> always) {
   std::lock_guard lock(mutex_);
   afterWhenInUse_ = whenInUse;
   afterAlways_ = always;
-}
-
-std::vector<std::string> SimulatedProvider::calls() const {
-  std::lock_guard lock(mutex_);
-  return calls_;
-}
-
-void SimulatedProvider::clearCalls() {
-  std::lock_guard lock(mutex_);
-  calls_.clear();
 }
 
 bool SimulatedProvider::isUpdating() const {
@@ -53,7 +43,7 @@ bool SimulatedProvider::isUpdating() const {
                      [](const std::weak_ptr<LocationSink>& s) { return !s.expired(); });
 }
 
-int SimulatedProvider::authorizationStatus() const {
+AuthorizationStatus SimulatedProvider::authorizationStatus() const {
   std::lock_guard lock(mutex_);
   return status_;
 }
@@ -62,15 +52,13 @@ void SimulatedProvider::requestAuthorization(bool always) {
   std::lock_guard lock(mutex_);
   // A prompt answers only an open question: "not determined", or for the upgrade, "when in use".
   if (always) {
-    if (afterAlways_ && (status_ == 0 || status_ == 4)) status_ = *afterAlways_;
-  } else if (afterWhenInUse_ && status_ == 0) {
+    if (afterAlways_ && (status_ == AuthorizationStatus::notDetermined ||
+                         status_ == AuthorizationStatus::authorizedWhenInUse)) {
+      status_ = *afterAlways_;
+    }
+  } else if (afterWhenInUse_ && status_ == AuthorizationStatus::notDetermined) {
     status_ = *afterWhenInUse_;
   }
-}
-
-void SimulatedProvider::recordCall(std::string_view call) {
-  std::lock_guard lock(mutex_);
-  calls_.emplace_back(call);
 }
 
 void SimulatedProvider::start(const std::shared_ptr<LocationSink>& sink) {
@@ -80,11 +68,11 @@ void SimulatedProvider::start(const std::shared_ptr<LocationSink>& sink) {
   if (!known) sinks_.push_back(sink);
 }
 
-void SimulatedProvider::stop(const LocationSink* sink) {
+void SimulatedProvider::stop(const LocationSink& sink) {
   std::lock_guard lock(mutex_);
-  std::erase_if(sinks_, [sink](const std::weak_ptr<LocationSink>& s) {
+  std::erase_if(sinks_, [&sink](const std::weak_ptr<LocationSink>& s) {
     auto live = s.lock();
-    return !live || live.get() == sink;
+    return !live || live.get() == &sink;
   });
 }
 

@@ -80,6 +80,42 @@ TEST_F(LocationManagerTest, NothingArrivesUnlessUpdatingOrAsked) {
   EXPECT_FALSE(sim->isUpdating());
 }
 
+// A host's own source: keeps every sink it is given and counts start/stop calls.
+struct HostProvider final : LocationProvider {
+  AuthorizationStatus authorizationStatus() const override {
+    return AuthorizationStatus::authorizedAlways;
+  }
+  void start(const std::shared_ptr<LocationSink>& sink) override { sinks.push_back(sink); }
+  void stop(const LocationSink& sink) override { stopped.push_back(&sink); }
+  std::vector<std::shared_ptr<LocationSink>> sinks;
+  std::vector<const LocationSink*> stopped;
+};
+
+TEST_F(LocationManagerTest, AStoppedStreamDeliversNothingEvenWhatWasAlreadyOnItsWay) {
+  auto host = std::make_shared<HostProvider>();
+  LocationService::use(host);
+  EXPECT_EQ(LocationManager::authorizationStatus(), 3);
+  manager->startUpdatingLocation();
+  ASSERT_EQ(host->sinks.size(), 1u);
+  host->sinks[0]->deliverLocations({fixAt(30, 120)});  // posted, not yet handled
+  manager->stopUpdatingLocation();
+  EXPECT_EQ(host->stopped, (std::vector<const LocationSink*>{host->sinks[0].get()}));
+  manager->startUpdatingLocation();  // a new stream, a new sink
+  ASSERT_EQ(host->sinks.size(), 2u);
+  std::thread([&] {
+    host->sinks[0]->deliverError("late");
+    host->sinks[1]->deliverLocations({fixAt(31, 121)});
+  }).join();
+  loop.processPending();
+  ASSERT_EQ(delegate->batches.size(), 1u);
+  EXPECT_EQ(delegate->batches[0][0].coordinate.latitude, 31);
+  EXPECT_TRUE(delegate->errors.empty());
+  manager.reset();  // a sink outliving its manager drops what it gets
+  host->sinks[1]->deliverLocations({fixAt(32, 122)});
+  loop.processPending();
+  EXPECT_EQ(delegate->batches.size(), 1u);
+}
+
 TEST_F(LocationManagerTest, RequestLocationDeliversTheNextFixOnlyThenStops) {
   manager->requestLocation();
   EXPECT_TRUE(sim->isUpdating());
@@ -165,8 +201,9 @@ class PermissionPromptTest : public LocationManagerTest,
 
 TEST_P(PermissionPromptTest, PromptAnswersOnlyAnOpenQuestion) {
   const auto& c = GetParam();
-  sim->setAuthorizationStatus(c.before);
-  sim->setStatusAfterRequest(4, 3);
+  sim->setAuthorizationStatus(AuthorizationStatus{c.before});
+  sim->setStatusAfterRequest(AuthorizationStatus::authorizedWhenInUse,
+                             AuthorizationStatus::authorizedAlways);
   c.always ? manager->requestAlwaysAuthorization() : manager->requestWhenInUseAuthorization();
   EXPECT_EQ(LocationManager::authorizationStatus(), c.expected);
 }

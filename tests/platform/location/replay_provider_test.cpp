@@ -163,14 +163,14 @@ TEST_F(ReplayTest, AuthorizationIsWhenInUseUnlessChosen) {
   ASSERT_TRUE(LocationService::useReplay(track("0,1,120,0,5,5,0\n", 1.0, false)));
   EXPECT_EQ(LocationManager::authorizationStatus(), 4);
   ReplayOptions options = track("0,1,120,0,5,5,0\n", 1.0, false);
-  options.authorizationStatus = 3;
+  options.authorizationStatus = AuthorizationStatus::authorizedAlways;
   ASSERT_TRUE(LocationService::useReplay(options));
   EXPECT_EQ(LocationManager::authorizationStatus(), 3);
 }
 
 TEST_F(ReplayTest, BadTrackKeepsThePreviousChoice) {
   auto sim = LocationService::useSimulated();
-  sim->setAuthorizationStatus(2);
+  sim->setAuthorizationStatus(AuthorizationStatus::denied);
   auto missing = LocationService::useReplay({path + ".missing", 1.0, false});
   ASSERT_FALSE(missing.ok());
   EXPECT_NE(missing.error().message.find(".missing"), std::string::npos);

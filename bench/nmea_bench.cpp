@@ -1,0 +1,147 @@
+// NMEA: sentence bytes to fix, per epoch of a u-blox style multi-constellation cycle (RMC, VTG,
+// GGA, three GSA, five GSV, GLL, GST: 13 sentences, about 900 bytes, one fix); and the latency
+// from an epoch written to a pseudo-terminal to its fix reaching the provider's sink.
+#include <benchmark/benchmark.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "orv/run_loop.h"
+#include "platform/location/nmea_parser.h"
+#include "platform/location/nmea_provider.h"
+
+namespace {
+
+std::string sentence(const std::string& body) {
+  unsigned x = 0;
+  for (char c : body) x ^= static_cast<unsigned char>(c);
+  char sum[8];
+  std::snprintf(sum, sizeof sum, "*%02X\r\n", x);
+  return "$" + body + sum;
+}
+
+// One hour of a receiver driving east at 1 Hz, one string per epoch.
+std::vector<std::string> drive() {
+  std::vector<std::string> epochs;
+  for (int i = 0; i < 3600; ++i) {
+    char t[16];
+    char lon[16];
+    std::snprintf(t, sizeof t, "%02d%02d%02d.00", 8 + i / 3600, i / 60 % 60, i % 60);
+    std::snprintf(lon, sizeof lon, "%010.5f", 11623.45678 + 0.00875 * i);
+    const std::string pos = std::string("3954.12345,N,") + lon + ",E";
+    std::string e;
+    e += sentence(std::string("GNRMC,") + t + ",A," + pos + ",24.298,87.65,071226,,,A,V");
+    e += sentence("GNVTG,87.65,T,,M,24.298,N,45.000,K,A");
+    e += sentence(std::string("GNGGA,") + t + "," + pos + ",1,18,0.72,52.3,M,-8.1,M,,");
+    e += sentence("GNGSA,A,3,02,05,12,13,15,18,20,25,29,,,,1.31,0.72,1.09,1");
+    e += sentence("GNGSA,A,3,65,66,75,76,,,,,,,,,1.31,0.72,1.09,2");
+    e += sentence("GNGSA,A,3,03,05,13,,,,,,,,,,1.31,0.72,1.09,3");
+    e += sentence("GPGSV,3,1,10,02,46,300,38,05,55,052,42,12,20,118,33,13,35,080,40,1");
+    e += sentence("GPGSV,3,2,10,15,28,044,36,18,61,271,44,20,14,319,30,25,37,210,39,1");
+    e += sentence("GPGSV,3,3,10,29,72,171,45,31,05,263,,1");
+    e += sentence("GLGSV,1,1,04,65,40,050,35,66,62,310,41,75,22,120,30,76,55,205,38,1");
+    e += sentence("GAGSV,1,1,03,03,33,270,37,05,48,101,40,13,12,160,28,7");
+    e += sentence("GNGLL," + pos + "," + t + ",A,A");
+    e += sentence(std::string("GNGST,") + t + ",12,1.8,1.2,65.3,1.5,1.1,2.6");
+    epochs.push_back(std::move(e));
+  }
+  return epochs;
+}
+
+void nmeaBytesToFix(benchmark::State& state) {
+  const auto epochs = drive();
+  orv::detail::NmeaParser parser;
+  std::vector<orv::Location> fixes;
+  fixes.reserve(4);
+  size_t i = 0;
+  size_t bytes = 0;
+  size_t made = 0;
+  for (auto _ : state) {
+    if (i == epochs.size()) {
+      i = 0;
+      parser.reset();  // time would go backwards: a new stream
+    }
+    fixes.clear();
+    parser.feed(epochs[i], fixes);
+    bytes += epochs[i].size();
+    made += fixes.size();
+    ++i;
+    benchmark::DoNotOptimize(fixes.data());
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  state.SetBytesProcessed(static_cast<int64_t>(bytes));
+  state.counters["fixes_per_epoch"] =
+      static_cast<double>(made) / static_cast<double>(state.iterations());
+}
+
+struct TimingSink : orv::LocationSink {
+  void deliverLocations(std::vector<orv::Location> locations) override {
+    fixes += locations.size();
+    arrived = std::chrono::steady_clock::now();
+  }
+  void deliverError(std::string) override { ++errors; }
+  size_t fixes = 0;
+  size_t errors = 0;
+  std::chrono::steady_clock::time_point arrived;
+};
+
+void nmeaPtyLatency(benchmark::State& state) {
+  int master = -1;
+  int slave = -1;
+  char name[64];
+  termios raw{};
+  ::cfmakeraw(&raw);
+  if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
+    state.SkipWithError("no pseudo-terminal");
+    return;
+  }
+  auto endpoint = orv::detail::NmeaEndpoint::parse(name, 115200);
+  orv::detail::NmeaProvider provider(endpoint.value());
+  auto sink = std::make_shared<TimingSink>();
+  provider.start(sink);
+  orv::RunLoop& loop = orv::RunLoop::current();
+  const auto epochs = drive();
+  const auto send = [&](const std::string& e) {
+    return ::write(master, e.data(), e.size()) == static_cast<ssize_t>(e.size());
+  };
+  // The first epoch of a stream leaves with the second; after that each leaves at its last line.
+  if (!send(epochs[0]) || !send(epochs[1]) ||
+      !loop.runUntil([&] { return sink->fixes >= 1; }, std::chrono::seconds(5))) {
+    state.SkipWithError("no fix from the pseudo-terminal");
+  }
+  std::vector<double> micros;
+  size_t i = 2;
+  for (auto _ : state) {
+    const size_t before = sink->fixes;
+    const auto written = std::chrono::steady_clock::now();
+    if (!send(epochs[i++ % epochs.size()]) ||
+        !loop.runUntil([&] { return sink->fixes > before; }, std::chrono::seconds(5))) {
+      state.SkipWithError("no fix");
+      break;
+    }
+    const std::chrono::duration<double> took = sink->arrived - written;
+    state.SetIterationTime(took.count());
+    micros.push_back(took.count() * 1e6);
+  }
+  if (!micros.empty()) {
+    std::sort(micros.begin(), micros.end());
+    state.counters["median_us"] = micros[micros.size() / 2];
+    state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+  }
+  provider.stop(*sink);
+  ::close(master);
+  ::close(slave);
+}
+
+}  // namespace
+
+BENCHMARK(nmeaBytesToFix);
+BENCHMARK(nmeaPtyLatency)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,101 @@
+// What the C API's translation units share: the record handles, the last-error slot, argument
+// checks and the guard that keeps exceptions on this side of the C boundary.
+#pragma once
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "orv/geocode_res.h"
+#include "orv/location_res.h"
+#include "orv/orv_c.h"
+
+// A lazily written JSON text, computed once even when retained handles are read from several
+// threads.
+struct OrvJsonText {
+  template <class Encode>
+  const char* get(Encode&& encode) const {
+    std::call_once(once, [&] {
+      try {
+        text = encode();
+      } catch (...) {
+        text.reset();  // no memory for the text: report "cannot be written"
+      }
+    });
+    return text ? text->c_str() : nullptr;
+  }
+  mutable std::once_flag once;
+  mutable std::optional<std::string> text;
+};
+
+struct orv_location_res {
+  explicit orv_location_res(std::shared_ptr<orv::LocationRes> r) : record(std::move(r)) {}
+  mutable std::atomic<size_t> refs{1};
+  std::shared_ptr<orv::LocationRes> record;  // never empty
+  OrvJsonText json;
+};
+
+struct orv_geocode_res {
+  explicit orv_geocode_res(std::shared_ptr<orv::GeocodeRes> r) : record(std::move(r)) {}
+  std::shared_ptr<orv::GeocodeRes> record;  // never empty
+  OrvJsonText json;
+};
+
+struct orv_geocode_list {
+  explicit orv_geocode_list(const std::vector<std::shared_ptr<orv::GeocodeRes>>& records);
+  mutable std::atomic<size_t> refs{1};
+  std::vector<std::unique_ptr<orv_geocode_res>> hits;
+  OrvJsonText json;
+};
+
+namespace orv::capi {
+
+// The integer a host passed as an enum. Read through its underlying type: a value outside the
+// enumerators may come from C, and loading it as the C++ enum would be undefined.
+template <class Enum>
+std::underlying_type_t<Enum> rawValue(const Enum& e) {
+  std::underlying_type_t<Enum> v;
+  std::memcpy(&v, &e, sizeof v);
+  return v;
+}
+
+// Records the message for orv_last_error_message() and returns `status`.
+orv_status fail(orv_status status, std::string_view message);
+
+// Present and UTF-8, or the matching failure naming `what`.
+orv_status checkText(const char* text, std::string_view what);
+// A text that may be NULL; when present it must be UTF-8.
+orv_status checkOptionalText(const char* text, std::string_view what);
+// A finite latitude in [-90, 90] and longitude in [-180, 180].
+orv_status checkCoordinate(double latitude, double longitude);
+
+// Runs `body` (returning orv_status); exceptions become statuses.
+template <class Body>
+orv_status guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return fail(ORV_STATUS_NO_MEMORY, "out of memory");
+  } catch (...) {
+    return fail(ORV_STATUS_INTERNAL, "unexpected failure inside the library");
+  }
+}
+
+// For functions that return a value: `fallback` when `body` throws.
+template <class T, class Body>
+T guardedValue(T fallback, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return fallback;
+  }
+}
+
+}  // namespace orv::capi

@@ -1,0 +1,174 @@
+// Status texts, the last-error slot, argument checks, and the process-wide settings: log, key,
+// service, host declarations, version.
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "capi/capi_internal.h"
+#include "network/network_client.h"
+#include "orv/bundle.h"
+#include "orv/client.h"
+#include "orv/service_configuration.h"
+#include "orv/version.h"
+
+namespace orv::capi {
+namespace {
+
+std::string& lastError() {
+  thread_local std::string message;
+  return message;
+}
+
+}  // namespace
+
+orv_status fail(orv_status status, std::string_view message) {
+  try {
+    lastError().assign(message);
+  } catch (...) {
+    lastError().clear();  // no room for the message; the status still says what happened
+  }
+  return status;
+}
+
+orv_status checkText(const char* text, std::string_view what) {
+  if (!text) return fail(ORV_STATUS_NULL_ARGUMENT, std::string(what) + " is NULL");
+  if (!detail::isValidUtf8(text)) {
+    return fail(ORV_STATUS_INVALID_UTF8, std::string(what) + " is not valid UTF-8");
+  }
+  return ORV_STATUS_OK;
+}
+
+orv_status checkOptionalText(const char* text, std::string_view what) {
+  return text ? checkText(text, what) : ORV_STATUS_OK;
+}
+
+orv_status checkCoordinate(double latitude, double longitude) {
+  // Written so that NaN fails too.
+  if (!(std::fabs(latitude) <= 90.0)) {
+    return fail(ORV_STATUS_OUT_OF_RANGE, "latitude must be a number in [-90, 90]");
+  }
+  if (!(std::fabs(longitude) <= 180.0)) {
+    return fail(ORV_STATUS_OUT_OF_RANGE, "longitude must be a number in [-180, 180]");
+  }
+  return ORV_STATUS_OK;
+}
+
+}  // namespace orv::capi
+
+using orv::capi::checkOptionalText;
+using orv::capi::checkText;
+using orv::capi::fail;
+using orv::capi::guarded;
+
+extern "C" {
+
+const char* orv_status_text(orv_status status) {
+  switch (orv::capi::rawValue(status)) {
+    case ORV_STATUS_OK:
+      return "ok";
+    case ORV_STATUS_NULL_ARGUMENT:
+      return "null argument";
+    case ORV_STATUS_INVALID_UTF8:
+      return "invalid UTF-8";
+    case ORV_STATUS_OUT_OF_RANGE:
+      return "out of range";
+    case ORV_STATUS_FAILED:
+      return "failed";
+    case ORV_STATUS_NO_MEMORY:
+      return "out of memory";
+    case ORV_STATUS_INTERNAL:
+      return "internal error";
+  }
+  return "unknown status";
+}
+
+const char* orv_last_error_message(void) { return orv::capi::lastError().c_str(); }
+
+void orv_set_log_enabled(bool enabled) { orv::OrvClientLocation::setIsLogEnabled(enabled); }
+
+bool orv_is_log_enabled(void) { return orv::OrvClientLocation::isLogEnabled(); }
+
+void orv_set_log_sink(void (*sink)(void* user, const char* line), void* user) {
+  try {
+    if (!sink) {
+      orv::OrvClientLocation::setLogSink(nullptr);
+      return;
+    }
+    orv::OrvClientLocation::setLogSink([sink, user](std::string_view line) {
+      const std::string text(line);  // the host needs a terminated text
+      sink(user, text.c_str());
+    });
+  } catch (...) {
+    // Out of memory for the sink: standard output stays in place.
+  }
+}
+
+const char* orv_shared_access_key(void) {
+  thread_local std::string key;
+  try {
+    key = orv::OrvClientLocation::sharedAccessKey();
+  } catch (...) {
+    key.clear();
+  }
+  return key.c_str();
+}
+
+orv_status orv_set_service_configuration(const char* base_url, const char* ca_file,
+                                         const char* proxy) {
+  return guarded([&] {
+    if (auto s = checkOptionalText(base_url, "base_url")) return s;
+    if (auto s = checkOptionalText(ca_file, "ca_file")) return s;
+    if (auto s = checkOptionalText(proxy, "proxy")) return s;
+    orv::ServiceConfiguration config;
+    config.baseUrl = base_url ? base_url : "";
+    config.caFile = ca_file ? ca_file : "";
+    config.proxy = proxy ? proxy : "";
+    orv::setServiceConfiguration(std::move(config));
+    return ORV_STATUS_OK;
+  });
+}
+
+orv_status orv_main_bundle_set_string(const char* key, const char* value) {
+  return guarded([&] {
+    if (auto s = checkText(key, "key")) return s;
+    if (auto s = checkText(value, "value")) return s;
+    orv::Bundle::mainBundle().setObject(key, std::string(value));
+    return ORV_STATUS_OK;
+  });
+}
+
+orv_status orv_main_bundle_set_string_list(const char* key, const char* const* values,
+                                           size_t count) {
+  return guarded([&] {
+    if (auto s = checkText(key, "key")) return s;
+    if (!values && count > 0) return fail(ORV_STATUS_NULL_ARGUMENT, "values is NULL");
+    std::vector<std::string> list;
+    list.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+      if (auto s = checkText(values[i], "values[" + std::to_string(i) + "]")) return s;
+      list.emplace_back(values[i]);
+    }
+    orv::Bundle::mainBundle().setObject(key, std::move(list));
+    return ORV_STATUS_OK;
+  });
+}
+
+orv_status orv_main_bundle_remove(const char* key) {
+  return guarded([&] {
+    if (auto s = checkText(key, "key")) return s;
+    orv::Bundle::mainBundle().removeObject(key);
+    return ORV_STATUS_OK;
+  });
+}
+
+const char* orv_sdk_version(void) {
+  return orv::capi::guardedValue<const char*>("0.0.0",
+                                              [] { return orv::OrvVersion::sdkVersion().c_str(); });
+}
+
+const char* orv_build_number(void) {
+  return orv::capi::guardedValue<const char*>(
+      "0", [] { return orv::OrvVersion::buildNumber().c_str(); });
+}
+
+}  // extern "C"

@@ -1,0 +1,399 @@
+#include "platform/location/nmea_provider.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "orv/run_loop.h"
+#include "platform/descriptor_watch.h"
+#include "platform/location/nmea_parser.h"
+
+namespace orv::detail {
+namespace {
+
+constexpr double kFirstRetrySeconds = 0.25;
+constexpr double kLongestRetrySeconds = 8.0;
+constexpr double kGraceSeconds = 10.0;
+
+struct Baud {
+  int rate;
+  speed_t speed;
+};
+constexpr Baud kBauds[] = {{4800, B4800},     {9600, B9600},     {19200, B19200},
+                           {38400, B38400},   {57600, B57600},   {115200, B115200},
+                           {230400, B230400}, {460800, B460800}, {921600, B921600}};
+
+std::optional<speed_t> speedOf(int rate) {
+  for (const auto& b : kBauds) {
+    if (b.rate == rate) return b.speed;
+  }
+  return std::nullopt;
+}
+
+std::optional<uint16_t> portOf(std::string_view text) {
+  unsigned value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || value == 0 ||
+      value > 65535) {
+    return std::nullopt;
+  }
+  return static_cast<uint16_t>(value);
+}
+
+Error sourceError(const std::string& what) { return Error{"orv.location.nmea", 0, what}; }
+
+std::string errnoText(int error) { return std::strerror(error); }
+
+int openSerial(const NmeaEndpoint& e, std::string& error) {
+  const int fd = ::open(e.path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = errnoText(errno);
+    return -1;
+  }
+  termios tio{};
+  if (::tcgetattr(fd, &tio) == 0) {
+    // Raw bytes at the receiver's rate: no echo, no line editing, no CR/LF translation.
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    const speed_t speed = *speedOf(e.baudRate);
+    if (::cfsetispeed(&tio, speed) == 0 && ::cfsetospeed(&tio, speed) == 0 &&
+        ::tcsetattr(fd, TCSANOW, &tio) == 0) {
+      return fd;
+    }
+  } else if (errno == ENOTTY) {
+    return fd;  // a FIFO or similar: bytes as they come
+  }
+  error = errnoText(errno);
+  ::close(fd);
+  return -1;
+}
+
+// Starts a non-blocking connect; `connecting` tells whether it is still under way.
+int connectTcp(const NmeaEndpoint& e, bool& connecting, std::string& error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(e.port);
+  if (const int rc = ::getaddrinfo(e.host.c_str(), port.c_str(), &hints, &found); rc != 0) {
+    error = ::gai_strerror(rc);
+    return -1;
+  }
+  int fd = -1;
+  for (addrinfo* a = found; a; a = a->ai_next) {
+    fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      error = errnoText(errno);
+      continue;
+    }
+    if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0 || errno == EINPROGRESS) {
+      connecting = errno == EINPROGRESS;
+      break;
+    }
+    error = errnoText(errno);
+    ::close(fd);
+    fd = -1;
+  }
+  ::freeaddrinfo(found);
+  return fd;
+}
+
+int bindUdp(const NmeaEndpoint& e, std::string& error) {
+  // Dual-stack where IPv6 exists, so senders may use either family.
+  int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd >= 0) {
+    const int off = 0;
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(e.port);
+    a.sin6_addr = in6addr_any;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    error = errnoText(errno);
+    ::close(fd);
+    if (error != errnoText(EAFNOSUPPORT) && error != errnoText(EADDRNOTAVAIL)) return -1;
+  }
+  fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    error = errnoText(errno);
+    return -1;
+  }
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(e.port);
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+  error = errnoText(errno);
+  ::close(fd);
+  return -1;
+}
+
+std::string openFailure(const NmeaEndpoint& e, const std::string& error) {
+  switch (e.kind) {
+    case NmeaEndpoint::Kind::serial:
+      return "cannot open NMEA device " + e.path + ": " + error;
+    case NmeaEndpoint::Kind::tcp:
+      return "cannot connect to NMEA source at " + e.describe() + ": " + error;
+    case NmeaEndpoint::Kind::udp:
+      return "cannot listen for NMEA on " + e.describe() + ": " + error;
+  }
+  return error;
+}
+
+}  // namespace
+
+Result<NmeaEndpoint> NmeaEndpoint::parse(const std::string& source, int baudRate) {
+  NmeaEndpoint e;
+  e.baudRate = baudRate;
+  const std::string_view s = source;
+  if (s.starts_with("tcp:")) {
+    e.kind = Kind::tcp;
+    const std::string_view rest = s.substr(4);
+    const auto colon = rest.rfind(':');
+    std::string_view host = rest.substr(0, colon == std::string_view::npos ? 0 : colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+      host = host.substr(1, host.size() - 2);
+    }
+    const auto port =
+        colon == std::string_view::npos ? std::nullopt : portOf(rest.substr(colon + 1));
+    if (host.empty() || !port) {
+      return sourceError("NMEA TCP source must be tcp:HOST:PORT, got \"" + source + "\"");
+    }
+    e.host = host;
+    e.port = *port;
+  } else if (s.starts_with("udp:")) {
+    e.kind = Kind::udp;
+    const auto port = portOf(s.substr(4));
+    if (!port) return sourceError("NMEA UDP source must be udp:PORT, got \"" + source + "\"");
+    e.port = *port;
+  } else {
+    if (!s.starts_with('/')) {
+      return sourceError("NMEA source must be a device path, tcp:HOST:PORT or udp:PORT, got \"" +
+                         source + "\"");
+    }
+    if (!speedOf(baudRate)) {
+      return sourceError("unsupported baud rate " + std::to_string(baudRate) +
+                         " (4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600)");
+    }
+    e.path = source;
+  }
+  return e;
+}
+
+std::string NmeaEndpoint::describe() const {
+  switch (kind) {
+    case Kind::serial:
+      return path;
+    case Kind::tcp:
+      return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+             std::to_string(port);
+    case Kind::udp:
+      return "UDP port " + std::to_string(port);
+  }
+  return {};
+}
+
+// One manager's stream, on that manager's run loop.
+class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
+ public:
+  Stream(NmeaEndpoint endpoint, const std::shared_ptr<LocationSink>& sink)
+      : endpoint_(std::move(endpoint)), sink_(sink) {}
+  ~Stream() { end(); }
+
+  void begin() { reopen(); }
+
+  void end() {
+    close();
+    for (auto* timer : {&retryTimer_, &graceTimer_}) {
+      if (*timer) std::exchange(*timer, nullptr)->invalidate();
+    }
+  }
+
+ private:
+  void reopen() {
+    retryTimer_.reset();
+    std::string error;
+    bool connecting = false;
+    switch (endpoint_.kind) {
+      case NmeaEndpoint::Kind::serial:
+        fd_ = openSerial(endpoint_, error);
+        break;
+      case NmeaEndpoint::Kind::tcp:
+        fd_ = connectTcp(endpoint_, connecting, error);
+        break;
+      case NmeaEndpoint::Kind::udp:
+        fd_ = bindUdp(endpoint_, error);
+        break;
+    }
+    if (fd_ >= 0) {
+      std::weak_ptr<Stream> weak = weak_from_this();
+      watch_ = DescriptorWatch::create(fd_, connecting ? EPOLLOUT : EPOLLIN, [weak](uint32_t ev) {
+        if (auto self = weak.lock()) self->onReady(ev);
+      });
+      if (!watch_) error = "cannot wait for its data: " + errnoText(errno);
+    }
+    if (!watch_) return failed(error);
+    connecting_ = connecting;
+    if (!connecting_) opened();
+  }
+
+  void onReady(uint32_t events) {
+    if (connecting_) {
+      int error = 0;
+      socklen_t length = sizeof error;
+      if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+      if (error == 0 && !(events & EPOLLERR)) {
+        connecting_ = false;
+        watch_->setEvents(EPOLLIN);
+        opened();
+      } else {
+        failed(errnoText(error != 0 ? error : ECONNREFUSED));
+      }
+      return;
+    }
+    readAvailable();
+  }
+
+  void readAvailable() {
+    char buffer[4096];
+    std::vector<Location> fixes;
+    while (fd_ >= 0) {
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n > 0) {
+        parser_.feed(std::string_view(buffer, static_cast<size_t>(n)), fixes);
+        // A datagram is a whole number of sentences, terminated or not.
+        if (endpoint_.kind == NmeaEndpoint::Kind::udp) parser_.feed("\n", fixes);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      // End of stream (connection closed) or an error (device unplugged: EIO, ENODEV).
+      lost(n == 0 ? "end of stream" : errnoText(errno));
+      break;
+    }
+    if (fixes.empty()) return;
+    if (auto sink = sink_.lock()) sink->deliverLocations(std::move(fixes));
+  }
+
+  void opened() {
+    everOpened_ = true;
+    inOutage_ = false;
+    reported_ = false;
+    retrySeconds_ = kFirstRetrySeconds;
+    if (graceTimer_) std::exchange(graceTimer_, nullptr)->invalidate();
+  }
+
+  // The source went away after working: silent for the grace period while we reopen.
+  void lost(const std::string& why) {
+    close();
+    lastError_ = why;
+    beginOutage();
+    scheduleRetry();
+  }
+
+  // An open or connect attempt failed. The very first one is reported at once: the source was
+  // never there.
+  void failed(const std::string& why) {
+    close();
+    lastError_ = why;
+    if (!everOpened_ && !reported_) report(openFailure(endpoint_, why));
+    beginOutage();
+    scheduleRetry();
+  }
+
+  void beginOutage() {
+    if (inOutage_) return;
+    inOutage_ = true;
+    std::weak_ptr<Stream> weak = weak_from_this();
+    graceTimer_ =
+        Timer::scheduled(std::chrono::duration<double>(kGraceSeconds), false, [weak](Timer&) {
+          auto self = weak.lock();
+          if (!self) return;
+          self->graceTimer_.reset();
+          if (!self->reported_) self->report(self->lostFailure());
+        });
+  }
+
+  std::string lostFailure() const {
+    const std::string what = endpoint_.kind == NmeaEndpoint::Kind::serial
+                                 ? "NMEA device " + endpoint_.path
+                                 : "NMEA source at " + endpoint_.describe();
+    return what + " lost and not back within 10 s: " + lastError_;
+  }
+
+  void report(const std::string& text) {
+    reported_ = true;
+    if (auto sink = sink_.lock()) sink->deliverError(text);
+  }
+
+  void scheduleRetry() {
+    std::weak_ptr<Stream> weak = weak_from_this();
+    retryTimer_ =
+        Timer::scheduled(std::chrono::duration<double>(retrySeconds_), false, [weak](Timer&) {
+          if (auto self = weak.lock()) self->reopen();
+        });
+    retrySeconds_ = std::min(retrySeconds_ * 2, kLongestRetrySeconds);
+  }
+
+  void close() {
+    watch_.reset();  // before the descriptor goes
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    connecting_ = false;
+    parser_.reset();
+  }
+
+  NmeaEndpoint endpoint_;
+  std::weak_ptr<LocationSink> sink_;
+  NmeaParser parser_;
+  int fd_ = -1;
+  std::unique_ptr<DescriptorWatch> watch_;
+  bool connecting_ = false;
+  bool everOpened_ = false;
+  bool reported_ = false;  // this outage has been reported
+  bool inOutage_ = false;
+  std::string lastError_;
+  double retrySeconds_ = kFirstRetrySeconds;
+  std::shared_ptr<Timer> retryTimer_;
+  std::shared_ptr<Timer> graceTimer_;
+};
+
+void NmeaProvider::start(const std::shared_ptr<LocationSink>& sink) {
+  auto stream = std::make_shared<Stream>(endpoint_, sink);
+  std::shared_ptr<Stream> replaced;
+  {
+    std::lock_guard lock(mutex_);
+    auto& slot = streams_[sink.get()];
+    replaced = std::exchange(slot, stream);
+  }
+  if (replaced) replaced->end();
+  stream->begin();
+}
+
+void NmeaProvider::stop(const LocationSink& sink) {
+  std::shared_ptr<Stream> stream;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = streams_.find(&sink);
+    if (it == streams_.end()) return;
+    stream = std::move(it->second);
+    streams_.erase(it);
+  }
+  stream->end();
+}
+
+}  // namespace orv::detail

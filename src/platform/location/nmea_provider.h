@@ -1,0 +1,54 @@
+// Fixes from an NMEA 0183 receiver: a serial device (raw mode through termios), a TCP server
+// (a receiver with a network port, a multiplexer) or a local UDP port. Each updating manager
+// reads the source on its own run loop, through a watched descriptor.
+//
+// A source that goes away (a device unplugged, a connection closed) is reopened with backoff,
+// 0.25 s doubling to 8 s, and reported as a failure only when it is not back within 10 s. A source
+// that cannot be opened at start is reported at once and retried the same way.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "orv/location_service.h"
+#include "orv/result.h"
+#include "platform/location/location_provider.h"
+
+namespace orv::detail {
+
+struct NmeaEndpoint {
+  enum class Kind { serial, tcp, udp };
+  Kind kind = Kind::serial;
+  std::string path;   // serial device
+  std::string host;   // TCP
+  uint16_t port = 0;  // TCP, UDP
+  int baudRate = 9600;
+
+  // "/dev/ttyUSB0", "tcp:HOST:PORT" ("tcp:[::1]:PORT" for IPv6) or "udp:PORT".
+  static Result<NmeaEndpoint> parse(const std::string& source, int baudRate);
+  // For messages: the device path, "HOST:PORT" or "UDP port PORT".
+  std::string describe() const;
+};
+
+class NmeaProvider final : public LocationProvider {
+ public:
+  explicit NmeaProvider(NmeaEndpoint endpoint) : endpoint_(std::move(endpoint)) {}
+
+  // A receiver has no permission model.
+  AuthorizationStatus authorizationStatus() const override {
+    return AuthorizationStatus::authorizedWhenInUse;
+  }
+  void start(const std::shared_ptr<LocationSink>& sink) override;
+  void stop(const LocationSink& sink) override;
+
+  class Stream;
+
+ private:
+  NmeaEndpoint endpoint_;
+  std::mutex mutex_;  // managers on different threads share one provider
+  std::map<const LocationSink*, std::shared_ptr<Stream>> streams_;
+};
+
+}  // namespace orv::detail
