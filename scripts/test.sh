@@ -35,6 +35,16 @@ stage_normal() {
   run_ctest build
 }
 
+# The Python binding, built into build/ by the normal stage.
+stage_python() {
+  if [[ -d build/python/orvlib ]]; then
+    # Debian's interpreter: the first python3 on PATH may lack Debian's numpy, pandas and Dask.
+    PYTHONPATH=build/python /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python
+  else
+    echo "skipped: the Python binding is not built (pybind11-dev or python3-dev missing)"
+  fi
+}
+
 # What packagers and most users build; benchmarks only matter in the normal build.
 stage_release_gcc() {
   configure build-release -DCMAKE_BUILD_TYPE=Release -DORV_WERROR=OFF -DORV_BUILD_BENCH=OFF
@@ -88,7 +98,7 @@ stage_fuzz() {
   done
 }
 
-stages=(normal release_gcc release_clang asan fuzz)
+stages=(normal python release_gcc release_clang asan fuzz)
 ((${#@})) && stages=("$@")
 for s in "${stages[@]}"; do
   echo "== $s"

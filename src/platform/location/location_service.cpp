@@ -5,10 +5,12 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/location/gpsd_provider.h"
 #include "platform/location/location_provider.h"
 #include "platform/location/nmea_provider.h"
 #include "platform/location/replay_provider.h"
 #include "platform/location/simulated_provider.h"
+#include "platform/location/system_provider.h"
 
 namespace orv {
 namespace detail {
@@ -20,7 +22,7 @@ const char* const kNoLocationProviderMessage =
 
 namespace {
 
-// The default: nothing is authorized and every start fails with a message saying what to do.
+// No provider: nothing is authorized and every start fails with a message saying what to do.
 class NoProvider final : public LocationProvider {
  public:
   AuthorizationStatus authorizationStatus() const override {
@@ -34,7 +36,7 @@ class NoProvider final : public LocationProvider {
 
 struct Registry {
   std::mutex mutex;
-  std::shared_ptr<LocationProvider> provider = std::make_shared<NoProvider>();
+  std::shared_ptr<LocationProvider> provider = std::make_shared<SystemProvider>();
 };
 
 Registry& registry() {
@@ -82,6 +84,14 @@ Result<bool> LocationService::useReplay(const ReplayOptions& options) {
   detail::setLocationProvider(
       std::make_shared<detail::ReplayProvider>(std::move(rows).value(), options));
   return true;
+}
+
+void LocationService::useGpsd(const GpsdOptions& options) {
+  detail::setLocationProvider(std::make_shared<detail::GpsdProvider>(options));
+}
+
+void LocationService::useSystemDefault() {
+  detail::setLocationProvider(std::make_shared<detail::SystemProvider>());
 }
 
 Result<bool> LocationService::useNmea(const NmeaOptions& options) {
