@@ -11,6 +11,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libcpp-httplib-dev
   iproute2 util-linux openssl
+  pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed
+  python3-pytest
 )
 
 # The daemon only, for the gpsd integration tests: its recommends pull in a GUI stack.
@@ -35,4 +37,7 @@ install_missing -- "${packages[@]}"
 install_missing --no-install-recommends -- "${lean_packages[@]}"
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
+# The library, the tools and, when its dependencies were found, the Python package (orvlib).
+targets=(orv orvloc orv-emulator)
+grep -q "^ORV_BUILD_PYTHON:BOOL=ON" build/CMakeCache.txt && targets+=(orvlib)
+cmake --build build --target "${targets[@]}"
