@@ -42,4 +42,7 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
-cmake --build build --target orv orvloc orv-emulator
+# The library, the tools and, when its dependencies were found, the Python package (orvlib).
+targets=(orv orvloc orv-emulator)
+grep -q "^ORV_BUILD_PYTHON:BOOL=ON" build/CMakeCache.txt && targets+=(orvlib)
+cmake --build build --target "${targets[@]}"
