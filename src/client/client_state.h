@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cassert>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,10 @@ struct OrvClientLocation::State : detail::LocationControllerDelegate,
   bool starting = false;
   // The sampling period accepted when the current continuous run started.
   double runInterval = 1.0;
+  // The kind of the current run, fixed when it starts (isLocateOnce may change meanwhile).
+  bool runIsOnce = true;
+  // Counts starts, so a callback can tell whether the host started another run inside it.
+  uint64_t runNumber = 0;
 
   // The creating thread and its loop: every outcome of this client is delivered there.
   std::thread::id homeThread = std::this_thread::get_id();
@@ -81,6 +86,9 @@ int64_t currentMilliStamp();
 
 // The rule for a continuous run's sampling period: a positive number of seconds.
 bool isValidInterval(double seconds);
+// The shortest sampling period: below the run loop's resolution a timer would stall or fire on
+// every pass.
+inline constexpr double kMinSamplePeriod = 0.001;
 inline constexpr std::string_view kInvalidIntervalMessage = "定位间隔无效：interval 必须大于 0 秒";
 
 }  // namespace detail
