@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libcpp-httplib-dev
   iproute2 util-linux openssl
+  libsystemd-dev dbus-daemon python3-dbusmock
 )
 
 missing=()
