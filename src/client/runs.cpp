@@ -30,7 +30,9 @@ void OrvClientLocation::State::beginLocating() {
   }
   runInterval = interval;
   isLocating = true;
-  // A refused start reports through locationFailedWithErrorMsg before these calls return.
+  // A refused start reports through locationFailedWithErrorMsg before these calls return, and the
+  // delegate may let go of the client from inside that callback.
+  const std::shared_ptr<State> self = shared_from_this();
   const std::shared_ptr<detail::LocationController> controller = locateDelegate;
   starting = true;
   if (isLocateOnce) {

@@ -54,6 +54,7 @@ typedef struct recorder {
   const orv_location_res* kept;      /* the last location, retained */
   const orv_geocode_list* kept_list; /* the last list, retained */
   orv_client** free_on_location;     /* frees this client inside the location callback */
+  orv_client** free_on_error;        /* frees this client inside the error callback */
 } recorder;
 
 static void outcome(recorder* r) {
@@ -85,6 +86,10 @@ static void on_error(void* user, const char* msg) {
   recorder* r = user;
   ++r->errors;
   snprintf(r->last_error, sizeof r->last_error, "%s", msg);
+  if (r->free_on_error && *r->free_on_error) {
+    orv_client_free(*r->free_on_error);
+    *r->free_on_error = NULL;
+  }
   outcome(r);
 }
 
@@ -229,6 +234,25 @@ static void test_gate(void) {
   CHECK_STATUS(orv_client_set_accesskey(client, NULL), ORV_STATUS_OK);
   CHECK(orv_client_accesskey(client) == NULL);
   orv_client_free(client);
+
+  /* Freed inside the error callback of a refusal, while the refused call is still under way. */
+  const char* refusals[] = {"start", "fast", "geocode", "interval"};
+  for (size_t i = 0; i < sizeof refusals / sizeof refusals[0]; ++i) {
+    recorder_clear(&r);
+    orv_client* doomed = orv_client_new(&full_delegate, &r);
+    r.free_on_error = &doomed;
+    if (i == 3) {
+      CHECK_STATUS(orv_client_init_key(doomed, "k"), ORV_STATUS_OK);
+      CHECK_STATUS(orv_client_set_agree_privacy(doomed, true), ORV_STATUS_OK);
+      CHECK_STATUS(orv_client_set_is_locate_once(doomed, false), ORV_STATUS_OK);
+      orv_use_none(); /* the start is refused by the location manager */
+    }
+    orv_status status = i == 1   ? orv_client_start_fast_location(doomed)
+                        : i == 2 ? orv_client_get_geoc_code(doomed, "a", "b")
+                                 : orv_client_start_location(doomed);
+    CHECK_STATUS(status, ORV_STATUS_OK);
+    CHECK(doomed == NULL && r.errors == 1);
+  }
 
   orv_client* silent = orv_client_new(NULL, NULL);
   CHECK(silent != NULL);

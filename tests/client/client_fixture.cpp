@@ -26,6 +26,7 @@ void RecordingDelegate::onLocationErrorWithMsg(const std::string& msg) {
   ++calls;
   trace_.events.push_back("delegate:error:" + msg);
   errors.push_back(msg);
+  if (afterError) afterError();
 }
 void RecordingDelegate::onReceivedReverseCodeWithOrvLocation(
     std::shared_ptr<LocationRes> location) {

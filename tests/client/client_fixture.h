@@ -43,6 +43,7 @@ class RecordingDelegate : public LocationDelegate {
   size_t calls = 0;
   // Runs after a location has been recorded, as a host reacting inside its callback would.
   std::function<void()> afterLocation;
+  std::function<void()> afterError;
 
  private:
   Trace& trace_;

@@ -205,6 +205,11 @@ TEST_F(RunTest, RefusedStartIsReportedBeforeStartReturns) {
     EXPECT_EQ(managerCalls(once ? "requestLocation" : "startUpdatingLocation"), 1u);
     client->stopLocation();
   }
+  // The host may let go of the client inside the refusal, while startLocation is still running.
+  provider->setAuthorizationStatus(AuthorizationStatus::denied);
+  delegate->afterError = [&] { client.reset(); };
+  client->startLocation();
+  EXPECT_EQ(client, nullptr);
 }
 
 TEST_F(RunTest, ConsentWithdrawnMidRunStopsOnlyTheNetworkRoad) {
