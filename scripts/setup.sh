@@ -7,23 +7,33 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential g++ cmake ninja-build pkg-config git
   clang-14 libclang-rt-14-dev clang-format
-  libcurl4-openssl-dev libssl-dev libsimdjson-dev
+  libcurl4-openssl-dev libssl-dev libsimdjson-dev libhwy-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libcpp-httplib-dev
   iproute2 util-linux openssl
   libsystemd-dev dbus-daemon python3-dbusmock
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; else SUDO=; fi
+# The daemon only, for the gpsd integration tests: its recommends pull in a GUI stack.
+lean_packages=(gpsd)
+
+if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; else SUDO=; fi
+updated=
+# install_missing [apt-get options...] -- packages...
+install_missing() {
+  local options=() missing=()
+  while [[ $1 != -- ]]; do options+=("$1"); shift; done
+  shift
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  ((${#missing[@]})) || return 0
   echo "setup: installing ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+  [[ -n $updated ]] || { $SUDO apt-get update -qq; updated=1; }
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${options[@]}" "${missing[@]}"
+}
+install_missing -- "${packages[@]}"
+install_missing --no-install-recommends -- "${lean_packages[@]}"
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build

@@ -7,15 +7,15 @@
 // exactly their results.
 //
 // GCJ-02 to WGS-84 (and BD-09 to WGS-84, which goes through GCJ-02) has two methods:
-// - `iterative` (the default): p <- p - (forward(p) - target), every lane until all are within
-//   1e-10 degree, at most 30 rounds, keeping each lane's best point. Where a preimage exists the
-//   result is within 1e-9 degree of it; this is more accurate than the quadrant search (about one
-//   metre) and much faster.
+// - `iterative` (the default): p <- p - (forward(p) - target), all lanes of a vector until each
+//   is within 1e-9 degree, at most 30 rounds; the result is the step taken from the best point.
+//   Where a preimage exists the result is within 1e-10 degree of it (a few 1e-12 typically):
+//   far more accurate than the quadrant search (about one metre), and many times faster.
 // - `search`: the quadrant search of `JyrCoorTransform::transformFromGCJToWGS`, point by point,
 //   with exactly its results.
 //
 // The engine picks AVX-512, AVX2 or SSE4 on x86-64 and NEON on arm64 at run time, with a portable
-// fallback. Every function is thread-safe and never throws.
+// fallback (plain C++ on one lane). Every function is thread-safe and never throws.
 #pragma once
 
 #include <span>
@@ -41,7 +41,8 @@ bool convert(Direction direction, std::span<const double> latitude,
              std::span<double> outLongitude,
              InverseMethod inverse = InverseMethod::iterative) noexcept;
 
-// The instruction set the engine runs on, e.g. "AVX3" (AVX-512), "AVX2", "SSE4", "NEON", "EMU128".
+// The instruction set the engine runs on: "AVX3" (AVX-512), "AVX2", "SSE4", "SSSE3", "NEON", or
+// "SCALAR" for the portable fallback.
 const char* convertTarget() noexcept;
 
 }  // namespace orv

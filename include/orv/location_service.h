@@ -1,7 +1,8 @@
 // Where device fixes come from. The host chooses a provider process-wide before creating clients.
-// Without a choice every start fails with a message saying how to choose one.
+// Without a choice starts use the system default (useSystemDefault()).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,12 @@ struct ReplayOptions {
   AuthorizationStatus authorizationStatus = AuthorizationStatus::authorizedWhenInUse;
 };
 
+// A gpsd daemon, spoken to over TCP in its JSON protocol.
+struct GpsdOptions {
+  std::string host = "127.0.0.1";
+  uint16_t port = 2947;
+};
+
 // An NMEA 0183 receiver.
 struct NmeaOptions {
   // A serial device ("/dev/ttyUSB0", "/dev/ttyACM0"), "tcp:HOST:PORT" for a receiver or
@@ -71,6 +78,13 @@ class LocationService {
   static std::shared_ptr<SimulatedLocationProvider> useSimulated();
   // Fails (nothing changes) when the file cannot be read or a row is malformed.
   static Result<bool> useReplay(const ReplayOptions& options);
+  // Fixes from gpsd (authorization: when in use). Nothing connects before the first start; a
+  // daemon that cannot be reached, is not gpsd, or stays away more than 10 s after losing the
+  // connection fails the start or the run through the delegate.
+  static void useGpsd(const GpsdOptions& options = {});
+  // The default: at each start, the first system source that answers (today gpsd at
+  // 127.0.0.1:2947). When none answers the start fails with a text naming what was tried.
+  static void useSystemDefault();
   // Fails (nothing changes) when the source text or baud rate is malformed. Nothing is opened
   // before the first start; a source that cannot be opened then is a positioning failure.
   static Result<bool> useNmea(const NmeaOptions& options);

@@ -1,61 +1,48 @@
 #include "orv/convert.h"
 
-#include <cmath>
-
-#include "coords/convert_targets.h"
+#include "coords/convert_engine.h"
 #include "coords/transform_math.h"
 
 namespace orv {
 namespace {
 
-using detail::outOfChina;
-
-// p <- p - (forward(p) - g) until within 1e-10 degree, at most 30 rounds, best point kept.
-Coordinate iterateInverse(const JyrCoorTransform& k, Coordinate g) {
-  Coordinate p = g, best = g;
-  double bestError = INFINITY;
-  for (int i = 0; i < 30; ++i) {
-    const Coordinate f = detail::wgsToGcj(k, p.latitude, p.longitude);
-    const double dLat = f.latitude - g.latitude, dLng = f.longitude - g.longitude;
-    const double error = std::fabs(dLat) + std::fabs(dLng);
-    if (error < bestError) bestError = error, best = p;
-    if (error <= 1e-10) break;
-    p = {p.latitude - dLat, p.longitude - dLng};
-  }
-  return best;
-}
-
-Coordinate convertOne(Direction d, InverseMethod m, Coordinate c) {
-  const JyrCoorTransform& k = JyrCoorTransform::shared();
-  const auto inverse = [&](Coordinate g) {
-    if (m == InverseMethod::search || !std::isfinite(g.latitude) || !std::isfinite(g.longitude)) {
-      return detail::gcjToWgs(k, g);
-    }
-    return iterateInverse(k, g);
-  };
-  switch (d) {
-    case Direction::wgsToGcj:
-      return detail::wgsToGcj(k, c.latitude, c.longitude);
-    case Direction::gcjToWgs:
-      return inverse(c);
-    case Direction::gcjToBaidu:
-      return detail::gcjToBaidu(k, c);
-    case Direction::baiduToGcj:
-      return detail::baiduToGcj(k, c);
-    case Direction::wgsToBaidu:
-      return detail::gcjToBaidu(k, detail::wgsToGcj(k, c.latitude, c.longitude));
-    case Direction::baiduToWgs:
-      return inverse(detail::baiduToGcj(k, c));
-  }
-  return c;
+bool searchesPointByPoint(Direction d, InverseMethod m) {
+  return m == InverseMethod::search && (d == Direction::gcjToWgs || d == Direction::baiduToWgs);
 }
 
 }  // namespace
 
+namespace detail {
+
+Coordinate convertSingle(Direction direction, Coordinate c) {
+  const JyrCoorTransform& k = JyrCoorTransform::shared();
+  switch (direction) {
+    case Direction::wgsToGcj:
+      return wgsToGcj(k, c.latitude, c.longitude);
+    case Direction::gcjToWgs:
+      return gcjToWgs(k, c);
+    case Direction::gcjToBaidu:
+      return gcjToBaidu(k, c);
+    case Direction::baiduToGcj:
+      return baiduToGcj(k, c);
+    case Direction::wgsToBaidu:
+      return gcjToBaidu(k, wgsToGcj(k, c.latitude, c.longitude));
+    case Direction::baiduToWgs:
+      return gcjToWgs(k, baiduToGcj(k, c));
+  }
+  return c;
+}
+
+}  // namespace detail
+
 bool convert(Direction direction, std::span<const Coordinate> in, std::span<Coordinate> out,
              InverseMethod inverse) noexcept {
   if (out.size() < in.size()) return false;
-  for (size_t i = 0; i < in.size(); ++i) out[i] = convertOne(direction, inverse, in[i]);
+  if (searchesPointByPoint(direction, inverse)) {
+    for (size_t i = 0; i < in.size(); ++i) out[i] = detail::convertSingle(direction, in[i]);
+  } else {
+    detail::engineConvert(direction, in.data(), out.data(), in.size());
+  }
   return true;
 }
 
@@ -64,20 +51,18 @@ bool convert(Direction direction, std::span<const double> latitude,
              std::span<double> outLongitude, InverseMethod inverse) noexcept {
   const size_t n = latitude.size();
   if (longitude.size() != n || outLatitude.size() < n || outLongitude.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    const Coordinate r = convertOne(direction, inverse, {latitude[i], longitude[i]});
-    outLatitude[i] = r.latitude, outLongitude[i] = r.longitude;
+  if (searchesPointByPoint(direction, inverse)) {
+    for (size_t i = 0; i < n; ++i) {
+      const Coordinate r = detail::convertSingle(direction, {latitude[i], longitude[i]});
+      outLatitude[i] = r.latitude, outLongitude[i] = r.longitude;
+    }
+  } else {
+    detail::engineConvert(direction, latitude.data(), longitude.data(), outLatitude.data(),
+                          outLongitude.data(), n);
   }
   return true;
 }
 
-const char* convertTarget() noexcept { return "SCALAR"; }
+const char* convertTarget() noexcept { return detail::engineTargetName(); }
 
 }  // namespace orv
-
-namespace orv::detail {
-
-std::vector<EngineTarget> availableEngineTargets() { return {{"SCALAR", 0}}; }
-void pinEngineTarget(int64_t) {}
-
-}  // namespace orv::detail

@@ -10,6 +10,7 @@
 
 #include "cli_run.h"
 #include "emulator/emulator.h"
+#include "fake_gpsd.h"
 #include "orv/coord_transform.h"
 #include "orv/geocode_res.h"
 #include "orv/location_res.h"
@@ -147,6 +148,45 @@ INSTANTIATE_TEST_SUITE_P(
                       for (const auto& line : lines) EXPECT_FALSE(placeOf(line).empty());
                     }}),
     [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(ServiceCommands, LocateFromAPrivateGpsd) {
+  orv::test::PrivateGpsd gpsd;
+  if (!gpsd.skipReason().empty()) GTEST_SKIP() << gpsd.skipReason();
+  const CliRun run = orvloc("locate --source gpsd:127.0.0.1:" + std::to_string(gpsd.port()) +
+                            " --count 3 --interval 0.2 " + common());
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const auto lines = run.lines();
+  ASSERT_EQ(lines.size(), 3u) << run.out;
+  for (const auto& line : lines) EXPECT_FALSE(placeOf(line).empty()) << line;
+}
+
+TEST_F(ServiceCommands, LocateEndsAtAPositioningFailure) {
+  const std::string port = std::to_string(orv::test::freeLoopbackPort());
+  const CliRun run = orvloc("locate --source gpsd:127.0.0.1:" + port + " --count 3 " + common());
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "orvloc: 定位失败：cannot connect to gpsd at 127.0.0.1:" + port +
+                         ": Connection refused\n");
+}
+
+TEST_F(ServiceCommands, LocateWithCountZeroRunsUntilSigterm) {
+  // The first result arrives within the time the shell waits; the signal then ends the run.
+  const CliRun run = shell("('" + std::string(ORVLOC_PATH) +
+                           "' locate --count 0 --interval 0.1 --speed 0 --replay '" + kWalk + "' " +
+                           common() + " & pid=$!; sleep 2; kill -TERM $pid; wait $pid)");
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_GE(run.lines().size(), 2u);
+}
+
+TEST_F(ServiceCommands, LocateRefusesAnUnknownSource) {
+  for (const char* source : {"usb", "gpsd:", "gpsd:host:99999", "gpsd:[::1"}) {
+    const CliRun run = orvloc(std::string("locate --source '") + source + "' " + common());
+    EXPECT_EQ(run.code, 2) << source;
+    EXPECT_THAT(run.err, HasSubstr("--source")) << source;
+  }
+}
 
 TEST_F(ServiceCommands, TableHasAHeaderAndAlignedRows) {
   const CliRun run = orvloc("poi 博物馆 --city 上海市 --city-code 310100 --table " + common());

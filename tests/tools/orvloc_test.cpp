@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli_run.h"
+#include "orv/convert.h"
 #include "orv/coord_transform.h"
 
 namespace {
@@ -44,6 +45,12 @@ class Orvloc : public testing::Test {
   fs::path dir_;
 };
 
+// What the tool's conversions give: the vector engine, iterative inverse.
+orv::Coordinate engine(orv::Direction d, orv::Coordinate c) {
+  orv::convert(d, std::span(&c, 1), std::span(&c, 1));
+  return c;
+}
+
 std::string fmt(double v) {
   char buf[64];
   auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
@@ -53,7 +60,7 @@ std::string fmt(double v) {
 TEST_F(Orvloc, ConvertsOnePointInShortestRoundTripForm) {
   const Outcome r = run("convert --from wgs84 --to gcj02 39.9042 116.3974");
   ASSERT_EQ(r.code, 0) << r.err;
-  const orv::Coordinate g = T::transformFromWGSToGCJ({39.9042, 116.3974});
+  const orv::Coordinate g = engine(orv::Direction::wgsToGcj, {39.9042, 116.3974});
   EXPECT_EQ(r.out, fmt(g.latitude) + " " + fmt(g.longitude) + "\n");
   double lat = 0, lng = 0;
   ASSERT_EQ(std::sscanf(r.out.c_str(), "%lf %lf", &lat, &lng), 2);
@@ -61,6 +68,19 @@ TEST_F(Orvloc, ConvertsOnePointInShortestRoundTripForm) {
   EXPECT_EQ(lng, g.longitude);
 
   EXPECT_EQ(run("convert --from bd09 --to bd09 -33.5 -70.25").out, "-33.5 -70.25\n");
+  EXPECT_EQ(run("convert --from wgs84 --to gcj02 -- -90 180").out, "-90 180\n");
+}
+
+TEST_F(Orvloc, InverseMethodIsIterativeUnlessSearchIsAsked) {
+  const orv::Coordinate gcj = T::transformFromWGSToGCJ({39.9042, 116.3974});
+  const std::string point = fmt(gcj.latitude) + " " + fmt(gcj.longitude);
+  const orv::Coordinate iterative = engine(orv::Direction::gcjToWgs, gcj);
+  const orv::Coordinate search = T::transformFromGCJToWGS(gcj);
+  ASSERT_NE(iterative.latitude, search.latitude);
+  EXPECT_EQ(run("convert --from gcj02 --to wgs84 " + point).out,
+            fmt(iterative.latitude) + " " + fmt(iterative.longitude) + "\n");
+  EXPECT_EQ(run("convert --from gcj02 --to wgs84 --inverse search " + point).out,
+            fmt(search.latitude) + " " + fmt(search.longitude) + "\n");
 }
 
 TEST_F(Orvloc, DistanceAndVersion) {
@@ -83,14 +103,17 @@ TEST_P(UsageErrors, OneLineAndExitTwo) {
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, UsageErrors,
-                         testing::Values("", "frobnicate", "convert --from wgs84 1 2",
-                                         "convert --from mars --to gcj02 1 2",
-                                         "convert --from wgs84 --to gcj02 1",
-                                         "convert --from wgs84 --to gcj02 1 x",
-                                         "convert --from wgs84 --to gcj02",
-                                         "convert --from wgs84 --to gcj02 --input a.txt",
-                                         "distance 1 2 3", "distance 1 2 3 north"));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UsageErrors,
+    testing::Values("", "frobnicate", "convert --from wgs84 1 2",
+                    "convert --from mars --to gcj02 1 2", "convert --from wgs84 --to gcj02 1",
+                    "convert --from wgs84 --to gcj02 1 x", "convert --from wgs84 --to gcj02",
+                    "convert --from wgs84 --to gcj02 --input a.txt", "distance 1 2 3",
+                    "distance 1 2 3 north", "convert --from wgs84 --to gcj02 91 116",
+                    "convert --from wgs84 --to gcj02 39.9 200",
+                    "convert --from bd09 --to wgs84 -- -90.5 0",
+                    "convert --from gcj02 --to wgs84 -- 0 -180.01",
+                    "convert --from gcj02 --to wgs84 --inverse newton 1 2"));
 
 TEST_F(Orvloc, CsvConvertsCoordinateColumnsAndKeepsEverythingElse) {
   const std::string in =
@@ -104,8 +127,8 @@ TEST_F(Orvloc, CsvConvertsCoordinateColumnsAndKeepsEverythingElse) {
   const Outcome r = run("convert --from wgs84 --to gcj02 --input '" + path.string() +
                         "' --output '" + out.string() + "'");
   ASSERT_EQ(r.code, 0) << r.err;
-  const auto a = T::transformFromWGSToGCJ({39.9042, 116.3974});
-  const auto b = T::transformFromWGSToGCJ({31.2, 121.5});
+  const auto a = engine(orv::Direction::wgsToGcj, {39.9042, 116.3974});
+  const auto b = engine(orv::Direction::wgsToGcj, {31.2, 121.5});
   EXPECT_EQ(readFile(out),
             "time,Latitude, lon ,note\r\n"
             "t1," +
@@ -160,6 +183,16 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"json_truncated", "geojson", "{\"type\":\"Point\",\"coordinates\":[1,2",
                  "unexpected end of input"},
         BadInput{"json_number", "geojson", "{\"a\":01}", "$.a: expected ',' or '}'"},
+        BadInput{"csv_latitude_range", "csv", "lat,lng\n1,2\n91,116\n",
+                 "line 3: latitude out of range [-90, 90]: \"91\""},
+        BadInput{"csv_longitude_range", "csv", "lng,lat\n\"-200\",1\n",
+                 "line 2: longitude out of range [-180, 180]"},
+        BadInput{"csv_not_finite", "csv", "lat,lng\nnan,1\n", "line 2: latitude is not a number"},
+        BadInput{"json_longitude_range", "geojson", "{\"type\":\"Point\",\"coordinates\":[200,39]}",
+                 "$.coordinates[0]: longitude 200 out of range [-180, 180]"},
+        BadInput{"json_latitude_range", "geojson",
+                 "{\"type\":\"LineString\",\"coordinates\":[[116,39],[116,-91]]}",
+                 "$.coordinates[1][1]: latitude -91 out of range [-90, 90]"},
         BadInput{"json_sequence", "geojson", "{\"type\":\"Point\",\"coordinates\":[1,2]}\n[]\n",
                  "line 2: $: expected a GeoJSON object"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -177,8 +210,8 @@ TEST_F(Orvloc, GeoJsonConvertsEveryPositionAndKeepsOtherMembers) {
   const auto path = file("in.geojson", in);
   const Outcome r = run("convert --from wgs84 --to gcj02 --input '" + path.string() + "'");
   ASSERT_EQ(r.code, 0) << r.err;
-  const auto a = T::transformFromWGSToGCJ({39.9042, 116.3974});
-  const auto b = T::transformFromWGSToGCJ({31.2, 121.5});
+  const auto a = engine(orv::Direction::wgsToGcj, {39.9042, 116.3974});
+  const auto b = engine(orv::Direction::wgsToGcj, {31.2, 121.5});
   EXPECT_EQ(r.out,
             "{\"type\": \"FeatureCollection\", \"bbox\": [1.0, 2.0],\n"
             " \"features\": [\n"
@@ -203,8 +236,8 @@ TEST_F(Orvloc, GeoJsonTextSequenceAndOnePerLine) {
   const Outcome r =
       run("convert --from wgs84 --to bd09 --format geojson --input '" + path.string() + "'");
   ASSERT_EQ(r.code, 0) << r.err;
-  const auto a = T::transformFromWGSToBaidu({39.9042, 116.3974});
-  const auto b = T::transformFromWGSToBaidu({31.2, 121.5});
+  const auto a = engine(orv::Direction::wgsToBaidu, {39.9042, 116.3974});
+  const auto b = engine(orv::Direction::wgsToBaidu, {31.2, 121.5});
   EXPECT_EQ(
       r.out,
       "\x1e{\"type\":\"Feature\",\"geometry\":{\"type\":\"GeometryCollection\",\"geometries\":"
@@ -213,6 +246,35 @@ TEST_F(Orvloc, GeoJsonTextSequenceAndOnePerLine) {
           "]]}]}}\n"
           "{\"type\":\"Point\",\"coordinates\":[" +
           fmt(b.longitude) + "," + fmt(b.latitude) + "]}\n");
+}
+
+// Enough records to cross the converter's blocks and read buffer, with quoted fields, line
+// breaks inside quotes and CRLF endings among them; then a fault deep in the file.
+TEST_F(Orvloc, LargeCsvConvertsAcrossBlocksAndNamesALateFault) {
+  std::string in = "id,lng,note,lat\n", expected = in;
+  for (int i = 0; i < 150000; ++i) {
+    const orv::Coordinate c{20.0 + (i % 3001) * 0.01, 100.0 + (i % 1999) * 0.013};
+    const orv::Coordinate g = engine(orv::Direction::gcjToWgs, c);
+    const bool quoted = i % 7 == 0;
+    const std::string note = i % 11 == 0 ? "\"a,\nb\"" : "n" + std::to_string(i);
+    const std::string eol = i % 5 == 0 ? "\r\n" : "\n";
+    const auto q = [&](const std::string& v) { return quoted ? "\"" + v + "\"" : v; };
+    in += std::to_string(i) + "," + q(fmt(c.longitude)) + "," + note + "," + fmt(c.latitude) + eol;
+    expected +=
+        std::to_string(i) + "," + q(fmt(g.longitude)) + "," + note + "," + fmt(g.latitude) + eol;
+  }
+  const auto path = file("big.csv", in);
+  const Outcome r = run("convert --from gcj02 --to wgs84 --input '" + path.string() + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(r.out == expected) << "output differs";
+
+  const auto bad = file("bad.csv", in + "x,1,2\n");
+  const auto lines = std::count(in.begin(), in.end(), '\n');
+  const Outcome f = run("convert --from gcj02 --to wgs84 --input '" + bad.string() + "'");
+  EXPECT_EQ(f.code, 1);
+  EXPECT_NE(f.err.find("line " + std::to_string(lines + 1) + ": 3 fields, header has 4"),
+            std::string::npos)
+      << f.err;
 }
 
 TEST_F(Orvloc, BundledSampleTrackConverts) {

@@ -1,5 +1,6 @@
 // orvloc convert: one coordinate from the command line, or a whole CSV or GeoJSON file.
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -17,6 +18,7 @@ struct ConvertOptions {
   System from = System::kWgs84, to = System::kGcj02;
   std::vector<std::string> point;
   std::string input, output, format;
+  orv::InverseMethod inverse = orv::InverseMethod::iterative;
 };
 
 bool endsWith(const std::string& s, const std::string& suffix) {
@@ -39,7 +41,10 @@ int convertPoint(const ConvertOptions& o) {
   const auto lat = parseNumber(o.point[0]);
   const auto lng = parseNumber(o.point[1]);
   if (!lat || !lng) throw UsageError{"LAT and LNG must be decimal numbers"};
-  const orv::Coordinate r = Conversion(o.from, o.to)({*lat, *lng});
+  if (std::abs(*lat) > 90 || std::abs(*lng) > 180) {
+    throw UsageError{"LAT must be within [-90, 90] and LNG within [-180, 180]"};
+  }
+  const orv::Coordinate r = Conversion(o.from, o.to, o.inverse)({*lat, *lng});
   std::cout << formatNumber(r.latitude) << ' ' << formatNumber(r.longitude) << '\n';
   return kExitOk;
 }
@@ -53,7 +58,7 @@ int convertFile(const ConvertOptions& o) {
   }
   OutputFile out(o.output);
   try {
-    const Conversion convert(o.from, o.to);
+    const Conversion convert(o.from, o.to, o.inverse);
     if (format == "csv") {
       convertCsv(in, out.stream(), convert);
     } else {
@@ -88,6 +93,15 @@ std::function<int()> setupConvert(CLI::App& cmd) {
   cmd.add_option("--format", o->format, "csv or geojson (default: from the file extension)")
       ->check(CLI::IsMember({"csv", "geojson"}))
       ->needs(input);
+  cmd.add_option_function<std::string>(
+         "--inverse",
+         [o](const std::string& text) {
+           o->inverse =
+               text == "search" ? orv::InverseMethod::search : orv::InverseMethod::iterative;
+         },
+         "how GCJ-02 and BD-09 go back to WGS-84: iterative (default; within 1e-9 degree of "
+         "the exact preimage) or search (the quadrant search of the single forms, about 1 m)")
+      ->check(CLI::IsMember({"iterative", "search"}));
   return [o] {
     if (o->input.empty() == o->point.empty()) {
       throw UsageError{"give either LAT LNG or --input FILE"};

@@ -1,4 +1,9 @@
+// CSV conversion in blocks: large reads, records located in the read buffer, each block's
+// coordinates converted together by the vector engine, the output assembled in one buffer. Memory
+// stays at a few megabytes whatever the file size (one record may grow the buffer).
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -8,33 +13,23 @@
 namespace orvloc {
 namespace {
 
-struct Field {
-  size_t begin, end;  // byte range of the field in its record
+constexpr size_t kReadSize = size_t{1} << 22;
+constexpr size_t kBlockRecords = 8192;
+constexpr size_t kFlushAt = size_t{1} << 20;
+constexpr size_t kNone = static_cast<size_t>(-1);
+
+struct Span {
+  size_t begin, end;
+  size_t size() const { return end - begin; }
 };
 
-// Splits a record at commas outside quotes. Returns false while a quote is still open.
-bool splitRecord(const std::string& record, std::vector<Field>& fields) {
-  fields.clear();
-  bool quoted = false;
-  size_t start = 0;
-  for (size_t i = 0; i < record.size(); ++i) {
-    const char c = record[i];
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      fields.push_back({start, i});
-      start = i + 1;
-    }
-  }
-  fields.push_back({start, record.size()});
-  return !quoted;
-}
-
-std::string lower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return r;
-}
+// One data record of the current block, as offsets into the read buffer.
+struct Row {
+  Span record;         // without its line break
+  Span eol;            // the line break as it was: "\n", "\r\n", or nothing at the end of the input
+  Span first, second;  // the coordinate fields in the order they appear
+  bool firstQuoted, secondQuoted, latFirst, blank;
+};
 
 // The field's text without surrounding spaces or one pair of quotes.
 std::string_view bare(std::string_view s, bool* wasQuoted = nullptr) {
@@ -46,92 +41,218 @@ std::string_view bare(std::string_view s, bool* wasQuoted = nullptr) {
   return s;
 }
 
-// Reads one record (more than one line when a quoted field holds a line break). Returns false at
-// the end. `terminated` tells whether the record ended with a line break; a CR before it is kept
-// in `eol` so line endings pass through unchanged.
-bool readRecord(std::istream& in, std::string& record, std::string& eol, size_t& line,
-                std::vector<Field>& fields) {
-  record.clear();
-  std::string part;
-  bool first = true;
-  while (true) {
-    if (!std::getline(in, part)) {
-      if (first) return false;
-      throw InputError("line " + std::to_string(line) + ": unterminated quoted field");
-    }
-    ++line;
-    if (!first) record += '\n';
-    record += part;
-    first = false;
-    if (splitRecord(record, fields)) break;
-  }
-  eol = in.eof() ? "" : "\n";
-  if (!record.empty() && record.back() == '\r') {
-    record.pop_back();
-    eol.insert(eol.begin(), '\r');
-    fields.back().end = std::min(fields.back().end, record.size());
-  }
-  return true;
+std::string lower(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return r;
 }
+
+class CsvConverter {
+ public:
+  CsvConverter(std::istream& in, std::ostream& out, const Conversion& convert)
+      : in_(in), out_(out), convert_(convert), buf_(kReadSize) {}
+
+  void run() {
+    fill();
+    Next next;
+    while ((next = locate()) == Next::kNeedMore) compact();
+    if (next == Next::kEnd) throw InputError("line 1: missing header row");
+    readHeader();
+    while (!done_) {
+      try {
+        readBlock();
+      } catch (const InputError&) {
+        writeBlock();  // what came before the fault is still written, as a stream would
+        throw;
+      }
+      writeBlock();
+      if (needMore_) compact();
+    }
+    flush();
+    if (in_.bad()) throw std::runtime_error("reading input failed");
+  }
+
+ private:
+  std::string_view text(Span s) const { return {buf_.data() + s.begin, s.size()}; }
+  std::string where() const { return "line " + std::to_string(recordLine_); }
+
+  // Moves the unread rest (part of a record) to the front of the buffer and reads more after it.
+  void compact() {
+    std::memmove(buf_.data(), buf_.data() + pos_, size_ - pos_);
+    size_ -= pos_;
+    pos_ = 0;
+    fill();
+  }
+
+  void fill() {
+    if (eof_) return;
+    if (size_ == buf_.size()) buf_.resize(2 * buf_.size());  // one record fills the buffer
+    in_.read(buf_.data() + size_, static_cast<std::streamsize>(buf_.size() - size_));
+    const auto got = static_cast<size_t>(in_.gcount());
+    size_ += got;
+    eof_ = got == 0 || !in_;
+  }
+
+  enum class Next { kRecord, kNeedMore, kEnd };
+
+  // Locates the record at pos_ and its fields.
+  Next locate() {
+    if (pos_ == size_) return eof_ ? Next::kEnd : Next::kNeedMore;
+    if (scanRecord()) return Next::kRecord;
+    if (!eof_) return Next::kNeedMore;
+    // The last record, without a line break after it.
+    if (quoted_) {
+      throw InputError("line " + std::to_string(recordLine_) + ": unterminated quoted field");
+    }
+    finishRecord(size_, size_);
+    return Next::kRecord;
+  }
+
+  // Scans from pos_ for the line break that ends the record; false if the buffer ends first.
+  bool scanRecord() {
+    fields_.clear();
+    quoted_ = false;
+    fieldStart_ = pos_;
+    recordLine_ = line_ + 1;
+    const char* data = buf_.data();
+    for (size_t i = pos_; i < size_; ++i) {
+      const char c = data[i];
+      if (c == '"') {
+        quoted_ = !quoted_;
+      } else if (c == ',' && !quoted_) {
+        fields_.push_back({fieldStart_, i});
+        fieldStart_ = i + 1;
+      } else if (c == '\n') {
+        if (!quoted_) return finishRecord(i, i + 1), true;
+        if (i + 1 < size_ || !eof_) ++recordLine_;
+      }
+    }
+    return false;
+  }
+
+  // The record ends at `end`; the input continues at `next`. A CR before the line break stays
+  // with the line break, so line endings pass through unchanged.
+  void finishRecord(size_t end, size_t next) {
+    size_t recordEnd = end;
+    if (recordEnd > pos_ && buf_[recordEnd - 1] == '\r') --recordEnd;
+    fields_.push_back({fieldStart_, std::max(fieldStart_, recordEnd)});
+    record_ = {pos_, recordEnd};
+    eol_ = {recordEnd, next};
+    line_ = recordLine_;
+    pos_ = next;
+  }
+
+  void readHeader() {
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      const std::string name = lower(bare(text(fields_[i])));
+      if ((name == "lat" || name == "latitude") && latCol_ == kNone) latCol_ = i;
+      if ((name == "lng" || name == "lon" || name == "longitude") && lngCol_ == kNone) lngCol_ = i;
+    }
+    if (latCol_ == kNone) throw InputError("line 1: no latitude column (lat or latitude)");
+    if (lngCol_ == kNone) throw InputError("line 1: no longitude column (lng, lon or longitude)");
+    columns_ = fields_.size();
+    appendRaw(record_.begin, eol_.end);
+  }
+
+  double value(Span field, const char* what, double limit) const {
+    const std::string_view raw = text(field);
+    const auto v = parseNumber(bare(raw));
+    if (!v) {
+      throw InputError(where() + ": " + what + " is not a number: \"" + std::string(raw) + "\"");
+    }
+    if (std::abs(*v) > limit) {
+      throw InputError(where() + ": " + what + " out of range [" + formatNumber(-limit) + ", " +
+                       formatNumber(limit) + "]: \"" + std::string(raw) + "\"");
+    }
+    return *v;
+  }
+
+  // Locates and reads up to a block of records (whole records only; the rest waits for the
+  // next block, after the buffer is compacted).
+  void readBlock() {
+    while (rows_.size() < kBlockRecords) {
+      const Next next = locate();
+      needMore_ = next == Next::kNeedMore;
+      if (next == Next::kEnd) done_ = true;
+      if (next != Next::kRecord) return;
+      Row row{record_, eol_, {}, {}, false, false, true, record_.begin == record_.end};
+      if (!row.blank) {
+        if (fields_.size() != columns_) {
+          throw InputError(where() + ": " + std::to_string(fields_.size()) +
+                           " fields, header has " + std::to_string(columns_));
+        }
+        lat_.push_back(value(fields_[latCol_], "latitude", 90.0));
+        lng_.push_back(value(fields_[lngCol_], "longitude", 180.0));
+        row.latFirst = latCol_ < lngCol_;
+        row.first = fields_[std::min(latCol_, lngCol_)];
+        row.second = fields_[std::max(latCol_, lngCol_)];
+        bare(text(row.first), &row.firstQuoted);
+        bare(text(row.second), &row.secondQuoted);
+      }
+      rows_.push_back(row);
+    }
+  }
+
+  void appendRaw(size_t begin, size_t end) { out_buf_.append(buf_.data() + begin, end - begin); }
+
+  void appendNumber(double v, bool quoted) {
+    char digits[400];
+    const auto r = std::to_chars(digits, digits + sizeof digits, v, std::chars_format::fixed);
+    if (quoted) out_buf_ += '"';
+    out_buf_.append(digits, r.ptr);
+    if (quoted) out_buf_ += '"';
+  }
+
+  void writeBlock() {
+    convert_(lat_, lng_);
+    size_t point = 0;
+    for (const Row& row : rows_) {
+      if (!row.blank) {
+        const double a = row.latFirst ? lat_[point] : lng_[point];
+        const double b = row.latFirst ? lng_[point] : lat_[point];
+        ++point;
+        appendRaw(row.record.begin, row.first.begin);
+        appendNumber(a, row.firstQuoted);
+        appendRaw(row.first.end, row.second.begin);
+        appendNumber(b, row.secondQuoted);
+        appendRaw(row.second.end, row.record.end);
+      }
+      appendRaw(row.eol.begin, row.eol.end);
+      if (out_buf_.size() >= kFlushAt) flush();
+    }
+    rows_.clear();
+    lat_.clear();
+    lng_.clear();
+  }
+
+  void flush() {
+    out_.write(out_buf_.data(), static_cast<std::streamsize>(out_buf_.size()));
+    if (!out_) throw std::runtime_error("writing output failed");
+    out_buf_.clear();
+  }
+
+  std::istream& in_;
+  std::ostream& out_;
+  const Conversion& convert_;
+  std::vector<char> buf_;
+  size_t pos_ = 0, size_ = 0;
+  bool eof_ = false, done_ = false, needMore_ = false;
+
+  std::vector<Span> fields_;
+  Span record_{}, eol_{};
+  size_t fieldStart_ = 0, line_ = 0, recordLine_ = 0;
+  bool quoted_ = false;
+
+  size_t latCol_ = kNone, lngCol_ = kNone, columns_ = 0;
+  std::vector<Row> rows_;
+  std::vector<double> lat_, lng_;
+  std::string out_buf_;
+};
 
 }  // namespace
 
 void convertCsv(std::istream& in, std::ostream& out, const Conversion& convert) {
-  std::string record, eol;
-  std::vector<Field> fields;
-  size_t line = 0;
-  if (!readRecord(in, record, eol, line, fields)) throw InputError("line 1: missing header row");
-
-  constexpr size_t kNone = static_cast<size_t>(-1);
-  size_t latCol = kNone, lngCol = kNone;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    const std::string name = lower(
-        bare(std::string_view(record).substr(fields[i].begin, fields[i].end - fields[i].begin)));
-    if ((name == "lat" || name == "latitude") && latCol == kNone) latCol = i;
-    if ((name == "lng" || name == "lon" || name == "longitude") && lngCol == kNone) lngCol = i;
-  }
-  if (latCol == kNone) throw InputError("line 1: no latitude column (lat or latitude)");
-  if (lngCol == kNone) throw InputError("line 1: no longitude column (lng, lon or longitude)");
-  const size_t columns = fields.size();
-  out << record << eol;
-
-  std::string result;
-  while (readRecord(in, record, eol, line, fields)) {
-    if (record.empty()) {  // blank lines carry no point
-      out << eol;
-      continue;
-    }
-    const std::string where = "line " + std::to_string(line);
-    if (fields.size() != columns) {
-      throw InputError(where + ": " + std::to_string(fields.size()) + " fields, header has " +
-                       std::to_string(columns));
-    }
-    auto value = [&](size_t col, const char* what) {
-      const std::string_view raw =
-          std::string_view(record).substr(fields[col].begin, fields[col].end - fields[col].begin);
-      const auto v = parseNumber(bare(raw));
-      if (!v)
-        throw InputError(where + ": " + what + " is not a number: \"" + std::string(raw) + "\"");
-      return *v;
-    };
-    const orv::Coordinate c = convert({value(latCol, "latitude"), value(lngCol, "longitude")});
-    result.clear();
-    for (size_t i = 0; i < columns; ++i) {
-      if (i) result += ',';
-      if (i == latCol || i == lngCol) {
-        bool quoted = false;
-        bare(std::string_view(record).substr(fields[i].begin, fields[i].end - fields[i].begin),
-             &quoted);
-        const std::string text = formatNumber(i == latCol ? c.latitude : c.longitude);
-        result += quoted ? "\"" + text + "\"" : text;
-      } else {
-        result.append(record, fields[i].begin, fields[i].end - fields[i].begin);
-      }
-    }
-    out << result << eol;
-    if (!out) throw std::runtime_error("writing output failed");
-  }
-  if (in.bad()) throw std::runtime_error("reading input failed");
+  CsvConverter(in, out, convert).run();
 }
 
 }  // namespace orvloc

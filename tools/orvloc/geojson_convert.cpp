@@ -1,6 +1,7 @@
 // A single-pass JSON rewriter: it validates as it copies, and only replaces the two leading
 // numbers of each position under "coordinates". Memory is bounded by the nesting depth and one
 // output block, whatever the size of the document.
+#include <cmath>
 #include <cstring>
 #include <streambuf>
 #include <string>
@@ -243,14 +244,18 @@ class Rewriter {
   void position() {
     path_.push_back({"", 0});
     size_t spans[2][2] = {};
-    std::string text[2];
+    double values[2] = {};
     size_t count = 0;
     while (true) {
       const int c = peek();
       if (!(c == '-' || (c >= '0' && c <= '9'))) fail("expected a number");
       const size_t start = buf_.size();
       const std::string n = number();
-      if (count < 2) spans[count][0] = start, spans[count][1] = buf_.size(), text[count] = n;
+      if (count < 2) {
+        spans[count][0] = start, spans[count][1] = buf_.size();
+        values[count] =
+            coordinate(n, count == 0 ? "longitude" : "latitude", count == 0 ? 180.0 : 90.0);
+      }
       ++count;
       copySpace();
       if (peek() == ',') {
@@ -264,13 +269,20 @@ class Rewriter {
     }
     path_.pop_back();
     if (count < 2) fail("a position needs longitude and latitude");
-    const auto lng = parseNumber(text[0]);
-    const auto lat = parseNumber(text[1]);
-    if (!lng || !lat) fail("position out of range");
-    const orv::Coordinate r = convert_({*lat, *lng});
+    const orv::Coordinate r = convert_({values[1], values[0]});
     // Replace the latitude first so the longitude's offsets stay valid.
     buf_.replace(spans[1][0], spans[1][1] - spans[1][0], formatNumber(r.latitude));
     buf_.replace(spans[0][0], spans[0][1] - spans[0][0], formatNumber(r.longitude));
+  }
+
+  double coordinate(const std::string& text, const char* what, double limit) {
+    const auto v = parseNumber(text);
+    if (!v) fail("position out of range");
+    if (std::abs(*v) > limit) {
+      fail(std::string(what) + " " + text + " out of range [" + formatNumber(-limit) + ", " +
+           formatNumber(limit) + "]");
+    }
+    return *v;
   }
 
   std::streambuf& in_;

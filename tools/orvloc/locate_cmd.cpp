@@ -1,10 +1,15 @@
-// orvloc locate: a positioning run fed by a recorded track (the replay location provider).
+// orvloc locate: a positioning run from the system source, gpsd or a recorded track.
 #include <CLI/CLI.hpp>
+#include <atomic>
+#include <csignal>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "command.h"
 #include "orv/location_service.h"
+#include "orv/run_loop.h"
 #include "output.h"
 #include "session.h"
 #include "text_number.h"
@@ -12,12 +17,87 @@
 namespace orvloc {
 namespace {
 
+// The positioning failures the client reports begin so; request failures do not.
+constexpr std::string_view kPositioningFailure = "定位失败：";
+
+// Installs the provider that `source` names; a message when it cannot.
+std::optional<std::string> chooseSource(const std::string& source, double speed) {
+  if (source == "system") {
+    orv::LocationService::useSystemDefault();
+    return std::nullopt;
+  }
+  if (source.rfind("replay:", 0) == 0) {
+    auto chosen = orv::LocationService::useReplay({source.substr(7), speed, false});
+    if (!chosen) return chosen.error().message;
+    return std::nullopt;
+  }
+  if (source == "gpsd" || source.rfind("gpsd:", 0) == 0) {
+    orv::GpsdOptions gpsd;
+    const std::string rest = source.size() > 5 ? source.substr(5) : "";
+    if (source != "gpsd" && rest.empty()) throw UsageError{"--source: empty host in " + source};
+    // HOST, HOST:PORT, [V6HOST] or [V6HOST]:PORT
+    std::string port;
+    if (!rest.empty() && rest[0] == '[') {
+      const auto close = rest.find(']');
+      if (close == std::string::npos) throw UsageError{"--source: unclosed [ in " + source};
+      gpsd.host = rest.substr(1, close - 1);
+      if (close + 1 < rest.size()) {
+        if (rest[close + 1] != ':') throw UsageError{"--source: expected :PORT in " + source};
+        port = rest.substr(close + 2);
+      }
+    } else if (!rest.empty()) {
+      const auto colon = rest.find(':');
+      gpsd.host = rest.substr(0, colon);
+      if (colon != std::string::npos) port = rest.substr(colon + 1);
+    }
+    if (gpsd.host.empty()) throw UsageError{"--source: empty host in " + source};
+    if (!port.empty()) {
+      const auto n = parseNumber(port);
+      if (!n || *n < 1 || *n > 65535 || *n != static_cast<double>(static_cast<int>(*n))) {
+        throw UsageError{"--source: bad port in " + source};
+      }
+      gpsd.port = static_cast<uint16_t>(*n);
+    }
+    orv::LocationService::useGpsd(gpsd);
+    return std::nullopt;
+  }
+  throw UsageError{"--source: expected system, gpsd[:HOST[:PORT]] or replay:FILE, got " + source};
+}
+
+// SIGINT and SIGTERM end a run cleanly: the handler only flags and wakes the main loop.
+std::atomic<bool> interrupted{false};
+std::atomic<orv::RunLoop*> interruptLoop{nullptr};
+
+extern "C" void onInterrupt(int) {
+  interrupted = true;
+  if (auto* loop = interruptLoop.load()) loop->stop();
+}
+
+class InterruptScope {
+ public:
+  InterruptScope() {
+    interruptLoop = &orv::RunLoop::main();
+    previousInt_ = std::signal(SIGINT, onInterrupt);
+    previousTerm_ = std::signal(SIGTERM, onInterrupt);
+  }
+  ~InterruptScope() {
+    std::signal(SIGINT, previousInt_);
+    std::signal(SIGTERM, previousTerm_);
+    interruptLoop = nullptr;
+  }
+
+ private:
+  void (*previousInt_)(int);
+  void (*previousTerm_)(int);
+};
+
 std::function<int()> setupLocate(CLI::App& cmd) {
   struct Args {
     ServiceOptions service;
     bool once = false, fast = false;
     double interval = 1.0;
     int count = 5;
+    std::string source = "system";
     std::string replay;
     double speed = 1.0;
   };
@@ -28,33 +108,42 @@ std::function<int()> setupLocate(CLI::App& cmd) {
   auto* interval = cmd.add_option("--interval", a->interval, "seconds between samples")
                        ->capture_default_str()
                        ->check(CLI::PositiveNumber);
-  auto* count = cmd.add_option("--count", a->count, "samples of a continuous run")
-                    ->capture_default_str()
-                    ->check(CLI::PositiveNumber);
+  auto* count =
+      cmd.add_option("--count", a->count, "samples of a continuous run; 0: until SIGINT or SIGTERM")
+          ->capture_default_str()
+          ->check(CLI::NonNegativeNumber);
   for (auto* single : {once, fast}) single->excludes(interval)->excludes(count);
-  cmd.add_option("--replay", a->replay, "track CSV: time,lat,lng,alt,hacc,vacc,speed")->required();
+  auto* source = cmd.add_option("--source", a->source,
+                                "system, gpsd[:HOST[:PORT]] (127.0.0.1:2947) or replay:FILE")
+                     ->capture_default_str();
+  cmd.add_option("--replay", a->replay, "same as --source replay:FILE")->excludes(source);
   cmd.add_option("--speed", a->speed, "replay pace: 1 recorded, larger faster, 0 at once")
       ->capture_default_str();
   addServiceOptions(cmd, a->service);
   return [a] {
     declareLocationUse();
-    auto chosen = orv::LocationService::useReplay({a->replay, a->speed, false});
-    if (!chosen) {
-      std::cerr << "orvloc: " << chosen.error().message << '\n';
+    if (const auto failure =
+            chooseSource(a->replay.empty() ? a->source : "replay:" + a->replay, a->speed)) {
+      std::cerr << "orvloc: " << *failure << '\n';
       return kExitFailure;
     }
     // A continuous run waits for its first fix, then samples `count - 1` more.
     ServiceOptions service = a->service;
     const bool single = a->once || a->fast;
+    const bool endless = !single && a->count == 0;
     const std::size_t wanted = single ? 1 : static_cast<std::size_t>(a->count);
-    if (!single) service.timeout += a->interval * static_cast<double>(wanted - 1);
+    if (!single && !endless) service.timeout += a->interval * static_cast<double>(wanted - 1);
 
     Session session(service);
     OutcomePrinter printer(std::cout, std::cerr, service.table);
-    bool failed = false;
+    bool anyFailed = false, positioningFailed = false;
     session.onOutcome([&](const Outcome& o) {
-      if (!printer.print(o)) failed = true;
+      if (printer.print(o)) return;
+      anyFailed = true;
+      // A request failure ends one sample; a positioning failure ends the run.
+      if (single || o.message.rfind(kPositioningFailure, 0) == 0) positioningFailed = true;
     });
+    InterruptScope interrupts;
     auto& client = session.client();
     if (a->fast) {
       client.startFastLocation();
@@ -63,21 +152,28 @@ std::function<int()> setupLocate(CLI::App& cmd) {
       client.setInterval(a->interval);
       client.startLocation();
     }
-    // A failure ends the command: a refused or failed run sends nothing more.
-    const bool done =
-        session.runUntil([&] { return failed || session.received() >= wanted; }, service.timeout);
+    const auto finished = [&] {
+      return interrupted || positioningFailed || (!endless && session.received() >= wanted);
+    };
+    if (endless) {
+      // Until a signal or a positioning failure; a wait this long never ends by itself.
+      constexpr double kForever = 1e9;
+      while (!finished()) session.runUntil(finished, kForever);
+    } else {
+      session.runUntil(finished, service.timeout);
+    }
     client.stopLocation();
-    if (!done) {
+    if (!finished()) {
       std::cerr << "orvloc: " << session.received() << " of " << wanted << " results within "
                 << formatNumber(service.timeout) << " s\n";
       return kExitFailure;
     }
-    return failed ? kExitFailure : kExitOk;
+    return anyFailed ? kExitFailure : kExitOk;
   };
 }
 
 const bool registered = registerCommand(
-    {"locate", "run positioning over a recorded track (--replay) and print each result",
+    {"locate", "run positioning (system source, gpsd or a recorded track) and print each result",
      setupLocate});
 
 }  // namespace

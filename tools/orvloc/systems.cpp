@@ -2,7 +2,7 @@
 
 namespace orvloc {
 
-using T = orv::JyrCoorTransform;
+using orv::Direction;
 
 const std::vector<std::pair<std::string, System>>& systemNames() {
   static const std::vector<std::pair<std::string, System>> names = {
@@ -10,22 +10,38 @@ const std::vector<std::pair<std::string, System>>& systemNames() {
   return names;
 }
 
-orv::Coordinate Conversion::operator()(orv::Coordinate c) const {
-  switch (from_) {
+namespace {
+
+std::optional<Direction> directionOf(System from, System to) {
+  switch (from) {
     case System::kWgs84:
-      if (to_ == System::kGcj02) return T::transformFromWGSToGCJ(c);
-      if (to_ == System::kBd09) return T::transformFromWGSToBaidu(c);
+      if (to == System::kGcj02) return Direction::wgsToGcj;
+      if (to == System::kBd09) return Direction::wgsToBaidu;
       break;
     case System::kGcj02:
-      if (to_ == System::kWgs84) return T::transformFromGCJToWGS(c);
-      if (to_ == System::kBd09) return T::transformFromGCJToBaidu(c);
+      if (to == System::kWgs84) return Direction::gcjToWgs;
+      if (to == System::kBd09) return Direction::gcjToBaidu;
       break;
     case System::kBd09:
-      if (to_ == System::kWgs84) return T::transformFromBaiduToWGS(c);
-      if (to_ == System::kGcj02) return T::transformFromBaiduToGCJ(c);
+      if (to == System::kWgs84) return Direction::baiduToWgs;
+      if (to == System::kGcj02) return Direction::baiduToGcj;
       break;
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Conversion::Conversion(System from, System to, orv::InverseMethod inverse)
+    : direction_(directionOf(from, to)), inverse_(inverse) {}
+
+orv::Coordinate Conversion::operator()(orv::Coordinate c) const {
+  if (direction_) orv::convert(*direction_, std::span(&c, 1), std::span(&c, 1), inverse_);
   return c;
+}
+
+void Conversion::operator()(std::span<double> lat, std::span<double> lng) const {
+  if (direction_) orv::convert(*direction_, lat, lng, lat, lng, inverse_);
 }
 
 }  // namespace orvloc

@@ -8,10 +8,12 @@
 #if ORV_WITH_GEOCLUE
 #include "platform/location/geoclue_provider.h"
 #endif
+#include "platform/location/gpsd_provider.h"
 #include "platform/location/location_provider.h"
 #include "platform/location/nmea_provider.h"
 #include "platform/location/replay_provider.h"
 #include "platform/location/simulated_provider.h"
+#include "platform/location/system_provider.h"
 
 namespace orv {
 namespace detail {
@@ -23,7 +25,7 @@ const char* const kNoLocationProviderMessage =
 
 namespace {
 
-// The default: nothing is authorized and every start fails with a message saying what to do.
+// No provider: nothing is authorized and every start fails with a message saying what to do.
 class NoProvider final : public LocationProvider {
  public:
   AuthorizationStatus authorizationStatus() const override {
@@ -37,7 +39,7 @@ class NoProvider final : public LocationProvider {
 
 struct Registry {
   std::mutex mutex;
-  std::shared_ptr<LocationProvider> provider = std::make_shared<NoProvider>();
+  std::shared_ptr<LocationProvider> provider = std::make_shared<SystemProvider>();
 };
 
 Registry& registry() {
@@ -85,6 +87,14 @@ Result<bool> LocationService::useReplay(const ReplayOptions& options) {
   detail::setLocationProvider(
       std::make_shared<detail::ReplayProvider>(std::move(rows).value(), options));
   return true;
+}
+
+void LocationService::useGpsd(const GpsdOptions& options) {
+  detail::setLocationProvider(std::make_shared<detail::GpsdProvider>(options));
+}
+
+void LocationService::useSystemDefault() {
+  detail::setLocationProvider(std::make_shared<detail::SystemProvider>());
 }
 
 Result<bool> LocationService::useNmea(const NmeaOptions& options) {

@@ -1,0 +1,57 @@
+// Fixes from gpsd over TCP, in its JSON protocol (no libgps: its ABI changes between releases).
+// Each stream has a reader thread that blocks on the socket and a wake descriptor, and delivers
+// to the sink as soon as a line arrives; stop() wakes it, joins it and closes both descriptors.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "orv/location_provider.h"
+#include "orv/location_service.h"
+
+namespace orv::detail {
+
+struct GpsdTiming {
+  using Seconds = std::chrono::duration<double>;
+  // A lost connection is retried after firstRetry, doubling up to maxRetry, and reported as a
+  // failure when it is not back within giveUpAfter (the retries go on).
+  Seconds firstRetry{0.25};
+  Seconds maxRetry{8.0};
+  Seconds giveUpAfter{10.0};
+  // Connecting, and gpsd's VERSION and WATCH answers, each within this.
+  Seconds answerWithin{5.0};
+};
+
+// "127.0.0.1:2947", "[::1]:2947".
+std::string gpsdAddress(const GpsdOptions& options);
+
+// Whether something accepts a TCP connection at the address within `timeout`: nothing when it
+// does, else why not ("Connection refused"). Connects and closes; sends nothing.
+std::optional<std::string> probeTcp(const GpsdOptions& options, GpsdTiming::Seconds timeout);
+
+class GpsdProvider final : public LocationProvider {
+ public:
+  explicit GpsdProvider(GpsdOptions options, GpsdTiming timing = {});
+  ~GpsdProvider() override;
+
+  // gpsd has no permission model.
+  AuthorizationStatus authorizationStatus() const override {
+    return AuthorizationStatus::authorizedWhenInUse;
+  }
+  void start(const std::shared_ptr<LocationSink>& sink) override;
+  void stop(const LocationSink& sink) override;
+
+  class Stream;
+
+ private:
+  GpsdOptions options_;
+  GpsdTiming timing_;
+  std::mutex mutex_;  // managers on different threads share one provider
+  std::map<const LocationSink*, std::unique_ptr<Stream>> streams_;
+};
+
+}  // namespace orv::detail

@@ -1,0 +1,218 @@
+#include "fake_gpsd.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+extern char** environ;
+
+namespace orv::test {
+namespace {
+
+constexpr int kWaitMs = 5000;
+
+int listenOn(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
+    ::close(fd);
+    throw std::runtime_error("cannot listen on loopback");
+  }
+  return fd;
+}
+
+uint16_t portOf(int fd) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  return ntohs(addr.sin_port);
+}
+
+bool readable(int fd, int timeoutMs) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, timeoutMs) > 0;
+}
+
+void closeFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+std::string nmea(const std::string& body) {
+  unsigned sum = 0;
+  for (const char c : body) sum ^= static_cast<unsigned char>(c);
+  char tail[8];
+  std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+  return "$" + body + tail;
+}
+
+std::string gpsdPath() {
+  for (const char* p : {"/usr/sbin/gpsd", "/usr/local/sbin/gpsd", "/usr/bin/gpsd"}) {
+    if (::access(p, X_OK) == 0) return p;
+  }
+  return {};
+}
+
+}  // namespace
+
+uint16_t freeLoopbackPort() {
+  int fd = listenOn(0);
+  const uint16_t port = portOf(fd);
+  closeFd(fd);
+  return port;
+}
+
+FakeGpsd::FakeGpsd() : listenFd_(listenOn(0)), port_(portOf(listenFd_)) {}
+
+FakeGpsd::~FakeGpsd() {
+  closeFd(connFd_);
+  closeFd(listenFd_);
+}
+
+bool FakeGpsd::accept() {
+  closeFd(connFd_);
+  received_.clear();
+  if (listenFd_ < 0 || !readable(listenFd_, kWaitMs)) return false;
+  connFd_ = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+  return connFd_ >= 0;
+}
+
+std::string FakeGpsd::greet(int protoMajor, bool watchJson) {
+  std::string version(kGpsdVersionLine);
+  version.replace(version.find("\"proto_major\":3"), 15,
+                  "\"proto_major\":" + std::to_string(protoMajor));
+  send(version);
+  std::string request = readLine();
+  send("{\"class\":\"DEVICES\",\"devices\":[]}\r\n");
+  send(std::string("{\"class\":\"WATCH\",\"enable\":true,\"json\":") +
+       (watchJson ? "true" : "false") + "}\r\n");
+  return request;
+}
+
+void FakeGpsd::send(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::send(connFd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (n <= 0) return;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+std::string FakeGpsd::readLine() {
+  for (;;) {
+    const auto eol = received_.find('\n');
+    if (eol != std::string::npos) {
+      std::string line = received_.substr(0, eol);
+      received_.erase(0, eol + 1);
+      return line;
+    }
+    char buf[512];
+    if (!readable(connFd_, kWaitMs)) return {};
+    const ssize_t n = ::recv(connFd_, buf, sizeof buf, 0);
+    if (n <= 0) return {};
+    received_.append(buf, static_cast<size_t>(n));
+  }
+}
+
+void FakeGpsd::disconnect() { closeFd(connFd_); }
+
+void FakeGpsd::stopListening() { closeFd(listenFd_); }
+
+void FakeGpsd::listenAgain() {
+  if (listenFd_ < 0) listenFd_ = listenOn(port_);
+}
+
+PrivateGpsd::PrivateGpsd() {
+  const std::string gpsd = gpsdPath();
+  if (gpsd.empty()) {
+    skipReason_ = "gpsd is not installed (scripts/setup.sh installs it)";
+    return;
+  }
+  char dirTemplate[] = "/tmp/orv-gpsd-XXXXXX";
+  dir_ = ::mkdtemp(dirTemplate);
+  const int feedFd = listenOn(0);
+  const std::string feedUrl = "tcp://127.0.0.1:" + std::to_string(portOf(feedFd));
+  // The feeder listens first: gpsd connects to it once its own port is open.
+  feeder_ = std::thread([this, feedFd] { feed(feedFd); });
+  port_ = freeLoopbackPort();
+  const std::string port = std::to_string(port_);
+  const std::string control = dir_ + "/ctl.sock";
+  std::vector<std::string> args{gpsd, "-N", "-n", "-b", "-S", port, "-F", control, feedUrl};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // gpsd complains about the missing system D-Bus; keep the test output clean.
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const int rc = ::posix_spawn(&pid_, gpsd.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    pid_ = -1;
+    skipReason_ = "cannot start " + gpsd;
+    return;
+  }
+  std::unique_lock lock(mutex_);
+  if (!changed_.wait_for(lock, std::chrono::seconds(10), [this] { return accepted_; })) {
+    skipReason_ = "gpsd did not connect to its NMEA feed";
+  }
+}
+
+PrivateGpsd::~PrivateGpsd() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (feeder_.joinable()) feeder_.join();
+  if (!dir_.empty()) std::filesystem::remove_all(dir_);
+}
+
+void PrivateGpsd::feed(int listenFd) {
+  int conn = -1;
+  pollfd p{listenFd, POLLIN, 0};
+  if (::poll(&p, 1, 10000) > 0) conn = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+  ::close(listenFd);
+  std::unique_lock lock(mutex_);
+  accepted_ = conn >= 0;
+  changed_.notify_all();
+  while (conn >= 0 && !stopping_) {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char hms[16], dmy[16];
+    std::strftime(hms, sizeof hms, "%H%M%S.00", &utc);
+    std::strftime(dmy, sizeof dmy, "%d%m%y", &utc);
+    const std::string sentences =
+        nmea(std::string("GPGGA,") + hms + ",3954.0000,N,11624.0000,E,1,08,0.9,50.0,M,0.0,M,,") +
+        nmea(std::string("GPRMC,") + hms + ",A,3954.0000,N,11624.0000,E,0.5,90.0," + dmy + ",,,A");
+    if (::send(conn, sentences.data(), sentences.size(), MSG_NOSIGNAL) < 0) break;
+    changed_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stopping_; });
+  }
+  if (conn >= 0) ::close(conn);
+}
+
+}  // namespace orv::test
