@@ -4,9 +4,12 @@
 #include <systemd/sd-bus.h>
 #include <time.h>
 
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -279,6 +282,43 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
   std::string clientPath_;
   bool started_ = false;
 };
+
+namespace {
+
+// Asks the bus itself, with a short timeout: is GeoClue running, or can it be started?
+std::optional<std::string> probeGeoClue() {
+  sd_bus* bus = nullptr;
+  if (const int r = sd_bus_open_system(&bus); r < 0) {
+    return std::string("no system bus: ") + std::strerror(-r);
+  }
+  sd_bus_set_method_call_timeout(bus, 500'000);
+  char** running = nullptr;
+  char** activatable = nullptr;
+  std::optional<std::string> why = "not on the system bus";
+  if (const int r = sd_bus_list_names(bus, &running, &activatable); r < 0) {
+    why = std::string("the system bus does not answer: ") + std::strerror(-r);
+  }
+  for (char** list : {running, activatable}) {
+    for (char** n = list; n && *n; ++n) {
+      if (std::strcmp(*n, kService) == 0) why.reset();
+      std::free(*n);
+    }
+    std::free(list);
+  }
+  sd_bus_flush_close_unref(bus);
+  return why;
+}
+
+}  // namespace
+
+SystemCandidate geoClueSystemCandidate() {
+  return SystemCandidate{"GeoClue2 on the system bus", [] { return probeGeoClue(); },
+                         [] {
+                           GeoClueOptions options;
+                           options.desktopId = program_invocation_short_name;
+                           return std::make_shared<GeoClueProvider>(options);
+                         }};
+}
 
 GeoClueProvider::GeoClueProvider(GeoClueOptions options, std::chrono::milliseconds getClientTimeout)
     : options_(std::move(options)), getClientTimeout_(getClientTimeout) {}

@@ -17,6 +17,7 @@
 
 #include "orv/location_provider.h"
 #include "orv/location_service.h"
+#include "platform/location/system_provider.h"
 
 namespace orv::detail {
 
@@ -35,6 +36,10 @@ GeoClueAccuracy geoClueAccuracyFor(double desiredAccuracy);
 
 // The localized description of a GetClient that found no authorization agent.
 extern const char* const kGeoClueNoAgentMessage;
+
+// GeoClue as a system source: answers when its name has an owner on the system bus or can be
+// activated there; the desktop id is the program's name.
+SystemCandidate geoClueSystemCandidate();
 
 class GeoClueProvider final : public LocationProvider {
  public:

@@ -6,6 +6,7 @@
 
 #include "orv/run_loop.h"
 #include "platform/location/location_manager.h"
+#include "platform/location/system_provider.h"
 #include "private_geoclue.h"
 
 namespace orv::detail {
@@ -100,6 +101,34 @@ TEST_F(GeoClueProviderTest, GeoClueNotRunning) {
   manager.startUpdatingLocation();
   ASSERT_TRUE(waitFor([&] { return !delegate->errors.empty(); }));
   EXPECT_EQ(delegate->errors[0], "GeoClue is not available on the system bus");
+}
+
+TEST_F(GeoClueProviderTest, SystemDefaultTriesGpsdThenGeoClue) {
+  const auto names = [] {
+    std::vector<std::string> out;
+    for (const auto& c : systemCandidates()) out.push_back(c.name);
+    return out;
+  }();
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"gpsd at 127.0.0.1:2947", "GeoClue2 on the system bus"}));
+  // gpsd's candidate, pointed at a port nobody listens on.
+  const auto noGpsd = SystemCandidate{
+      "gpsd at 127.0.0.1:1", [] { return std::optional<std::string>("Connection refused"); },
+      [] { return std::shared_ptr<LocationProvider>(); }};
+  auto provider = std::make_shared<SystemProvider>(std::vector{noGpsd, geoClueSystemCandidate()});
+  LocationService::use(provider);
+  manager.startUpdatingLocation();
+  ASSERT_TRUE(waitFor([&] { return !delegate->errors.empty(); }));
+  EXPECT_TRUE(delegate->errors[0].starts_with(
+      "No system location source answered (tried gpsd at 127.0.0.1:1 (Connection refused); "
+      "GeoClue2 on the system bus (not on the system bus)). "))
+      << delegate->errors[0];
+  manager.stopUpdatingLocation();
+
+  ASSERT_TRUE(geoclue->startMock(R"({"initial": [22.5, 114.0, 50.0]})"));
+  manager.startUpdatingLocation();
+  ASSERT_TRUE(waitFor([&] { return !delegate->fixes.empty(); }));
+  EXPECT_EQ(delegate->fixes[0].coordinate.latitude, 22.5);
 }
 
 TEST(GeoClueAccuracy, LevelsFollowTheDesiredAccuracy) {
