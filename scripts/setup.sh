@@ -11,6 +11,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libcpp-httplib-dev
   iproute2 util-linux openssl
+  pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed
+  python3-pytest
   libsystemd-dev dbus-daemon python3-dbusmock
 )
 

@@ -11,6 +11,14 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+echo "== Python tests"
+if [[ -d build/python/orvlib ]]; then
+  # Debian's interpreter: the first python3 on PATH may lack Debian's numpy, pandas and Dask.
+  PYTHONPATH=build/python /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python
+else
+  echo "skipped: the Python binding is not built (pybind11-dev or python3-dev missing)"
+fi
+
 echo "== ASan+UBSan build"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON \
   -DORV_BUILD_BENCH=OFF -DORV_BUILD_EXAMPLES=OFF >/dev/null

@@ -253,6 +253,16 @@ ORV_C_API orv_status orv_main_bundle_remove(const char* key);
  * 1 is the recorded pace, larger is faster, 0 plays one row per pass of the run loop; `loop`
  * starts over at the end. Fails (nothing changes) when the file cannot be read or a row is bad. */
 ORV_C_API orv_status orv_use_replay(const char* path, double speed, bool loop);
+/* Fixes from gpsd (its JSON protocol over TCP). `host` NULL means "127.0.0.1"; `port` in
+ * [1, 65535], gpsd's own is 2947. Nothing connects before the first start; a daemon that cannot be
+ * reached fails the start through the delegate. */
+ORV_C_API orv_status orv_use_gpsd(const char* host, int port);
+/* NMEA 0183 sentences from a serial device ("/dev/ttyUSB0", with `baud_rate` 4800 to 921600),
+ * "tcp:HOST:PORT" or "udp:PORT". Fails (nothing changes) when the source or rate is malformed;
+ * nothing is opened before the first start. */
+ORV_C_API orv_status orv_use_nmea(const char* source, int baud_rate);
+/* The default: at each start the first system source that answers (gpsd at 127.0.0.1:2947). */
+ORV_C_API void orv_use_system_default(void);
 /* No provider: every start fails with a message saying how to choose one. */
 ORV_C_API void orv_use_none(void);
 

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "capi/capi_internal.h"
@@ -67,6 +68,35 @@ orv_status orv_use_replay(const char* path, double speed, bool loop) {
     if (!used) return fail(ORV_STATUS_FAILED, used.error().message);
     return ORV_STATUS_OK;
   });
+}
+
+orv_status orv_use_gpsd(const char* host, int port) {
+  return guarded([&] {
+    if (auto s = orv::capi::checkOptionalText(host, "host")) return s;
+    if (port < 1 || port > 65535)
+      return fail(ORV_STATUS_OUT_OF_RANGE, "port must be in [1, 65535]");
+    orv::GpsdOptions options;
+    if (host) options.host = host;
+    options.port = static_cast<uint16_t>(port);
+    orv::LocationService::useGpsd(options);
+    return ORV_STATUS_OK;
+  });
+}
+
+orv_status orv_use_nmea(const char* source, int baud_rate) {
+  return guarded([&] {
+    if (auto s = checkText(source, "source")) return s;
+    auto used = orv::LocationService::useNmea({source, baud_rate});
+    if (!used) return fail(ORV_STATUS_FAILED, used.error().message);
+    return ORV_STATUS_OK;
+  });
+}
+
+void orv_use_system_default(void) {
+  try {
+    orv::LocationService::useSystemDefault();
+  } catch (...) {
+  }
 }
 
 void orv_use_none(void) {

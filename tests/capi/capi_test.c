@@ -123,12 +123,16 @@ static void recorder_clear(recorder* r) {
   memset(r, 0, sizeof *r);
 }
 
-/* Runs the loop until `n` more outcomes have arrived (or a generous time-out). */
-static int await_outcomes(recorder* r, int n) {
-  r->stop_at = r->outcomes + n;
+/* Runs the loop until `total` outcomes have arrived in all (or a generous time-out). */
+static int await_total(recorder* r, int total) {
+  if (r->outcomes >= total) return 1; /* reported inside the call */
+  r->stop_at = total;
   orv_run_for(30.0);
-  return r->outcomes >= r->stop_at;
+  return r->outcomes >= total;
 }
+
+/* Runs the loop until `n` more outcomes have arrived. */
+static int await_outcomes(recorder* r, int n) { return await_total(r, r->outcomes + n); }
 
 /* ---- Log capture: a way to see an outcome handled when no callback may show it ----------------
  */
@@ -344,6 +348,40 @@ static void test_runs(void) {
   orv_client_free(client);
   recorder_clear(&r);
   unlink(path);
+}
+
+/* Device fixes from gpsd, and the choice of the other providers. */
+static void test_providers(void) {
+  CHECK_STATUS(orv_main_bundle_set_string("NSLocationWhenInUseUsageDescription", "C API test"),
+               ORV_STATUS_OK);
+  recorder r = {0};
+  orv_client* client = ready_client(&full_delegate, &r);
+  test_gpsd* gpsd = test_gpsd_start(31.2304, 121.4737);
+  CHECK_STATUS(orv_use_gpsd(NULL, test_gpsd_port(gpsd)), ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+  CHECK(await_total(&r, 1));
+  CHECK(r.locations == 1 && r.errors == 0);
+  CHECK(fabs(orv_location_res_point(r.kept).latitude - 31.23) < 0.01);
+  test_gpsd_stop(gpsd); /* the single run has ended and hung up */
+
+  /* Nothing listens: the start fails through the delegate, naming what was tried. */
+  CHECK_STATUS(orv_use_gpsd("127.0.0.1", test_unused_port()), ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+  CHECK(await_total(&r, 2));
+  CHECK(r.errors == 1 && starts_with(r.last_error, "定位失败：") && strstr(r.last_error, "gpsd"));
+
+  static const char bad_utf8[] = {'\xff', '\0'};
+  CHECK_STATUS(orv_use_gpsd(NULL, 0), ORV_STATUS_OUT_OF_RANGE);
+  CHECK_STATUS(orv_use_gpsd(NULL, 65536), ORV_STATUS_OUT_OF_RANGE);
+  CHECK_STATUS(orv_use_gpsd(bad_utf8, 2947), ORV_STATUS_INVALID_UTF8);
+  CHECK_STATUS(orv_use_nmea(NULL, 9600), ORV_STATUS_NULL_ARGUMENT);
+  CHECK_STATUS(orv_use_nmea("/dev/ttyUSB0", 1234), ORV_STATUS_FAILED);
+  CHECK(orv_last_error_message()[0] != '\0');
+  CHECK_STATUS(orv_use_nmea("udp:10110", 9600), ORV_STATUS_OK);
+  orv_use_system_default();
+  orv_use_none();
+  orv_client_free(client);
+  recorder_clear(&r);
 }
 
 /* ---- Conversions ----------------------------------------------------------------------------- */
@@ -582,6 +620,7 @@ int main(void) {
   test_gate();
   test_optional_callbacks_skipped();
   test_runs();
+  test_providers();
   test_conversions();
   test_records();
   test_bad_input();

@@ -3,9 +3,16 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "emulator/emulator.h"
+#include "fake_gpsd.h"
 #include "network/network_checker.h"
+
+struct test_gpsd {
+  orv::test::FakeGpsd gpsd;
+  std::thread server;
+};
 
 struct test_service {
   std::unique_ptr<orv::emulator::Emulator> emulator;
@@ -44,5 +51,28 @@ const char* test_service_key(void) { return orv::emulator::kDemoKey; }
 unsigned long test_service_requests(const test_service* service) {
   return static_cast<unsigned long>(service->emulator->stats().requests);
 }
+
+test_gpsd* test_gpsd_start(double latitude, double longitude) {
+  auto* g = new test_gpsd;
+  g->server = std::thread([g, latitude, longitude] {
+    if (!g->gpsd.accept()) return;
+    g->gpsd.greet();
+    g->gpsd.send("{\"class\":\"TPV\",\"mode\":3,\"time\":\"2026-12-07T01:00:00.000Z\",\"lat\":" +
+                 std::to_string(latitude) + ",\"lon\":" + std::to_string(longitude) +
+                 ",\"altMSL\":4.0,\"eph\":5.0}\r\n");
+    while (!g->gpsd.readLine().empty()) {
+    }
+  });
+  return g;
+}
+
+int test_gpsd_port(const test_gpsd* gpsd) { return gpsd->gpsd.port(); }
+
+void test_gpsd_stop(test_gpsd* gpsd) {
+  gpsd->server.join();
+  delete gpsd;
+}
+
+int test_unused_port(void) { return orv::test::freeLoopbackPort(); }
 
 }  // extern "C"

@@ -1,0 +1,71 @@
+"""orvLib location SDK for Python.
+
+Coordinate conversion between WGS-84, GCJ-02 and BD-09 (numbers or numpy arrays), the location
+client with callbacks, the loop that delivers them, and location providers. Whole datasets:
+``orvlib.dask.convert``. Host event loops: ``orvlib.asyncio.attach``.
+"""
+
+from ._orvlib import (  # noqa: F401
+    Address,
+    AddressInfo,
+    Client,
+    DistanceInfo,
+    GeocodeRes,
+    Location,
+    LocationDetail,
+    LocationRes,
+    LocationSink,
+    OrvCategory,
+    OrvPoint,
+    PlaceInfo,
+    Position,
+    SimulatedProvider,
+    __version__,
+    build_number,
+    convert,
+    distance,
+    engine_target,
+    is_log_enabled,
+    poll_fd,
+    process_pending,
+    run_for,
+    run_until,
+    set_bundle_object,
+    set_log_enabled,
+    set_log_sink,
+    set_service,
+    shared_access_key,
+    stop,
+    time_until_next_timer,
+    use_none,
+    use_provider,
+    use_replay,
+    use_simulated,
+)
+
+SYSTEMS = ("wgs84", "gcj02", "bd09")
+
+
+def _plain(value):
+    if hasattr(type(value), "_fields"):
+        return value.to_dict()
+    if isinstance(value, list):
+        return [_plain(v) for v in value]
+    return value
+
+
+def _to_dict(self):
+    """The record as plain dicts, lists and values, keyed like its JSON."""
+    return {name: _plain(getattr(self, name)) for name in self._fields}
+
+
+def _repr(self):
+    fields = ", ".join(f"{name}={getattr(self, name)!r}" for name in self._fields)
+    return f"{type(self).__name__}({fields})"
+
+
+for _cls in (Address, AddressInfo, DistanceInfo, GeocodeRes, Location, LocationDetail,
+             LocationRes, OrvCategory, OrvPoint, PlaceInfo, Position):
+    _cls.to_dict = _to_dict
+    _cls.__repr__ = _repr
+del _cls

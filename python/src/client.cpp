@@ -1,0 +1,239 @@
+// orvlib.Client: OrvClientLocation with Python callbacks. Operations release the GIL; callbacks
+// take it back only while Python code runs.
+#include <pybind11/stl.h>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "bindings.h"
+#include "orv/client.h"
+#include "orv/service_configuration.h"
+
+namespace orvpy {
+
+namespace {
+
+using Hits = std::vector<std::shared_ptr<orv::GeocodeRes>>;
+
+// Keyword, Pythonic method of a delegate object, and the delegate callback's own name.
+struct CallbackName {
+  const char* keyword;
+  const char* designName;
+};
+constexpr std::array<CallbackName, 5> kCallbacks{{
+    {"on_location", "onReceivedLocationWithOrvLocation"},
+    {"on_error", "onLocationErrorWithMsg"},
+    {"on_reverse", "onReceivedReverseCodeWithOrvLocation"},
+    {"on_geocode", "onReceivedGeocodeWithResult"},
+    {"on_poi", "onReceivedPoiSearchWithResult"},
+}};
+
+class PyDelegate final : public orv::LocationDelegate {
+ public:
+  // A callback given by keyword wins over the delegate object's method of either name.
+  PyDelegate(const py::object& delegate, const py::kwargs& callbacks)
+      : delegate_(delegate),
+        location_(pick(delegate, callbacks, kCallbacks[0])),
+        error_(pick(delegate, callbacks, kCallbacks[1])),
+        reverse_(pick(delegate, callbacks, kCallbacks[2])),
+        geocode_(pick(delegate, callbacks, kCallbacks[3])),
+        poi_(pick(delegate, callbacks, kCallbacks[4])) {}
+
+  void onReceivedLocationWithOrvLocation(std::shared_ptr<orv::LocationRes> r) override {
+    callPython(location_, std::move(r));
+  }
+  void onLocationErrorWithMsg(const std::string& msg) override { callPython(error_, msg); }
+  void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<orv::LocationRes> r) override {
+    callPython(reverse_, std::move(r));
+  }
+  void onReceivedGeocodeWithResult(const Hits& hits) override { callPython(geocode_, hits); }
+  void onReceivedPoiSearchWithResult(const Hits& hits) override { callPython(poi_, hits); }
+
+  py::object delegate() const { return delegate_.get(); }
+
+ private:
+  static py::object pick(const py::object& delegate, const py::kwargs& callbacks,
+                         const CallbackName& name) {
+    if (callbacks.contains(name.keyword)) return callbacks[name.keyword];
+    if (delegate.is_none()) return py::none();
+    for (const char* attr : {name.keyword, name.designName}) {
+      if (py::hasattr(delegate, attr)) return delegate.attr(attr);
+    }
+    return py::none();
+  }
+
+  PyRef delegate_, location_, error_, reverse_, geocode_, poi_;
+};
+
+std::shared_ptr<PyDelegate> makeDelegate(const py::object& delegate, const py::kwargs& callbacks) {
+  for (auto item : callbacks) {
+    const auto key = py::cast<std::string>(item.first);
+    bool known = false;
+    for (const auto& name : kCallbacks) known = known || key == name.keyword;
+    if (!known) throw py::type_error("unknown callback keyword: " + key);
+    if (!item.second.is_none() && !PyCallable_Check(item.second.ptr())) {
+      throw py::type_error(key + " must be callable or None");
+    }
+  }
+  return std::make_shared<PyDelegate>(delegate, callbacks);
+}
+
+class Client {
+ public:
+  Client(const py::object& delegate, const py::kwargs& callbacks) {
+    auto d = makeDelegate(delegate, callbacks);
+    py::gil_scoped_release unlocked;
+    client_ = std::make_unique<orv::OrvClientLocation>(std::move(d));
+  }
+  ~Client() {
+    py::gil_scoped_release unlocked;
+    client_.reset();
+  }
+
+  orv::OrvClientLocation& operator*() { return *client_; }
+
+  void setDelegate(const py::object& delegate, const py::kwargs& callbacks) {
+    auto d = makeDelegate(delegate, callbacks);
+    py::gil_scoped_release unlocked;
+    client_->setLocationDelegate(std::move(d));
+  }
+  py::object delegate() const {
+    const auto& d = std::static_pointer_cast<PyDelegate>(client_->callDelegate());
+    return d ? d->delegate() : py::none();
+  }
+
+ private:
+  std::unique_ptr<orv::OrvClientLocation> client_;
+};
+
+// Binds one operation under its Pythonic name and the delegate interface's name.
+template <class Cls, class F, class... Extra>
+void both(Cls& cls, const char* pythonic, const char* design, F&& f, const Extra&... extra) {
+  cls.def(pythonic, f, extra..., py::call_guard<py::gil_scoped_release>());
+  cls.def(design, f, extra..., py::call_guard<py::gil_scoped_release>());
+}
+
+template <class Cls, class Get, class Set>
+void property(Cls& cls, const char* pythonic, const char* design, Get get, Set set) {
+  cls.def_property(pythonic, get, set);
+  cls.def_property(design, get, set);
+}
+
+}  // namespace
+
+void bindClient(py::module_& m) {
+  using O = orv::OrvClientLocation;
+  py::class_<Client> cls(m, "Client", R"(The location client (OrvClientLocation).
+
+Callbacks are given as keywords (on_location, on_error, on_reverse, on_geocode, on_poi) or as
+methods of a delegate object, under those names or the delegate interface's own names. They run
+on the thread that drives the main loop (orvlib.run_for, run_until, orvlib.asyncio); an exception
+raised in one is printed with its traceback and does not stop the loop.)");
+  cls.def(py::init<const py::object&, const py::kwargs&>(), py::arg("delegate") = py::none());
+
+  both(
+      cls, "init_key", "initKey", [](Client& c, const std::string& key) { (*c).initKey(key); },
+      py::arg("accesskey"));
+  both(
+      cls, "set_agree_privacy", "setAgreePrivacy",
+      [](Client& c, bool agree) { (*c).setAgreePrivacy(agree); }, py::arg("isAgree"));
+  // Starting and stopping add or remove timers: wake a host loop that waits for the next one.
+  both(cls, "start_location", "startLocation", [](Client& c) {
+    (*c).startLocation();
+    wakeMainLoop();
+  });
+  both(cls, "start_fast_location", "startFastLocation", [](Client& c) {
+    (*c).startFastLocation();
+    wakeMainLoop();
+  });
+  both(cls, "stop_location", "stopLocation", [](Client& c) {
+    (*c).stopLocation();
+    wakeMainLoop();
+  });
+  both(
+      cls, "track_location", "getTrackLocation",
+      [](Client& c, const orv::Location& l) { (*c).getTrackLocation(l); }, py::arg("location"));
+  both(
+      cls, "reverse_geocode", "getReverseCode",
+      [](Client& c, double lat, double lng) { (*c).getReverseCode(lat, lng); }, py::arg("latitude"),
+      py::arg("longitude"));
+  both(
+      cls, "geocode", "getGeocCode",
+      [](Client& c, const std::string& address, const std::string& city) {
+        (*c).getGeocCode(address, city);
+      },
+      py::arg("address"), py::arg("city"));
+  both(
+      cls, "poi_search", "poiKeySearch",
+      [](Client& c, const std::string& name, const std::string& cityCode, const std::string& city,
+         int32_t page, int32_t size) { (*c).poiKeySearch(name, cityCode, city, page, size); },
+      py::arg("name"), py::arg("city_code"), py::arg("city"), py::arg("page_index") = 1,
+      py::arg("page_size") = 10);
+  both(
+      cls, "poi_nearby_search", "poiNearbySearch",
+      [](Client& c, const std::string& keywords, const std::string& location, int32_t radius,
+         const std::string& category, const std::string& orderby, int32_t page, int32_t size) {
+        (*c).poiNearbySearch(keywords, location, radius, category, orderby, page, size);
+      },
+      py::arg("keywords"), py::arg("location"), py::arg("radius"), py::arg("category") = "",
+      py::arg("orderby") = "", py::arg("page_index") = 1, py::arg("page_size") = 10);
+
+  cls.def("set_delegate", &Client::setDelegate, py::arg("delegate") = py::none(),
+          "Replaces the delegate and callbacks (same arguments as the constructor).");
+  cls.def(
+      "setLocationDelegate", [](Client& c, const py::object& d) { c.setDelegate(d, py::kwargs()); },
+      py::arg("delegate"));
+  property(cls, "delegate", "callDelegate", &Client::delegate,
+           [](Client& c, const py::object& d) { c.setDelegate(d, py::kwargs()); });
+  property(
+      cls, "access_key", "accesskey", [](Client& c) { return (*c).accesskey(); },
+      [](Client& c, std::optional<std::string> key) { (*c).setAccesskey(std::move(key)); });
+  property(
+      cls, "interval", "interval", [](Client& c) { return (*c).interval(); },
+      [](Client& c, double s) { (*c).setInterval(s); });
+  property(
+      cls, "locate_once", "isLocateOnce", [](Client& c) { return (*c).isLocateOnce(); },
+      [](Client& c, bool v) { (*c).setIsLocateOnce(v); });
+  property(
+      cls, "fast_location", "isFastLocation", [](Client& c) { return (*c).isFastLocation(); },
+      [](Client& c, bool v) { (*c).setIsFastLocation(v); });
+  property(
+      cls, "agree", "isAgree", [](Client& c) { return (*c).isAgree(); },
+      [](Client& c, bool v) { (*c).setIsAgree(v); });
+  cls.def_property_readonly("milli_stamp", [](Client& c) { return (*c).milliStamp(); });
+  cls.def_property_readonly("milliStamp", [](Client& c) { return (*c).milliStamp(); });
+
+  m.def("set_log_enabled", &O::setIsLogEnabled, py::arg("enabled"),
+        "Switches the library's log lines on or off (process-wide).");
+  m.def("is_log_enabled", &O::isLogEnabled);
+  m.def(
+      "set_log_sink",
+      [](const py::object& sink) {
+        std::function<void(std::string_view)> fn;
+        if (!sink.is_none()) {
+          auto ref = std::make_shared<PyRef>(sink);
+          fn = [ref](std::string_view line) {
+            callPython(*ref, py::str(line.data(), line.size()));
+          };
+        }
+        // The sink is swapped under the log's lock, which a logging thread may hold while it
+        // waits for the GIL.
+        py::gil_scoped_release unlocked;
+        O::setLogSink(std::move(fn));
+      },
+      py::arg("sink"),
+      "Sends each log line (without newline) to sink(line), from any thread; None restores "
+      "standard output.");
+  m.def("shared_access_key", &O::sharedAccessKey);
+  m.def(
+      "set_service",
+      [](std::string baseUrl, std::string caFile, std::string proxy) {
+        orv::setServiceConfiguration({std::move(baseUrl), std::move(caFile), std::move(proxy)});
+      },
+      py::arg("base_url") = "", py::kw_only(), py::arg("ca_file") = "", py::arg("proxy") = "",
+      "Service base URL, CA bundle and proxy for requests started afterwards ('' = default).");
+}
+
+}  // namespace orvpy

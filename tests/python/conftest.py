@@ -1,0 +1,60 @@
+"""Shared fixtures: the package under test (build/python) and the in-process service emulator."""
+
+import os
+import pathlib
+import sys
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+BUILD_PYTHON = pathlib.Path(os.environ.get("ORV_PYTHON_DIR", ROOT / "build" / "python"))
+if str(BUILD_PYTHON) not in sys.path:
+    sys.path.insert(0, str(BUILD_PYTHON))
+# Worker processes (Dask) and example scripts import orvlib, and the tests' own helpers, from the
+# same places.
+os.environ["PYTHONPATH"] = os.pathsep.join(
+    p for p in (str(BUILD_PYTHON), str(ROOT / "tests" / "python"), os.environ.get("PYTHONPATH"))
+    if p)
+
+import orvlib  # noqa: E402
+from orvlib.emulator import DEMO_KEY, Emulator  # noqa: E402
+
+
+@pytest.fixture(scope="session")
+def service():
+    with Emulator() as emulator:
+        orvlib.set_service(emulator.base_url, ca_file=emulator.ca_file)
+        yield emulator
+    orvlib.set_service()
+
+
+class Outcomes:
+    """Every callback of a client, recorded by kind."""
+
+    def __init__(self):
+        self.location, self.error, self.reverse, self.geocode, self.poi = [], [], [], [], []
+
+    def callbacks(self):
+        return dict(on_location=self.location.append, on_error=self.error.append,
+                    on_reverse=self.reverse.append, on_geocode=self.geocode.append,
+                    on_poi=self.poi.append)
+
+    def wait(self, kind, count=1, timeout=10):
+        orvlib.run_until(lambda: len(getattr(self, kind)) >= count or self.error, timeout)
+        assert not self.error or kind == "error", self.error
+        assert len(getattr(self, kind)) >= count, f"no {kind} outcome within {timeout} s"
+        return getattr(self, kind)
+
+
+@pytest.fixture
+def outcomes():
+    return Outcomes()
+
+
+@pytest.fixture
+def client(service, outcomes):
+    orvlib.set_service(service.base_url, ca_file=service.ca_file)  # snippets may have changed it
+    c = orvlib.Client(**outcomes.callbacks())
+    c.init_key(DEMO_KEY)
+    c.set_agree_privacy(True)
+    return c

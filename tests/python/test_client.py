@@ -1,0 +1,211 @@
+import asyncio
+import sys
+import threading
+
+import pytest
+
+import orvlib
+import orvlib.asyncio
+from orvlib.emulator import DEMO_KEY
+
+PEOPLES_SQUARE = (31.23, 121.47)  # GCJ-02
+
+
+def test_every_request_under_both_names(client, outcomes):
+    client.reverse_geocode(*PEOPLES_SQUARE)
+    client.getReverseCode(*PEOPLES_SQUARE)
+    client.geocode("人民大道", "上海市")
+    client.getGeocCode(address="人民大道", city="上海市")
+    client.poi_search("人民", "310000", "上海市", page_size=3)
+    client.poi_nearby_search("人民", "121.47,31.23", 1000, page_size=3)
+    client.poiNearbySearch("人民", "121.47,31.23", 1000, "", "", 1, 3)
+    client.track_location(orvlib.Location(31.2281, 121.4656, horizontal_accuracy=8))
+    outcomes.wait("reverse", 2)
+    outcomes.wait("geocode", 2)
+    outcomes.wait("poi", 3)
+    outcomes.wait("location", 1)
+    res = outcomes.reverse[0]
+    assert res.location.address.name.startswith("上海市黄浦区")
+    assert (res.latitude, res.longitude) == PEOPLES_SQUARE
+    assert [a.type for a in res.location.address.context][:2] == ["province", "city"]
+    hit = outcomes.geocode[0][0]
+    assert hit.name == "人民大道" and hit.geo_point == hit.geoPoint
+    assert all(len(hits) <= 3 for hits in outcomes.poi)
+
+
+def test_records_are_read_only_and_convert_to_dicts(client, outcomes):
+    client.reverse_geocode(*PEOPLES_SQUARE)
+    res = outcomes.wait("reverse")[0]
+    with pytest.raises(AttributeError):
+        res.id = "x"
+    d = res.to_dict()
+    assert list(d) == ["id", "asset", "location"]
+    assert d["location"]["position"]["point"] == {"longitude": 121.47, "latitude": 31.23}
+    assert d["location"]["address"]["context"][0]["type"] == "province"
+    assert res.to_json().startswith('{"id":')
+    client.geocode("人民大道", "上海市")
+    hit = outcomes.wait("geocode")[0][1]
+    assert hit.to_dict()["categories"][0] == {"id": hit.categories[0].id,
+                                             "name": hit.categories[0].name}
+
+
+def test_gate_failures_arrive_at_once_on_the_calling_thread(service):
+    errors = []
+    c = orvlib.Client(on_error=lambda m: errors.append((m, threading.current_thread())))
+    c.geocode("人民大道", "上海市")
+    c.agree = True
+    c.getGeocCode("人民大道", "上海市")
+    assert errors == [("您未同意隐私政策", threading.main_thread()),
+                      ("您未配置 Appkey", threading.main_thread())]
+    c.accesskey = "k"
+    assert c.access_key == "k" and c.isAgree and c.locate_once and c.interval == 1.0
+
+
+class PythonicDelegate:
+    def __init__(self):
+        self.got = []
+
+    def on_reverse(self, res):
+        self.got.append(("reverse", threading.current_thread()))
+
+
+class DesignDelegate:
+    def __init__(self):
+        self.got = []
+
+    def onReceivedReverseCodeWithOrvLocation(self, res):
+        self.got.append(("reverse", threading.current_thread()))
+
+
+@pytest.mark.parametrize("delegate_class", [PythonicDelegate, DesignDelegate])
+def test_delegate_objects_get_callbacks_on_the_loop_thread(service, delegate_class):
+    delegate = delegate_class()
+    c = orvlib.Client(delegate)
+    assert c.delegate is delegate
+    c.init_key(DEMO_KEY)
+    c.set_agree_privacy(True)
+    c.reverse_geocode(*PEOPLES_SQUARE)
+    assert orvlib.run_until(lambda: delegate.got, timeout=10)
+    assert delegate.got == [("reverse", threading.main_thread())]
+
+
+def test_a_raising_callback_is_reported_and_the_loop_goes_on(client, outcomes, monkeypatch):
+    reported = []
+    monkeypatch.setattr(sys, "unraisablehook", reported.append)
+
+    def broken(res):
+        raise RuntimeError("broken callback")
+
+    client.set_delegate(on_reverse=broken, on_geocode=outcomes.geocode.append)
+    client.reverse_geocode(*PEOPLES_SQUARE)
+    client.geocode("人民大道", "上海市")
+    outcomes.wait("geocode")
+    orvlib.run_until(lambda: reported, timeout=10)
+    assert len(reported) == 1
+    assert isinstance(reported[0].exc_value, RuntimeError)
+    assert reported[0].exc_traceback is not None and reported[0].object is broken
+
+
+def test_keyboard_interrupt_in_a_callback_ends_the_run(client):
+    def interrupt(res):
+        raise KeyboardInterrupt
+
+    client.set_delegate(on_reverse=interrupt)
+    client.reverse_geocode(*PEOPLES_SQUARE)
+    with pytest.raises(KeyboardInterrupt):
+        orvlib.run_for(10)
+    with pytest.raises(ZeroDivisionError):  # the caller's predicate raises to the caller
+        orvlib.run_until(lambda: 1 / 0, timeout=1)
+
+
+def test_loop_calls_off_the_main_thread_are_refused():
+    errors = []
+
+    def worker():
+        try:
+            orvlib.run_for(0.01)
+        except RuntimeError as e:
+            errors.append(str(e))
+
+    t = threading.Thread(target=worker)
+    t.start()
+    t.join()
+    assert errors and "main thread" in errors[0]
+    with pytest.raises(ValueError):
+        orvlib.run_for(-1)
+
+
+@pytest.fixture
+def provider():
+    orvlib.set_bundle_object("NSLocationWhenInUseUsageDescription", "Shows where you are")
+    yield orvlib.use_simulated()
+    orvlib.use_none()
+    orvlib.set_bundle_object("NSLocationWhenInUseUsageDescription", None)
+
+
+def test_continuous_run_from_pushed_fixes(client, outcomes, provider):
+    client.locate_once = False
+    client.interval = 0.05
+    client.start_location()
+    provider.push(31.2281, 121.4656, horizontal_accuracy=5)
+    outcomes.wait("location", 3)
+    client.stop_location()
+    assert not provider.is_updating
+    assert outcomes.location[0].location.address.name
+
+
+def test_asyncio_attachment_runs_callbacks_and_timers(client, outcomes, provider):
+    async def main():
+        with orvlib.asyncio.attach():
+            client.reverse_geocode(*PEOPLES_SQUARE)
+            client.locate_once = False
+            client.interval = 0.05
+            client.start_location()  # its sampling timer must wake the asyncio loop
+            provider.push(31.2281, 121.4656, horizontal_accuracy=5)
+            while len(outcomes.location) < 3 or not outcomes.reverse:
+                await asyncio.sleep(0.01)
+            client.stop_location()
+
+    asyncio.run(asyncio.wait_for(main(), 10))
+    assert not outcomes.error
+
+
+def test_replay_provider_errors_are_value_errors(tmp_path):
+    bad = tmp_path / "bad.csv"
+    bad.write_text("time,lat,lng\nx,y\n")
+    with pytest.raises(ValueError):
+        orvlib.use_replay(str(bad))
+    with pytest.raises(ValueError):
+        orvlib.use_replay(str(tmp_path / "missing.csv"))
+
+
+class ThreadProvider:
+    """Pushes one fix from a thread of its own when a stream starts."""
+
+    def __init__(self):
+        self.events = []
+
+    def start(self, sink):
+        self.events.append("start")
+        threading.Thread(target=sink.push, args=(31.2281, 121.4656),
+                         kwargs=dict(horizontal_accuracy=5)).start()
+
+    def stop(self, sink):
+        self.events.append("stop")
+        sink.push(0, 0)  # after stop: dropped
+
+
+def test_provider_written_in_python(client, outcomes, provider):
+    mine = ThreadProvider()
+    orvlib.use_provider(mine)
+    client.start_location()  # single run: one fix, then the stream stops
+    outcomes.wait("location")
+    orvlib.run_for(0.1)
+    assert mine.events == ["start", "stop"] and len(outcomes.location) == 1
+    orvlib.use_provider(mine, authorization_status=2)
+    client.start_location()
+    assert "定位" in outcomes.wait("error")[0]
+    with pytest.raises(TypeError):
+        orvlib.use_provider(object())
+    with pytest.raises(ValueError):
+        orvlib.use_provider(mine, authorization_status=7)

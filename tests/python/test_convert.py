@@ -1,0 +1,92 @@
+import numpy as np
+import pytest
+
+import orvlib
+
+DIRECTIONS = [(s, d) for s in orvlib.SYSTEMS for d in orvlib.SYSTEMS if s != d]
+RNG = np.random.default_rng(7)
+LAT = RNG.uniform(18, 53, 1001)  # odd length: the engine's tail
+LNG = RNG.uniform(73, 135, 1001)
+
+
+def one_by_one(lat, lng, src, dst, inverse="iterative"):
+    pairs = [orvlib.convert(float(a), float(b), src, dst, inverse) for a, b in zip(lat, lng)]
+    return np.array([p[0] for p in pairs]), np.array([p[1] for p in pairs])
+
+
+@pytest.mark.parametrize("src,dst", DIRECTIONS)
+def test_arrays_convert_like_numbers(src, dst):
+    got = orvlib.convert(LAT, LNG, src, dst)
+    want = one_by_one(LAT, LNG, src, dst)
+    np.testing.assert_array_equal(got[0], want[0])
+    np.testing.assert_array_equal(got[1], want[1])
+
+
+@pytest.mark.parametrize("layout", ["strided", "float32", "2-d", "list", "int", "big-endian"])
+def test_input_layouts_give_the_contiguous_result(layout):
+    lat, lng = LAT[:400], LNG[:400]
+    if layout == "strided":
+        a, b = LAT[::2][:400], LNG[::2][:400]
+        lat, lng = a.copy(), b.copy()
+    elif layout == "float32":
+        a, b = lat.astype(np.float32), lng.astype(np.float32)
+        lat, lng = a.astype(np.float64), b.astype(np.float64)
+    elif layout == "2-d":
+        a, b = lat.reshape(20, 20).T, lng.reshape(20, 20).T  # transposed: not contiguous
+        lat, lng = a.ravel(), b.ravel()
+    elif layout == "list":
+        a, b = list(lat), list(lng)
+    elif layout == "int":
+        a, b = lat.astype(np.int64), lng.astype(np.int64)
+        lat, lng = a.astype(np.float64), b.astype(np.float64)
+    else:
+        a, b = lat.astype(">f8"), lng.astype(">f8")
+    before = np.array(a, copy=True)
+    got_lat, got_lng = orvlib.convert(a, b, "wgs84", "gcj02")
+    want_lat, want_lng = orvlib.convert(lat, lng, "wgs84", "gcj02")
+    assert got_lat.dtype == np.float64 and got_lat.shape == np.shape(a)
+    np.testing.assert_array_equal(np.ravel(got_lat), want_lat)
+    np.testing.assert_array_equal(np.ravel(got_lng), want_lng)
+    np.testing.assert_array_equal(np.asarray(a), before)  # input untouched
+
+
+def test_numbers_give_floats_and_known_values():
+    out = orvlib.convert(0.5, 121.0)  # outside the region: unchanged
+    assert out == (0.5, 121.0) and all(type(v) is float for v in out)
+    lat, lng = orvlib.convert(31.23, 121.47, "wgs84", "gcj02")
+    assert abs(lat - 31.2281) < 1e-3 and abs(lng - 121.4745) < 1e-3
+    back = orvlib.convert(lat, lng, "gcj02", "wgs84")
+    assert abs(back[0] - 31.23) < 1e-8 and abs(back[1] - 121.47) < 1e-8
+    assert orvlib.convert(np.float32(0.5), 121) == (0.5, 121.0)
+
+
+def test_empty_and_nan():
+    lat, lng = orvlib.convert(np.array([]), np.array([]))
+    assert lat.shape == (0,) and lng.shape == (0,)
+    lat, lng = orvlib.convert(np.array([np.nan, 31.0]), np.array([121.0, np.nan]))
+    assert np.isnan(lat).all() and np.isnan(lng).all()
+
+
+@pytest.mark.parametrize("args,kwargs,error,text", [
+    ((1.0, 2.0), dict(src="wgs"), ValueError, "unknown coordinate system for src: 'wgs'"),
+    ((1.0, 2.0), dict(dst="WGS84"), ValueError, "unknown coordinate system for dst"),
+    ((1.0, 2.0), dict(inverse="newton"), ValueError, "unknown inverse method"),
+    ((np.zeros(3), np.zeros(4)), {}, ValueError, "different shapes: (3,) and (4,)"),
+    ((np.zeros((2, 3)), np.zeros(6)), {}, ValueError, "different shapes: (2,3) and (6,)"),
+    ((np.zeros(3), 1.0), {}, ValueError, "must both be numbers or both arrays"),
+    ((np.array(["a"]), np.array(["b"])), {}, TypeError, "must hold numbers"),
+])
+def test_bad_arguments(args, kwargs, error, text):
+    with pytest.raises(error) as raised:
+        orvlib.convert(*args, **kwargs)
+    assert text in str(raised.value)
+
+
+def test_distance_numbers_arrays_and_broadcast():
+    assert orvlib.distance(39.9, 116.4, 31.2, 121.5) == pytest.approx(1071286, abs=1)
+    lat2, lng2 = np.array([31.2, 39.9]), np.array([121.5, 116.4])
+    d = orvlib.distance(39.9, 116.4, lat2, lng2)
+    np.testing.assert_allclose(d, [1071286, 0], atol=1)
+    assert (orvlib.distance(lat2, lng2, lat2, lng2) < 1).all()  # chord form: rounding, not 0
+    with pytest.raises(ValueError, match="different shapes"):
+        orvlib.distance(lat2, lng2, np.zeros(3), 0.0)
