@@ -39,12 +39,15 @@ def best_of(repeats, fn):
 
 def binding_overhead(n):
     lat, lng = columns(n)
-    print(f"binding overhead, {n} points, best of 5 (ns/point: binding, engine, ratio)")
+    out = (np.empty_like(lat), np.empty_like(lng))
+    print(f"binding overhead, {n} points, best of 5, ns/point: new arrays out, out= arrays, "
+          "engine alone; ratios to the engine")
     for src, dst in [("wgs84", "gcj02"), ("gcj02", "wgs84"), ("gcj02", "bd09")]:
-        binding = best_of(5, lambda: orvlib.convert(lat, lng, src, dst))
+        fresh = best_of(5, lambda: orvlib.convert(lat, lng, src, dst))
+        reused = best_of(5, lambda: orvlib.convert(lat, lng, src, dst, out=out))
         engine = _orvlib._engine_seconds(lat, lng, src, dst, repeats=5)
-        print(f"  {src}->{dst}: {binding / n * 1e9:8.1f} {engine / n * 1e9:8.1f}"
-              f"  {binding / engine:5.2f}x")
+        print(f"  {src}->{dst}: {fresh / n * 1e9:7.1f} {reused / n * 1e9:7.1f} "
+              f"{engine / n * 1e9:7.1f}   {fresh / engine:4.2f}x {reused / engine:4.2f}x")
 
 
 def write_csv(path, n, chunk=2_000_000):

@@ -37,10 +37,13 @@ from ._orvlib import (  # noqa: F401
     shared_access_key,
     stop,
     time_until_next_timer,
+    use_gpsd,
+    use_nmea,
     use_none,
     use_provider,
     use_replay,
     use_simulated,
+    use_system_default,
 )
 
 SYSTEMS = ("wgs84", "gcj02", "bd09")

@@ -74,6 +74,14 @@ class Column {
     return (data_ && !single_ && stride_ == sizeof(double)) ? reinterpret_cast<const double*>(data_)
                                                             : nullptr;
   }
+  // Whether the bytes the column reads overlap [begin, end).
+  bool overlaps(const char* begin, const char* end) const {
+    if (!isArray_ || size() == 0) return false;
+    const char* last = data_ + (size() - 1) * stride_;
+    const char* lo = std::min(data_, last);
+    const char* hi = std::max(data_, last) + (single_ ? sizeof(float) : sizeof(double));
+    return lo < end && begin < hi;
+  }
   double at(py::ssize_t i) const {
     if (!data_) return scalar_;
     const char* p = data_ + i * stride_;
@@ -101,12 +109,36 @@ const double* gather(const Column& c, std::size_t from, std::size_t m,
   return buffer.data();
 }
 
-py::tuple convert(py::handle lat, py::handle lng, const std::string& src, const std::string& dst,
-                  const std::string& inverse) {
+// A caller's output array: C-contiguous, writable float64 of the input's shape, overlapping no
+// input except its own column read in place.
+double* outputColumn(const py::handle& h, const Shape& shape, const Column& same,
+                     const Column& other) {
+  if (!py::isinstance<py::array_t<double>>(h)) {
+    throw py::value_error("out must hold two float64 arrays");
+  }
+  auto a = py::reinterpret_borrow<py::array_t<double>>(h);
+  if (!(a.flags() & py::array::c_style) || !a.writeable() ||
+      Shape(a.shape(), a.shape() + a.ndim()) != shape) {
+    throw py::value_error("out arrays must be writable, C-contiguous and of the input's shape " +
+                          shapeText(shape));
+  }
+  double* data = a.mutable_data();
+  const char* begin = reinterpret_cast<const char*>(data);
+  const char* end = begin + a.size() * sizeof(double);
+  const bool inPlace = same.contiguous() == data;
+  if ((!inPlace && same.overlaps(begin, end)) || other.overlaps(begin, end)) {
+    throw py::value_error("out arrays may only overlap their own input column, exactly");
+  }
+  return data;
+}
+
+py::object convert(py::handle lat, py::handle lng, const std::string& src, const std::string& dst,
+                   const std::string& inverse, const py::object& out) {
   const System from = parseSystem(src, "src");
   const System to = parseSystem(dst, "dst");
   const Inverse method = parseInverse(inverse);
   if (isNumber(lat) && isNumber(lng)) {
+    if (!out.is_none()) throw py::value_error("out is for arrays, not numbers");
     double la = py::cast<double>(lat), lo = py::cast<double>(lng);
     convertColumns(from, to, method, &la, &lo, &la, &lo, 1);
     return py::make_tuple(la, lo);
@@ -119,9 +151,19 @@ py::tuple convert(py::handle lat, py::handle lng, const std::string& src, const 
     throw py::value_error("lat and lng have different shapes: " + shapeText(a.shape()) + " and " +
                           shapeText(b.shape()));
   }
-  py::array_t<double> outLat(a.shape()), outLng(a.shape());
-  double* ol = outLat.mutable_data();
-  double* og = outLng.mutable_data();
+  py::tuple result;
+  double *ol, *og;
+  if (out.is_none()) {
+    py::array_t<double> outLat(a.shape()), outLng(a.shape());
+    ol = outLat.mutable_data();
+    og = outLng.mutable_data();
+    result = py::make_tuple(outLat, outLng);
+  } else {
+    if (py::len(out) != 2) throw py::value_error("out must hold two float64 arrays");
+    result = py::tuple(out);
+    ol = outputColumn(result[0], a.shape(), a, b);
+    og = outputColumn(result[1], a.shape(), b, a);
+  }
   const std::size_t n = std::size_t(a.size());
   {
     py::gil_scoped_release unlocked;
@@ -134,7 +176,7 @@ py::tuple convert(py::handle lat, py::handle lng, const std::string& src, const 
                      ol + done, og + done, m);
     }
   }
-  return py::make_tuple(outLat, outLng);
+  return result;
 }
 
 py::object distance(py::handle lat1, py::handle lng1, py::handle lat2, py::handle lng2) {
@@ -196,12 +238,13 @@ double engineSeconds(const py::array_t<double>& lat, const py::array_t<double>& 
 
 void bindConvert(py::module_& m) {
   m.def("convert", &convert, py::arg("lat"), py::arg("lng"), py::arg("src") = "wgs84",
-        py::arg("dst") = "gcj02", py::arg("inverse") = "iterative",
+        py::arg("dst") = "gcj02", py::arg("inverse") = "iterative", py::arg("out") = py::none(),
         R"(Converts coordinates between "wgs84", "gcj02" and "bd09".
 
 Numbers give a tuple of floats; arrays of one shape (any length, strided or not, float32 is
-promoted) give a tuple of two new float64 arrays. `inverse` chooses how GCJ-02 and BD-09 go back
-to WGS-84: "iterative" or "search".)");
+promoted) give a tuple of two new float64 arrays, or fill `out` (two C-contiguous float64
+arrays of that shape, which may be the input columns themselves) and return it. `inverse`
+chooses how GCJ-02 and BD-09 go back to WGS-84: "iterative" or "search".)");
   m.def("distance", &distance, py::arg("lat1"), py::arg("lng1"), py::arg("lat2"), py::arg("lng2"),
         R"(Great-circle distance in metres (sphere of radius 6371004 m).
 

@@ -235,6 +235,26 @@ void bindProviders(py::module_& m) {
       py::arg("key"), py::arg("value"),
       "Declares a key of the host's bundle, e.g. 'NSLocationWhenInUseUsageDescription' (needed "
       "before positioning) or 'UIBackgroundModes' = ['location']; None removes it.");
+  m.def(
+      "use_gpsd",
+      [](std::string host, uint16_t port) {
+        orv::LocationService::useGpsd({std::move(host), port});
+      },
+      py::arg("host") = "127.0.0.1", py::arg("port") = 2947,
+      "Fixes from a gpsd daemon over TCP. Nothing connects before the first start; failures reach "
+      "on_error.");
+  m.def(
+      "use_nmea",
+      [](std::string source, int baudRate) {
+        auto done = orv::LocationService::useNmea({std::move(source), baudRate});
+        if (!done) throw py::value_error(done.error().message);
+      },
+      py::arg("source"), py::kw_only(), py::arg("baud_rate") = 9600,
+      "Fixes from an NMEA 0183 receiver: a serial device, 'tcp:HOST:PORT' or 'udp:PORT'. "
+      "ValueError when the source text or baud rate is malformed.");
+  m.def("use_system_default", &orv::LocationService::useSystemDefault,
+        "The default: at each start the first system source that answers (gpsd at "
+        "127.0.0.1:2947).");
   m.def("use_none", &orv::LocationService::useNone, "No provider: every start fails.");
 }
 

@@ -19,8 +19,14 @@ flags=$(PKG_CONFIG_PATH="$libdir" pkg-config --define-variable=prefix="$work/pre
 "$cxx" -std=c++20 "$src/tests/packaging/consumer.cpp" -o "$work/pc-consumer" $flags
 "$work/pc-consumer"
 
+# A consumer's Release build compiles our sources with its own compiler and flags: warnings there
+# must stay warnings.
 cmake -S "$src/tests/packaging/subdir_consumer" -B "$work/subdir" -G Ninja \
-  -DCMAKE_CXX_COMPILER="$cxx" -DORV_SOURCE_DIR="$src" >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" -DORV_SOURCE_DIR="$src" >/dev/null
+if ninja -C "$work/subdir" -t commands | grep -q -e '-Werror'; then
+  echo "packaging: a consumer's build of orv treats warnings as errors" >&2
+  exit 1
+fi
 cmake --build "$work/subdir" >/dev/null
 "$work/subdir/consumer"
 echo "packaging: find_package, pkg-config and add_subdirectory consumers built and ran"

@@ -1,4 +1,5 @@
 import asyncio
+import socket
 import sys
 import threading
 
@@ -209,3 +210,25 @@ def test_provider_written_in_python(client, outcomes, provider):
         orvlib.use_provider(object())
     with pytest.raises(ValueError):
         orvlib.use_provider(mine, authorization_status=7)
+
+
+def closed_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+@pytest.mark.parametrize("choose,text", [
+    (lambda: orvlib.use_gpsd("127.0.0.1", closed_port()), "gpsd"),
+    (lambda: orvlib.use_nmea(f"tcp:127.0.0.1:{closed_port()}"), "127.0.0.1"),
+])
+def test_system_sources_report_an_unreachable_source(client, outcomes, provider, choose, text):
+    choose()
+    client.start_location()
+    error = outcomes.wait("error")[0]
+    assert error.startswith("定位失败") and text in error
+
+
+def test_malformed_nmea_source_is_a_value_error():
+    with pytest.raises(ValueError):
+        orvlib.use_nmea("/dev/ttyUSB0", baud_rate=1234)

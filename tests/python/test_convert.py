@@ -90,3 +90,27 @@ def test_distance_numbers_arrays_and_broadcast():
     assert (orvlib.distance(lat2, lng2, lat2, lng2) < 1).all()  # chord form: rounding, not 0
     with pytest.raises(ValueError, match="different shapes"):
         orvlib.distance(lat2, lng2, np.zeros(3), 0.0)
+
+
+def test_out_arrays_are_filled_in_place_or_beside():
+    want = orvlib.convert(LAT, LNG, "wgs84", "bd09")
+    out = (np.empty_like(LAT), np.empty_like(LNG))
+    assert orvlib.convert(LAT, LNG, "wgs84", "bd09", out=out) is not None
+    np.testing.assert_array_equal(out[0], want[0])
+    lat, lng = LAT.copy(), LNG.copy()
+    got = orvlib.convert(lat, lng, "wgs84", "bd09", out=(lat, lng))
+    assert got[0] is lat and got[1] is lng
+    np.testing.assert_array_equal(lng, want[1])
+
+
+@pytest.mark.parametrize("make_out,text", [
+    (lambda lat, lng: (np.empty(3), np.empty(3)), "shape"),
+    (lambda lat, lng: (np.empty(LAT.size, np.float32), np.empty(LAT.size)), "float64"),
+    (lambda lat, lng: (lng, lat), "overlap"),
+    (lambda lat, lng: (lat[::-1], lng), "C-contiguous"),
+    (lambda lat, lng: (np.empty(LAT.size),), "two"),
+])
+def test_bad_out_arrays(make_out, text):
+    lat, lng = LAT.copy(), LNG.copy()
+    with pytest.raises(ValueError, match=text):
+        orvlib.convert(lat, lng, out=make_out(lat, lng))

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,6 @@
 namespace orvloc {
 namespace {
 
-constexpr size_t kReadSize = size_t{1} << 22;
 constexpr size_t kBlockRecords = 8192;
 constexpr size_t kFlushAt = size_t{1} << 20;
 constexpr size_t kNone = static_cast<size_t>(-1);
@@ -49,8 +49,12 @@ std::string lower(std::string_view s) {
 
 class CsvConverter {
  public:
-  CsvConverter(std::istream& in, std::ostream& out, const Conversion& convert)
-      : in_(in), out_(out), convert_(convert), buf_(kReadSize) {}
+  CsvConverter(std::istream& in, std::ostream& out, const Conversion& convert, size_t readSize)
+      : in_(in),
+        out_(out),
+        convert_(convert),
+        buf_(std::make_unique_for_overwrite<char[]>(readSize)),
+        capacity_(readSize) {}
 
   void run() {
     fill();
@@ -73,12 +77,12 @@ class CsvConverter {
   }
 
  private:
-  std::string_view text(Span s) const { return {buf_.data() + s.begin, s.size()}; }
+  std::string_view text(Span s) const { return {buf_.get() + s.begin, s.size()}; }
   std::string where() const { return "line " + std::to_string(recordLine_); }
 
   // Moves the unread rest (part of a record) to the front of the buffer and reads more after it.
   void compact() {
-    std::memmove(buf_.data(), buf_.data() + pos_, size_ - pos_);
+    std::memmove(buf_.get(), buf_.get() + pos_, size_ - pos_);
     size_ -= pos_;
     pos_ = 0;
     fill();
@@ -86,8 +90,13 @@ class CsvConverter {
 
   void fill() {
     if (eof_) return;
-    if (size_ == buf_.size()) buf_.resize(2 * buf_.size());  // one record fills the buffer
-    in_.read(buf_.data() + size_, static_cast<std::streamsize>(buf_.size() - size_));
+    if (size_ == capacity_) {  // one record fills the buffer
+      auto bigger = std::make_unique_for_overwrite<char[]>(2 * capacity_);
+      std::memcpy(bigger.get(), buf_.get(), size_);
+      buf_ = std::move(bigger);
+      capacity_ *= 2;
+    }
+    in_.read(buf_.get() + size_, static_cast<std::streamsize>(capacity_ - size_));
     const auto got = static_cast<size_t>(in_.gcount());
     size_ += got;
     eof_ = got == 0 || !in_;
@@ -114,7 +123,7 @@ class CsvConverter {
     quoted_ = false;
     fieldStart_ = pos_;
     recordLine_ = line_ + 1;
-    const char* data = buf_.data();
+    const char* data = buf_.get();
     for (size_t i = pos_; i < size_; ++i) {
       const char c = data[i];
       if (c == '"') {
@@ -193,7 +202,7 @@ class CsvConverter {
     }
   }
 
-  void appendRaw(size_t begin, size_t end) { out_buf_.append(buf_.data() + begin, end - begin); }
+  void appendRaw(size_t begin, size_t end) { out_buf_.append(buf_.get() + begin, end - begin); }
 
   void appendNumber(double v, bool quoted) {
     char digits[400];
@@ -234,8 +243,8 @@ class CsvConverter {
   std::istream& in_;
   std::ostream& out_;
   const Conversion& convert_;
-  std::vector<char> buf_;
-  size_t pos_ = 0, size_ = 0;
+  std::unique_ptr<char[]> buf_;  // not zeroed: only [0, size_) is ever read
+  size_t capacity_, pos_ = 0, size_ = 0;
   bool eof_ = false, done_ = false, needMore_ = false;
 
   std::vector<Span> fields_;
@@ -251,8 +260,8 @@ class CsvConverter {
 
 }  // namespace
 
-void convertCsv(std::istream& in, std::ostream& out, const Conversion& convert) {
-  CsvConverter(in, out, convert).run();
+void convertCsv(std::istream& in, std::ostream& out, const Conversion& convert, size_t readSize) {
+  CsvConverter(in, out, convert, std::max<size_t>(readSize, 1)).run();
 }
 
 }  // namespace orvloc

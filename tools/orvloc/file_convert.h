@@ -15,8 +15,10 @@ struct InputError : std::runtime_error {
 };
 
 // Header row first; columns lat/latitude and lng/lon/longitude are converted, every other byte is
-// copied as it was.
-void convertCsv(std::istream& in, std::ostream& out, const Conversion& convert);
+// copied as it was. Input is read `readSize` bytes at a time (a record longer than that grows the
+// buffer); the fuzzer uses small reads so records often cross the buffer's end.
+void convertCsv(std::istream& in, std::ostream& out, const Conversion& convert,
+                size_t readSize = size_t{1} << 22);
 
 // One GeoJSON object, or a sequence of them (one per line, or RFC 8142 text sequence). Every
 // position under a "coordinates" member is converted; everything else is copied as it was.
