@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, tests, benchmarks and fuzzers need (idempotent), then
-# configures and builds the normal build into build/.
+# configures the normal build into build/ and builds what the demo needs: the library and the
+# tools. scripts/test.sh builds the rest (tests, benchmarks, examples).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,7 +37,11 @@ install_missing() {
 install_missing -- "${packages[@]}"
 install_missing --no-install-recommends -- "${lean_packages[@]}"
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 # The library, the tools and, when its dependencies were found, the Python package (orvlib).
 targets=(orv orvloc orv-emulator)
 grep -q "^ORV_BUILD_PYTHON:BOOL=ON" build/CMakeCache.txt && targets+=(orvlib)

@@ -1,44 +1,108 @@
 #!/usr/bin/env bash
-# Runs the tests twice, on the normal build and on an ASan+UBSan build, then builds the fuzz
-# targets with clang-14 and runs each for a short smoke.
+# The project's own checks, one function per build configuration: the normal build, Release
+# builds with g++ and clang, an ASan+UBSan build, and a short smoke of each fuzz target. Warnings
+# are errors except in the Release builds, which build as a consumer would (g++ 12 at -O3 warns
+# falsely inside libstdc++). A ThreadSanitizer stage of the threaded subsystems' tests runs on
+# request (scripts/test.sh tsan).
+#
+#   scripts/test.sh [STAGE...]   # default: the stages listed in `stages` below
+#
+# Shared test data is read from $ORV_TESTDATA_DIR (tests needing it skip when it is unset and
+# ../shared/testdata is absent). ORV_FUZZ_SECONDS sets the smoke length per fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
-fuzz_seconds=${ORV_FUZZ_SECONDS:-30}
+fuzz_seconds=${ORV_FUZZ_SECONDS:-15}
 
-echo "== normal build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
-ctest --test-dir build --output-on-failure -j "$jobs"
-
-echo "== Python tests"
-if [[ -d build/python/orvlib ]]; then
-  # Debian's interpreter: the first python3 on PATH may lack Debian's numpy, pandas and Dask.
-  PYTHONPATH=build/python /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python
-else
-  echo "skipped: the Python binding is not built (pybind11-dev or python3-dev missing)"
+common=(-G Ninja -DORV_WERROR=ON)
+if command -v ccache >/dev/null; then
+  common+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
+clang=(-DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14)
 
-echo "== ASan+UBSan build"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON \
-  -DORV_BUILD_BENCH=OFF -DORV_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build build-asan
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+# configure DIR CMAKE_ARGS...: a fresh or existing build directory with the common flags.
+configure() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" "${common[@]}" "$@" >/dev/null
+}
 
-echo "== fuzz smoke (${fuzz_seconds}s each)"
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DORV_BUILD_FUZZ=ON \
-  -DORV_BUILD_TESTS=OFF -DORV_BUILD_TOOLS=OFF -DORV_BUILD_BENCH=OFF -DORV_BUILD_EXAMPLES=OFF \
-  >/dev/null
-cmake --build build-fuzz
-shopt -s nullglob
-for f in build-fuzz/fuzz/fuzz_*; do
-  [[ -x $f ]] || continue
-  echo "-- $(basename "$f")"
-  # New inputs go to a scratch corpus; the committed seeds are only read.
-  scratch=$(mktemp -d)
-  "$f" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=1 \
-    -dict=fuzz/model.dict "$scratch" fuzz/corpus 2>&1 | grep "^stat::"
-  rm -rf "$scratch"
+run_ctest() { ctest --test-dir "$1" --output-on-failure -j "$jobs"; }
+
+stage_normal() {
+  configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build build
+  run_ctest build
+}
+
+# The Python binding, built into build/ by the normal stage.
+stage_python() {
+  if [[ -d build/python/orvlib ]]; then
+    # Debian's interpreter: the first python3 on PATH may lack Debian's numpy, pandas and Dask.
+    PYTHONPATH=build/python /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python
+  else
+    echo "skipped: the Python binding is not built (pybind11-dev or python3-dev missing)"
+  fi
+}
+
+# What packagers and most users build; benchmarks only matter in the normal build.
+stage_release_gcc() {
+  configure build-release -DCMAKE_BUILD_TYPE=Release -DORV_WERROR=OFF -DORV_BUILD_BENCH=OFF
+  cmake --build build-release
+  run_ctest build-release
+}
+
+stage_release_clang() {
+  configure build-release-clang -DCMAKE_BUILD_TYPE=Release -DORV_WERROR=OFF -DORV_BUILD_BENCH=OFF \
+    "${clang[@]}"
+  cmake --build build-release-clang
+  run_ctest build-release-clang
+}
+
+stage_asan() {
+  configure build-asan -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON -DORV_BUILD_BENCH=OFF \
+    -DORV_BUILD_EXAMPLES=OFF
+  cmake --build build-asan
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_ctest build-asan
+}
+
+# Only the subsystems with threads of their own (run loop, transport, client outcomes).
+stage_tsan() {
+  local targets=(orv_platform_tests orv_network_tests orv_client_tests)
+  configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_SANITIZE_THREAD=ON \
+    -DORV_BUILD_TOOLS=OFF -DORV_BUILD_BENCH=OFF -DORV_BUILD_EXAMPLES=OFF "${clang[@]}"
+  cmake --build build-tsan --target "${targets[@]}"
+  local t
+  for t in "${targets[@]}"; do
+    echo "-- $t"
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp" \
+      "$(find build-tsan/tests -name "$t" -type f -executable)" --gtest_brief=1
+  done
+}
+
+stage_fuzz() {
+  configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo "${clang[@]}" -DORV_BUILD_FUZZ=ON \
+    -DORV_BUILD_TESTS=OFF -DORV_BUILD_TOOLS=OFF -DORV_BUILD_BENCH=OFF -DORV_BUILD_EXAMPLES=OFF
+  cmake --build build-fuzz
+  shopt -s nullglob
+  local f scratch
+  for f in build-fuzz/fuzz/fuzz_*; do
+    [[ -x $f ]] || continue
+    echo "-- $(basename "$f") (${fuzz_seconds}s)"
+    # New inputs go to a scratch corpus; the committed seeds are only read.
+    scratch=$(mktemp -d)
+    "$f" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+      -dict=fuzz/model.dict "$scratch" fuzz/corpus 2>&1 | grep "^stat::"
+    rm -rf "$scratch"
+  done
+}
+
+stages=(normal python release_gcc release_clang asan fuzz)
+((${#@})) && stages=("$@")
+for s in "${stages[@]}"; do
+  echo "== $s"
+  start=$SECONDS
+  "stage_$s"
+  echo "== $s: $((SECONDS - start)) s"
 done

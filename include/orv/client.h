@@ -51,7 +51,8 @@ class OrvClientLocation {
   // Positioning runs: single (isLocateOnce), fast single, or continuous every `interval` s.
   // A continuous run refuses to start unless `interval` is a positive number of seconds,
   // reporting "定位间隔无效：interval 必须大于 0 秒" (a period of zero would sample, and send, as
-  // fast as the loop turns). A positioning failure ends any run; a continuous one is stopped
+  // fast as the loop turns); a positive interval below 1 ms samples every millisecond. A run keeps
+  // the kind (single or continuous) it started as. A positioning failure ends any run and stops it
   // completely (sampling timer and device updates), so it is reported once.
   void startLocation();
   void startFastLocation();

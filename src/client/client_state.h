@@ -2,6 +2,7 @@
 // and the sampling timer.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +35,10 @@ struct OrvClientLocation::State : detail::LocationControllerDelegate,
   bool starting = false;
   // The sampling period accepted when the current continuous run started.
   double runInterval = 1.0;
+  // The kind of the current run, fixed when it starts (isLocateOnce may change meanwhile).
+  bool runIsOnce = true;
+  // Counts starts, so a callback can tell whether the host started another run inside it.
+  uint64_t runNumber = 0;
 
   // The consent-and-key gate of every operation; reports its failure itself.
   bool checkConsentAndKey();
@@ -67,6 +72,9 @@ int64_t currentMilliStamp();
 
 // The rule for a continuous run's sampling period: a positive number of seconds.
 bool isValidInterval(double seconds);
+// The shortest sampling period: below the run loop's resolution a timer would stall or fire on
+// every pass.
+inline constexpr double kMinSamplePeriod = 0.001;
 inline constexpr std::string_view kInvalidIntervalMessage = "定位间隔无效：interval 必须大于 0 秒";
 
 }  // namespace detail

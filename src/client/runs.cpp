@@ -1,5 +1,7 @@
 // Positioning runs: single, fast single and continuous, over the client's LocationController.
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -21,6 +23,9 @@ void OrvClientLocation::startFastLocation() {
 void OrvClientLocation::stopLocation() { state_->stopLocation(); }
 
 void OrvClientLocation::State::beginLocating() {
+  // The host may let go of the client inside any callback this start causes (a refusal is
+  // reported before the controller's start call returns).
+  const std::shared_ptr<State> self = shared_from_this();
   if (!checkConsentAndKey()) return;
   if (isLocating) return;
   if (!isLocateOnce && !detail::isValidInterval(interval)) {
@@ -28,14 +33,14 @@ void OrvClientLocation::State::beginLocating() {
     refuse(detail::kInvalidIntervalMessage);
     return;
   }
+  // The run keeps the kind it started as: flags the host changes meanwhile apply to the next one.
+  runIsOnce = isLocateOnce;
   runInterval = interval;
+  ++runNumber;
   isLocating = true;
-  // A refused start reports through locationFailedWithErrorMsg before these calls return, and the
-  // delegate may let go of the client from inside that callback.
-  const std::shared_ptr<State> self = shared_from_this();
   const std::shared_ptr<detail::LocationController> controller = locateDelegate;
   starting = true;
-  if (isLocateOnce) {
+  if (runIsOnce) {
     controller->requestOnceLocation(isFastLocation);
   } else {
     controller->startContinuousLocation();
@@ -62,22 +67,25 @@ void OrvClientLocation::State::locationSuccessWithLocation(const Location& locat
   // The delegate may let go of the client from inside a callback.
   const std::shared_ptr<State> self = shared_from_this();
   if (!isLocating || released) return;
-  if (isLocateOnce) {
+  if (runIsOnce) {
+    const uint64_t run = runNumber;
     handleLocationFix(&location);
-    // The host may already have stopped the run from inside its callback.
-    if (!isLocating) return;
+    // The host may already have stopped the run, or started another, from inside its callback.
+    if (!isLocating || runNumber != run) return;
     isLocating = false;
     if (locateDelegate) locateDelegate->stopUpdating();
     return;
   }
   if (timerSchedule) return;  // the timer samples the controller from now on
+  const uint64_t run = runNumber;
   handleLocationFix(&location);
-  if (isLocating && !released) startSampleTimer();
+  if (isLocating && !released && runNumber == run) startSampleTimer();
 }
 
 void OrvClientLocation::State::startSampleTimer() {
   // The interval accepted at the start stands in for one made invalid since.
-  const double period = detail::isValidInterval(interval) ? interval : runInterval;
+  const double period = std::max(detail::isValidInterval(interval) ? interval : runInterval,
+                                 detail::kMinSamplePeriod);
   std::weak_ptr<State> weak = shared_from_this();
   timerSchedule = Timer::scheduled(std::chrono::duration<double>(period), true, [weak](Timer& t) {
     const std::shared_ptr<State> state = weak.lock();
@@ -93,11 +101,13 @@ void OrvClientLocation::State::startSampleTimer() {
 
 void OrvClientLocation::State::locationFailedWithErrorMsg(const std::string& text) {
   const std::shared_ptr<State> self = shared_from_this();
-  // A failure of a continuous run under way ends it for good: left running, the timer would go
-  // on sending requests that stopLocation (idle once isLocating is false) could never stop.
-  const bool endsContinuousRun = isLocating && !starting && (timerSchedule || !isLocateOnce);
+  // A failure ends the run under way for good, whatever its kind: a continuous run's timer would
+  // go on sending requests that stopLocation (idle once isLocating is false) could never stop,
+  // and a fast window left armed would later stop the next run's updates. A refused start has
+  // nothing running to stop.
+  const bool underWay = isLocating && !starting;
   isLocating = false;
-  if (endsContinuousRun) haltUpdates();
+  if (underWay) haltUpdates();
   reportError("定位失败：" + text);
 }
 

@@ -29,6 +29,68 @@ Member memberAt(simdjson::dom::object obj, std::string_view key) {
   return m;
 }
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isNumberChar(char c) {
+  return isDigit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+// Whether the integer text `digits` (no sign, no leading zero) lies beyond what simdjson reads
+// as an integer: above UINT64_MAX, or below INT64_MIN when negative.
+bool beyond64Bits(std::string_view digits, bool negative) {
+  const std::string_view limit = negative ? "9223372036854775808" : "18446744073709551615";
+  if (digits.size() != limit.size()) return digits.size() > limit.size();
+  return digits > limit;
+}
+
+// JSON allows integers of any size; simdjson refuses those beyond 64 bits. Writes `body` with
+// ".0" after each such integer, so it parses as the double it stands for (a double field takes it,
+// an ignored key skips it, an integer field reports it out of range). Returns false when there is
+// none. Text that is not JSON stays not JSON.
+bool bigIntegersAsDoubles(std::string_view body, std::string& out) {
+  out.clear();
+  bool changed = false;
+  bool inString = false;
+  for (std::size_t i = 0; i < body.size();) {
+    const char c = body[i];
+    if (inString) {
+      out += c;
+      if (c == '\\' && i + 1 < body.size()) out += body[++i];
+      if (c == '"') inString = false;
+      ++i;
+      continue;
+    }
+    if (c == '"') inString = true;
+    if (c != '-' && !isDigit(c)) {
+      out += c;
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < body.size() && isNumberChar(body[end])) ++end;
+    const std::string_view token = body.substr(i, end - i);
+    out += token;
+    const bool negative = token.front() == '-';
+    const std::string_view digits = token.substr(negative ? 1 : 0);
+    if (!digits.empty() && digits.front() != '0' &&
+        digits.find_first_not_of("0123456789") == std::string_view::npos &&
+        beyond64Bits(digits, negative)) {
+      out += ".0";
+      changed = true;
+    }
+    i = end;
+  }
+  return changed;
+}
+
+simdjson::error_code parseInto(std::string_view body, simdjson::dom::parser& parser,
+                               std::string& padded, simdjson::dom::element& root) {
+  // simdjson reads up to SIMDJSON_PADDING bytes past the end: parse a zero-padded copy.
+  padded.resize(body.size() + simdjson::SIMDJSON_PADDING);
+  if (!body.empty()) std::memcpy(padded.data(), body.data(), body.size());
+  std::memset(padded.data() + body.size(), 0, simdjson::SIMDJSON_PADDING);
+  return parser.parse(padded.data(), body.size(), false).get(root);
+}
+
 }  // namespace
 
 Error decodeError(DecodingErrorCode code, const JsonPath& at, std::string_view detail) {
@@ -54,12 +116,12 @@ std::string& threadBuffer() {
 
 Result<simdjson::dom::element> parseDocument(std::string_view body, simdjson::dom::parser& parser,
                                              std::string& padded) {
-  // simdjson reads up to SIMDJSON_PADDING bytes past the end: parse a zero-padded copy.
-  padded.resize(body.size() + simdjson::SIMDJSON_PADDING);
-  if (!body.empty()) std::memcpy(padded.data(), body.data(), body.size());
-  std::memset(padded.data() + body.size(), 0, simdjson::SIMDJSON_PADDING);
   simdjson::dom::element root;
-  auto err = parser.parse(padded.data(), body.size(), false).get(root);
+  auto err = parseInto(body, parser, padded, root);
+  if (err == simdjson::NUMBER_ERROR) {
+    std::string rewritten;
+    if (bigIntegersAsDoubles(body, rewritten)) err = parseInto(rewritten, parser, padded, root);
+  }
   if (err) {
     std::string detail = "invalid JSON: ";
     detail += simdjson::error_message(err);

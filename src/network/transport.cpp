@@ -2,18 +2,24 @@
 #include "network/transport.h"
 
 #include <curl/curl.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cmath>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "network/network_error.h"
 #include "orv/service_configuration.h"
+#include "platform/log.h"
 
 namespace orv::detail {
 namespace {
@@ -70,6 +76,11 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
+Error ended() {
+  return Error{std::string(kTransportErrorDomain), CURLE_ABORTED_BY_CALLBACK,
+               "The network session has ended"};
+}
+
 }  // namespace
 
 // Finished easy handles kept for the next transfers: creating one allocates its buffers and
@@ -80,14 +91,25 @@ struct Transport::Impl {
   CURLM* multi = nullptr;
   CURLSH* share = nullptr;
   std::mutex mutex;
+  std::condition_variable workArrived;  // only for waiting when curl_multi_poll fails
   std::deque<std::unique_ptr<Transfer>> pending;
+  bool ending = false;  // under mutex
+  std::thread thread;
   std::atomic<size_t> bodyLimit{kDefaultResponseBodyLimit};
-  std::vector<CURL*> idle;  // network thread only
+  std::unordered_set<CURL*> active;  // network thread only, then the ending thread
+  std::vector<CURL*> idle;           // likewise
 
   void run();
+  // Wakes the network thread; false when libcurl could not (then the condition variable does).
+  void wake();
+  void end();
   void add(std::unique_ptr<Transfer> transfer);
   bool retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode code, long status);
   void finish(CURL* easy, CURLcode code);
+  // Ends every transfer in flight with `error` (a failed multi call leaves them in doubt).
+  void failActive(const Error& error);
+  // Detaches `easy` from the multi handle and frees it; returns its transfer.
+  std::unique_ptr<Transfer> release(CURL* easy);
 };
 
 void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
@@ -151,7 +173,11 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
   if (!hasExpect) t->headerList = curl_slist_append(t->headerList, "Expect:");
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t->headerList);
   // A refused handle still owes its caller one completion.
-  if (curl_multi_add_handle(multi, easy) != CURLM_OK) finish(easy, CURLE_FAILED_INIT);
+  active.insert(easy);
+  if (const CURLMcode mc = curl_multi_add_handle(multi, easy); mc != CURLM_OK) {
+    sdkLog(std::string("curl_multi_add_handle: ") + curl_multi_strerror(mc));
+    finish(easy, CURLE_FAILED_INIT);
+  }
 }
 
 // libcurl 7.88 takes a kept-alive TLS connection that the server has closed (close_notify sent)
@@ -180,28 +206,38 @@ void Transport::Impl::finish(CURL* easy, CURLcode code) {
   long status = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   if (retryOnFreshConnection(easy, *raw, code, status)) return;
-  std::unique_ptr<Transfer> t(raw);
   TransferOutcome outcome;
   if (status > 0) {
     auto response = std::make_shared<HTTPResponse>();
     response->statusCode = status;
-    response->headers = std::move(t->headers);
+    response->headers = std::move(raw->headers);
     char* url = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
-    response->url = url != nullptr ? url : t->request.url;
+    response->url = url != nullptr ? url : raw->request.url;
     outcome.response = std::move(response);
   }
   if (code == CURLE_OK && outcome.response) {
-    outcome.body = std::move(t->body);
-  } else if (t->bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+    outcome.body = std::move(raw->body);
+  } else if (raw->bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED) {
     outcome.error =
         Error{std::string(kTransportErrorDomain), CURLE_FILESIZE_EXCEEDED,
-              "Response body exceeds the limit of " + std::to_string(t->bodyLimit) + " bytes"};
+              "Response body exceeds the limit of " + std::to_string(raw->bodyLimit) + " bytes"};
   } else if (code != CURLE_OK) {
-    std::string message = t->errorBuffer[0] != '\0' ? t->errorBuffer : curl_easy_strerror(code);
+    std::string message = raw->errorBuffer[0] != '\0' ? raw->errorBuffer : curl_easy_strerror(code);
     outcome.error = Error{std::string(kTransportErrorDomain), code, std::move(message)};
   }
-  curl_multi_remove_handle(multi, easy);
+  std::unique_ptr<Transfer> t = release(easy);
+  t->completion(std::move(outcome));
+}
+
+std::unique_ptr<Transfer> Transport::Impl::release(CURL* easy) {
+  Transfer* raw = nullptr;
+  curl_easy_getinfo(easy, CURLINFO_PRIVATE, &raw);
+  std::unique_ptr<Transfer> t(raw);
+  active.erase(easy);
+  if (const CURLMcode mc = curl_multi_remove_handle(multi, easy); mc != CURLM_OK) {
+    sdkLog(std::string("curl_multi_remove_handle: ") + curl_multi_strerror(mc));
+  }
   if (idle.size() < kMaxIdleHandles) {
     curl_easy_reset(easy);  // keeps its caches; every option is set again on reuse
     idle.push_back(easy);
@@ -209,7 +245,14 @@ void Transport::Impl::finish(CURL* easy, CURLcode code) {
     curl_easy_cleanup(easy);
   }
   curl_slist_free_all(t->headerList);
-  t->completion(std::move(outcome));
+  t->headerList = nullptr;
+  return t;
+}
+
+void Transport::Impl::failActive(const Error& error) {
+  sdkLog(error.message);
+  const std::vector<CURL*> inFlight(active.begin(), active.end());
+  for (CURL* easy : inFlight) release(easy)->completion(TransferOutcome{{}, nullptr, error});
 }
 
 void Transport::Impl::run() {
@@ -217,17 +260,54 @@ void Transport::Impl::run() {
     std::deque<std::unique_ptr<Transfer>> batch;
     {
       std::lock_guard lock(mutex);
+      if (ending) return;
       batch.swap(pending);
     }
     for (auto& t : batch) add(std::move(t));
     int running = 0;
-    curl_multi_perform(multi, &running);
+    if (const CURLMcode mc = curl_multi_perform(multi, &running); mc != CURLM_OK) {
+      failActive(Error{"CURLM", mc, std::string("curl_multi_perform: ") + curl_multi_strerror(mc)});
+    }
     int queued = 0;
     while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
       if (msg->msg == CURLMSG_DONE) finish(msg->easy_handle, msg->data.result);
     }
-    curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    // Sleeps until a socket is ready, libcurl's own next deadline, or a wake-up: new work or
+    // the end. An idle session does not wake at all.
+    if (const CURLMcode mc = curl_multi_poll(multi, nullptr, 0, INT_MAX, nullptr); mc != CURLM_OK) {
+      failActive(Error{"CURLM", mc, std::string("curl_multi_poll: ") + curl_multi_strerror(mc)});
+      std::unique_lock lock(mutex);
+      workArrived.wait(lock, [this] { return ending || !pending.empty(); });
+    }
   }
+}
+
+void Transport::Impl::wake() {
+  if (const CURLMcode mc = curl_multi_wakeup(multi); mc != CURLM_OK) {
+    sdkLog(std::string("curl_multi_wakeup: ") + curl_multi_strerror(mc));
+  }
+  workArrived.notify_one();
+}
+
+void Transport::Impl::end() {
+  {
+    std::lock_guard lock(mutex);
+    if (ending) return;
+    ending = true;
+  }
+  wake();
+  thread.join();
+  // What never finished still owes its caller one completion.
+  const Error error = ended();
+  for (auto& t : pending) t->completion(TransferOutcome{{}, nullptr, error});
+  pending.clear();
+  const std::vector<CURL*> inFlight(active.begin(), active.end());
+  for (CURL* easy : inFlight) release(easy)->completion(TransferOutcome{{}, nullptr, error});
+  for (CURL* easy : idle) curl_easy_cleanup(easy);
+  idle.clear();
+  curl_multi_cleanup(multi);
+  curl_share_cleanup(share);
+  curl_global_cleanup();
 }
 
 Transport::Transport() : impl_(new Impl) {
@@ -240,12 +320,22 @@ Transport::Transport() : impl_(new Impl) {
   impl_->share = curl_share_init();
   curl_share_setopt(impl_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
   curl_share_setopt(impl_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-  // Lives for the process, like the session it stands for.
-  std::thread([impl = impl_] { impl->run(); }).detach();
+  impl_->thread = std::thread([impl = impl_] { impl->run(); });
+  pthread_setname_np(impl_->thread.native_handle(), "orv-network");
+}
+
+Transport::~Transport() {
+  impl_->end();
+  delete impl_;
 }
 
 Transport& Transport::shared() {
-  static Transport* instance = new Transport();
+  // Never destroyed, so a late caller finds it; its thread ends and is joined at exit.
+  static Transport* instance = [] {
+    auto* t = new Transport();
+    std::atexit([] { shared().impl_->end(); });
+    return t;
+  }();
   return *instance;
 }
 
@@ -259,12 +349,18 @@ void Transport::start(URLRequest request, Completion completion) {
   t->bodyLimit = impl_->bodyLimit.load();
   bool wasEmpty = false;
   {
-    std::lock_guard lock(impl_->mutex);
+    std::unique_lock lock(impl_->mutex);
+    if (impl_->ending) {
+      // The session has ended (the process is exiting): nothing runs transfers any more.
+      lock.unlock();
+      t->completion(TransferOutcome{{}, nullptr, ended()});
+      return;
+    }
     wasEmpty = impl_->pending.empty();
     impl_->pending.push_back(std::move(t));
   }
   // Otherwise a wake-up is already on its way: the network thread takes the whole queue at once.
-  if (wasEmpty) curl_multi_wakeup(impl_->multi);
+  if (wasEmpty) impl_->wake();
 }
 
 void Transport::setResponseBodyLimit(size_t bytes) { impl_->bodyLimit.store(bytes); }

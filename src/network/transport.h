@@ -25,11 +25,21 @@ class Transport {
   using Completion = std::function<void(TransferOutcome)>;
   static constexpr size_t kDefaultResponseBodyLimit = size_t{16} << 20;
 
-  // The process-wide session, started on first use and never stopped.
+  // The process-wide session, started on first use; its thread ends at exit.
   static Transport& shared();
 
+  // A session of its own (the network thread starts now). Destroying it ends its thread and
+  // every transfer not finished yet, each with one completion (error CURLE 42), on the calling
+  // thread.
+  Transport();
+  ~Transport();
+  Transport(const Transport&) = delete;
+  Transport& operator=(const Transport&) = delete;
+
   // Thread-safe; starts the transfer at once. `completion` runs exactly once, on the network
-  // thread. CA file and proxy are taken from the service configuration at this moment.
+  // thread (after the session has ended: at once, on the calling thread). A failure of libcurl's
+  // multi interface ends the transfers in flight with error domain "CURLM". CA file and proxy are
+  // taken from the service configuration at this moment.
   void start(URLRequest request, Completion completion);
 
   // Larger bodies end as a transport error. Applies to transfers started afterwards.
@@ -39,7 +49,6 @@ class Transport {
   struct Impl;
 
  private:
-  Transport();
   Impl* impl_;
 };
 

@@ -154,6 +154,47 @@ std::string firstNonEmpty(std::initializer_list<std::string> candidates) {
 
 }  // namespace
 
+std::string validUtf8(std::string_view bytes) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  std::string out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      out += bytes[i++];
+      continue;
+    }
+    // Length and the allowed range of the second byte (Unicode table 3-7); later bytes: 80..BF.
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
+    }
+    size_t valid = 1;  // bytes of the sequence that fit so far
+    while (length != 0 && valid < length && i + valid < bytes.size()) {
+      const auto b = static_cast<unsigned char>(bytes[i + valid]);
+      if (b < (valid == 1 ? low : 0x80) || b > (valid == 1 ? high : 0xBF)) break;
+      ++valid;
+    }
+    if (length != 0 && valid == length) {
+      out.append(bytes.substr(i, length));
+    } else {
+      out += kReplacement;
+    }
+    i += valid;
+  }
+  return out;
+}
+
 DeviceFacts readDeviceFacts(const std::string& root) {
   utsname uts{};
   ::uname(&uts);
@@ -172,6 +213,11 @@ DeviceFacts readDeviceFacts(const std::string& root) {
   // Each field falls back on its own: some rolling distributions have no VERSION_ID.
   facts.systemName = firstNonEmpty({release->name, uts.sysname});
   facts.systemVersion = firstNonEmpty({release->versionId, uts.release});
+  // DMI and os-release hold raw bytes, whatever their encoding.
+  for (std::string* text :
+       {&facts.model, &facts.manufacturer, &facts.systemName, &facts.systemVersion}) {
+    *text = validUtf8(*text);
+  }
   return facts;
 }
 
@@ -180,11 +226,12 @@ DeviceFacts currentDevice() {
   DeviceFacts facts = system;
   std::lock_guard lock(overrides().mutex);
   const DeviceOverrides& o = overrides().value;
-  if (o.vendorIdentifier) facts.vendorIdentifier = o.vendorIdentifier;
-  if (o.model) facts.model = *o.model;
-  if (o.systemName) facts.systemName = *o.systemName;
-  if (o.systemVersion) facts.systemVersion = *o.systemVersion;
-  if (o.manufacturer) facts.manufacturer = *o.manufacturer;
+  // The host's texts may be any bytes too.
+  if (o.vendorIdentifier) facts.vendorIdentifier = validUtf8(*o.vendorIdentifier);
+  if (o.model) facts.model = validUtf8(*o.model);
+  if (o.systemName) facts.systemName = validUtf8(*o.systemName);
+  if (o.systemVersion) facts.systemVersion = validUtf8(*o.systemVersion);
+  if (o.manufacturer) facts.manufacturer = validUtf8(*o.manufacturer);
   return facts;
 }
 

@@ -22,6 +22,10 @@ DeviceFacts currentDevice();
 // A new random (version 4) UUID from the kernel's CSPRNG: 36 characters, upper case, 8-4-4-4-12.
 std::string randomUUID();
 
+// `bytes` with each invalid UTF-8 sequence replaced by U+FFFD (one per maximal subpart). System
+// files and hosts may hand over any bytes; request bodies must be valid UTF-8.
+std::string validUtf8(std::string_view bytes);
+
 // The library's application id for systemd's app-specific machine ids, so the vendor identifier
 // is what `systemd-id128 machine-id --app-specific=<this> -u` prints (in upper case).
 inline constexpr std::string_view kDeviceAppId = "71bd70c5d3fb40829d0c47ef1f010248";

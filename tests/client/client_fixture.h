@@ -41,7 +41,8 @@ class RecordingDelegate : public LocationDelegate {
   std::vector<std::string> errors;
   std::vector<GeocodeList> lists;
   size_t calls = 0;
-  // Runs after a location has been recorded, as a host reacting inside its callback would.
+  // Run after a location or an error has been recorded, as a host reacting inside its callback
+  // would.
   std::function<void()> afterLocation;
   std::function<void()> afterError;
 

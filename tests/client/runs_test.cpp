@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
+#include <random>
 
 #include "client/client_state.h"
 #include "client_fixture.h"
@@ -269,36 +271,181 @@ TEST_F(RunTest, HostMayStopOrLetGoFromInsideItsCallback) {
   EXPECT_FALSE(RunLoop::main().timeUntilNextTimer().has_value());
 }
 
-TEST_F(RunTest, PlatformFailureEndsAContinuousRunOnce) {
-  for (bool sampling : {false, true}) {
-    delegate->errors.clear();
-    spy.clear();
-    client->setIsLocateOnce(false);
+// The host may destroy the client inside any callback a run causes (run under ASan: nothing may
+// touch the client's state after the callback returns).
+TEST_F(RunTest, HostMayDestroyTheClientInsideEveryCallback) {
+  struct Case {
+    const char* name;
+    std::function<void()> setUp;  // before the start
+    bool once;
+    std::function<void()> trigger;  // after the start
+  };
+  auto nothing = [] {};
+  const Case cases[] = {
+      {"no consent", [this] { client->setAgreePrivacy(false); }, true, nothing},
+      {"invalid interval", [this] { client->setInterval(0); }, false, nothing},
+      {"denied single", [this] { provider->setAuthorizationStatus(AuthorizationStatus::denied); },
+       true, nothing},
+      {"denied continuous",
+       [this] { provider->setAuthorizationStatus(AuthorizationStatus::denied); }, false, nothing},
+      {"undeclared", [] { Bundle::mainBundle().clear(); }, true, nothing},
+      {"single fix", nothing, true, [this] { push(fix(1)); }},
+      {"first continuous fix", nothing, false, [this] { push(fix(1)); }},
+      {"failure of a single run", nothing, true, [this] { pushError("x"); }},
+      {"failure of a continuous run", nothing, false, [this] { pushError("x"); }},
+      {"sampling tick",
+       [this] {
+         delegate->afterLocation = [this] {
+           if (delegate->locations.size() == 2) client.reset();
+         };
+       },
+       false,
+       [this] {
+         push(fix(1));
+         clock.advance(std::chrono::seconds(1));
+       }},
+  };
+  for (const Case& c : cases) {
+    client = makeClient();
+    Bundle::mainBundle().setObject("NSLocationWhenInUseUsageDescription", std::string("test"));
+    provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
+    delegate->locations.clear();
+    delegate->afterLocation = [this] { client.reset(); };
+    delegate->afterError = [this] { client.reset(); };
+    c.setUp();
+    client->setIsLocateOnce(c.once);
+    OrvClientLocation* raw = client.get();
+    raw->startLocation();
+    if (client) c.trigger();
+    EXPECT_EQ(client, nullptr) << c.name;
+    clock.advance(std::chrono::seconds(3));
+    EXPECT_FALSE(provider->isUpdating()) << c.name;
+  }
+  delegate->afterLocation = nullptr;
+  delegate->afterError = nullptr;
+}
+
+enum class Kind { once, fast, continuous, sampling };
+
+class FailureTest : public RunTest, public ::testing::WithParamInterface<Kind> {};
+
+// Whatever the run, a failure stops everything it started and is reported once.
+TEST_P(FailureTest, PlatformFailureEndsTheRunAndStopsTheController) {
+  const Kind kind = GetParam();
+  client->setIsLocateOnce(kind == Kind::once || kind == Kind::fast);
+  if (kind == Kind::fast) {
+    client->startFastLocation();
+    push(fix(1));  // the window is open
+  } else {
     client->startLocation();
-    if (sampling) push(fix(1));
-    const size_t answers = delegate->locations.size();
-    pushError("信号丢失");
-    EXPECT_THAT(delegate->errors, ElementsAre("定位失败：信号丢失"));
-    EXPECT_EQ(managerCalls("stopUpdatingLocation"), 1u);
-    EXPECT_FALSE(provider->isUpdating());
-    clock.advance(std::chrono::seconds(5));
-    push(fix(2));
-    EXPECT_EQ(delegate->locations.size(), answers);
-    EXPECT_EQ(delegate->errors.size(), 1u);
-    // Nothing is left running for stopLocation to stop.
-    trace.events.clear();
+    if (kind == Kind::sampling) push(fix(1));
+  }
+  const size_t answers = delegate->locations.size();
+  spy.clear();
+  pushError("信号丢失");
+  EXPECT_THAT(delegate->errors, ElementsAre("定位失败：信号丢失"));
+  EXPECT_EQ(managerCalls("stopUpdatingLocation"), 1u);
+  EXPECT_FALSE(provider->isUpdating());
+  EXPECT_FALSE(RunLoop::main().timeUntilNextTimer().has_value());
+  clock.advance(std::chrono::seconds(5));
+  push(fix(2));
+  EXPECT_EQ(delegate->locations.size(), answers);
+  EXPECT_EQ(delegate->errors.size(), 1u);
+  // Nothing is left running for stopLocation to stop.
+  trace.events.clear();
+  client->stopLocation();
+  EXPECT_TRUE(trace.events.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FailureTest,
+                         ::testing::Values(Kind::once, Kind::fast, Kind::continuous,
+                                           Kind::sampling));
+
+// A fast window left armed by a failure would stop the next run's updates and freeze its samples.
+TEST_F(RunTest, ContinuousRunAfterAFailedFastRunSamplesFreshFixes) {
+  client->startFastLocation();
+  pushError("信号丢失");
+  client->setIsLocateOnce(false);
+  client->setIsFastLocation(false);
+  client->startLocation();
+  push(fix(1));
+  clock.advance(milliseconds(300));
+  push(fix(2));
+  clock.advance(milliseconds(700));
+  EXPECT_EQ(answered(), (std::vector<int>{1, 2}));
+  EXPECT_TRUE(provider->isUpdating());
+}
+
+// Host calls in any order: once stopLocation returns, neither the sampling timer nor device
+// updates may be left running (stopLocation is idle while no run is under way, so anything left
+// running by then could never be stopped).
+TEST_F(RunTest, NoSequenceOfHostCallsLeavesAnythingRunningAfterStop) {
+  const std::vector<std::function<void()>> steps = {
+      [&] { client->startLocation(); },
+      [&] { client->startFastLocation(); },
+      [&] { client->stopLocation(); },
+      [&] { client->setIsLocateOnce(true); },
+      [&] { client->setIsLocateOnce(false); },
+      [&] { client->setIsFastLocation(false); },
+      [&] { client->setInterval(0.5); },
+      [&] { client->setInterval(0.0); },
+      [&] { push(fix(1)); },
+      [&] { pushError("信号丢失"); },
+      [&] { clock.advance(milliseconds(250)); },
+      [&] { clock.advance(std::chrono::seconds(1)); },
+      [&] { provider->setAuthorizationStatus(AuthorizationStatus::denied); },
+      [&] { provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse); },
+  };
+  std::mt19937 random(13);
+  for (int sequence = 0; sequence < 400; ++sequence) {
+    std::vector<size_t> taken;
+    for (int i = 0; i < 8; ++i) {
+      taken.push_back(random() % steps.size());
+      steps[taken.back()]();
+    }
     client->stopLocation();
-    EXPECT_TRUE(trace.events.empty());
+    ASSERT_FALSE(provider->isUpdating()) << ::testing::PrintToString(taken);
+    // Whatever was left would act within a few seconds: sample, answer or stop the device.
+    const size_t calls = delegate->calls;
+    spy.clear();
+    clock.advance(std::chrono::seconds(3));
+    ASSERT_EQ(delegate->calls, calls) << ::testing::PrintToString(taken);
+    ASSERT_TRUE(spy.calls().empty()) << ::testing::PrintToString(taken);
+    provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
+    client->setIsFastLocation(false);
   }
 }
 
-TEST_F(RunTest, PlatformFailureEndsASingleRunWithoutStoppingTheController) {
+TEST_F(RunTest, RunKeepsItsKindWhenTheHostChangesTheFlag) {
+  client->setIsLocateOnce(false);
   client->startLocation();
-  pushError("信号丢失");
-  EXPECT_THAT(delegate->errors, ElementsAre("定位失败：信号丢失"));
-  EXPECT_THAT(spy.calls(), Not(Contains("stopUpdatingLocation")));
   push(fix(1));
-  EXPECT_TRUE(delegate->locations.empty());
+  client->setIsLocateOnce(true);
+  push(fix(2));
+  clock.advance(std::chrono::seconds(2));
+  EXPECT_EQ(answered(), (std::vector<int>{1, 2, 2}));
+  client->stopLocation();
+  EXPECT_FALSE(provider->isUpdating());
+  EXPECT_FALSE(RunLoop::main().timeUntilNextTimer().has_value());
+}
+
+// Positive periods below the loop's resolution sample every millisecond: neither stalled nor on
+// every pass of the loop.
+TEST_F(RunTest, TinyIntervalsSampleEveryMillisecond) {
+  for (double interval : {1e-12, 1e-6, 1e-4}) {
+    delegate->locations.clear();
+    client->setIsLocateOnce(false);
+    client->setInterval(interval);
+    client->startLocation();
+    push(fix(1));
+    clock.advance(std::chrono::microseconds(999));
+    EXPECT_EQ(delegate->locations.size(), 1u) << interval;
+    clock.advance(std::chrono::microseconds(1));
+    EXPECT_EQ(delegate->locations.size(), 2u) << interval;
+    clock.advance(milliseconds(2));
+    EXPECT_EQ(delegate->locations.size(), 4u) << interval;
+    client->stopLocation();
+  }
 }
 
 TEST_F(RunTest, ContinuousRunRefusesAnIntervalThatIsNotPositive) {

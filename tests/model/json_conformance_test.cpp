@@ -15,6 +15,7 @@
 #include "model/json_value.h"
 #include "model/json_writer.h"
 #include "orv/location_res.h"
+#include "test_data.h"
 
 namespace orv::detail {
 namespace {
@@ -26,24 +27,35 @@ struct Case {
   std::string body;
 };
 
-// Every case whose file name starts with `prefix`, in name order.
-std::vector<Case> cases(const std::string& prefix) {
-  const fs::path dir = fs::path(ORV_TESTDATA_DIR) / "JSONTestSuite" / "test_parsing";
-  std::vector<Case> out;
-  if (!fs::is_directory(dir)) return out;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind(prefix, 0) != 0 || entry.path().extension() != ".json") continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::stringstream body;
-    body << in.rdbuf();
-    out.push_back({name, body.str()});
+class JsonTestSuite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string skipReason;
+    auto found = test::testData("JSONTestSuite/test_parsing", skipReason);
+    if (!found) GTEST_SKIP() << skipReason;
+    dir_ = *found;
   }
-  std::sort(out.begin(), out.end(), [](const Case& a, const Case& b) { return a.name < b.name; });
-  return out;
-}
 
-TEST(JsonConformanceTest, AcceptsEveryYesCase) {
+  // Every case whose file name starts with `prefix`, in name order.
+  std::vector<Case> cases(const std::string& prefix) const {
+    std::vector<Case> out;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(prefix, 0) != 0 || entry.path().extension() != ".json") continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::stringstream body;
+      body << in.rdbuf();
+      out.push_back({name, body.str()});
+    }
+    std::sort(out.begin(), out.end(), [](const Case& a, const Case& b) { return a.name < b.name; });
+    return out;
+  }
+
+ private:
+  fs::path dir_;
+};
+
+TEST_F(JsonTestSuite, AcceptsEveryYesCase) {
   const auto all = cases("y_");
   ASSERT_EQ(all.size(), 95u);
   simdjson::dom::parser parser;
@@ -59,7 +71,7 @@ TEST(JsonConformanceTest, AcceptsEveryYesCase) {
   }
 }
 
-TEST(JsonConformanceTest, RejectsEveryNoCase) {
+TEST_F(JsonTestSuite, RejectsEveryNoCase) {
   const auto all = cases("n_");
   ASSERT_EQ(all.size(), 188u);
   simdjson::dom::parser parser;
@@ -74,7 +86,7 @@ TEST(JsonConformanceTest, RejectsEveryNoCase) {
 }
 
 // Either answer is allowed; what matters is a clean one.
-TEST(JsonConformanceTest, SurvivesEveryImplementationDefinedCase) {
+TEST_F(JsonTestSuite, SurvivesEveryImplementationDefinedCase) {
   const auto all = cases("i_");
   ASSERT_EQ(all.size(), 35u);
   for (const auto& c : all) {
@@ -84,7 +96,7 @@ TEST(JsonConformanceTest, SurvivesEveryImplementationDefinedCase) {
   }
 }
 
-TEST(JsonConformanceTest, WriterReproducesEveryYesValue) {
+TEST_F(JsonTestSuite, WriterReproducesEveryYesValue) {
   simdjson::dom::parser original, rewritten;
   std::string padded;
   for (const auto& c : cases("y_")) {

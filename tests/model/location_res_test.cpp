@@ -144,6 +144,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"TimestampAboveInt64",
                  withLocation("{\"timestamp\":9223372036854775808," + kPosition + "}"),
                  "dataCorrupted: location.timestamp out of the 64-bit integer range"},
+        FailCase{"TimestampBeyondUint64",
+                 withLocation("{\"timestamp\":1234567890123456789012345," + kPosition + "}"),
+                 "dataCorrupted: location.timestamp out of the 64-bit integer range"},
+        FailCase{"BigIntegerWithLeadingZero",
+                 withLocation("{\"timestamp\":1,\"x\":012345678901234567890123," + kPosition + "}"),
+                 "dataCorrupted: top level invalid JSON: Problem while parsing a number"},
         FailCase{"TimestampHugeDouble", withLocation("{\"timestamp\":1e19," + kPosition + "}"),
                  "dataCorrupted: location.timestamp out of the 64-bit integer range"},
         FailCase{"IdAsNumber", R"({"id":17,"asset":"a","location":{}})",
@@ -191,6 +197,20 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptCase{"TimestampExponent",
                    R"({"timestamp":1e3,"position":{"point":{"longitude":1e2,"latitude":2}}})", 1000,
                    100.0},
+        // JSON integers beyond 64 bits: a double field reads them, an ignored key skips them.
+        AcceptCase{"LongitudeBeyondUint64",
+                   R"({"timestamp":5,"position":{"point":{"longitude":18446744073709551616,)"
+                   R"("latitude":2}}})",
+                   5, 18446744073709551616.0},
+        AcceptCase{"LongitudeBelowInt64",
+                   R"({"timestamp":5,"position":{"point":{"longitude":-9223372036854775809,)"
+                   R"("latitude":2}}})",
+                   5, -9223372036854775809.0},
+        AcceptCase{"BigIntegersUnderIgnoredKeys",
+                   R"({"timestamp":5,"seq":1234567890123456789012345,"position":{"point":{)"
+                   R"("longitude":1,"latitude":2,"raw":[-99999999999999999999999,)"
+                   R"({"k":18446744073709551616}],"s":"18446744073709551616\"1e999999999999"}}})",
+                   5, 1.0},
         AcceptCase{"TimestampMin",
                    R"({"timestamp":-9223372036854775808,"position":{"point":{"longitude":1,)"
                    R"("latitude":2},"accuracy":5},"extra":[1,2]})",

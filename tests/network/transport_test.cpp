@@ -3,10 +3,15 @@
 #include <httplib.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <set>
 #include <thread>
 
 #include "network/network_client.h"
 #include "network/request_builder.h"
+#include "network/transport.h"
 #include "orv/service_configuration.h"
 #include "test_decode.h"
 #include "test_server.h"
@@ -14,17 +19,29 @@
 namespace orv::detail {
 namespace {
 
-RequestResult<test::Echo> fetch(const std::string& url, double timeout = 10) {
+RequestResult<test::Echo> send(const URLRequest& request) {
+  std::optional<RequestResult<test::Echo>> out;
+  NetworkClient::shared().request<test::Echo>(
+      request, [&](RequestResult<test::Echo> r) { out.emplace(std::move(r)); });
+  EXPECT_TRUE(RunLoop::main().runUntil([&] { return out.has_value(); }, std::chrono::seconds(20)));
+  return out ? std::move(*out) : RequestResult<test::Echo>::failure(Error{});
+}
+
+URLRequest request(const std::string& url, double timeout = 10,
+                   HTTPMethod method = HTTPMethod::get) {
   RequestBuilder b;
   b.urlString = url;
   b.timeoutInterval = timeout;
   auto built = b.makeURLRequest();
   EXPECT_TRUE(built.ok());
-  std::optional<RequestResult<test::Echo>> out;
-  NetworkClient::shared().request<test::Echo>(
-      built.value(), [&](RequestResult<test::Echo> r) { out.emplace(std::move(r)); });
-  EXPECT_TRUE(RunLoop::main().runUntil([&] { return out.has_value(); }, std::chrono::seconds(20)));
-  return out ? std::move(*out) : RequestResult<test::Echo>::failure(Error{});
+  URLRequest r = built.ok() ? built.value() : URLRequest{};
+  r.method = method;
+  if (method == HTTPMethod::post) r.body = R"({"n":1})";
+  return r;
+}
+
+RequestResult<test::Echo> fetch(const std::string& url, double timeout = 10) {
+  return send(request(url, timeout));
 }
 
 void expectTransportError(const RequestResult<test::Echo>& r, int code) {
@@ -66,6 +83,100 @@ TEST(Transport, MisbehavingServers) {
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.code;
   }
+}
+
+// The key must never leave the configured host: a redirect is the answer, never followed.
+TEST(Transport, RedirectsAreNotFollowed) {
+  test::TestServer elsewhere, origin;
+  elsewhere.handle("/x", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(R"({"text":"e"})", "application/json");
+  });
+  for (const int status : {301, 302, 303, 307, 308}) {
+    origin.handle("/x", [&](const httplib::Request&, httplib::Response& res) {
+      res.status = status;
+      res.set_header("Location", elsewhere.baseUrl() + "/x?access_key=k");
+    });
+    for (const HTTPMethod method : {HTTPMethod::get, HTTPMethod::post}) {
+      auto r = send(request(origin.baseUrl() + "/x?access_key=k", 10, method));
+      ASSERT_FALSE(r.isSuccess()) << status;
+      ASSERT_NE(r.response(), nullptr) << status;
+      EXPECT_EQ(r.response()->statusCode, status);
+    }
+  }
+  EXPECT_EQ(origin.receivedCount(), 10u);
+  EXPECT_EQ(elsewhere.receivedCount(), 0u);
+}
+
+// A request the server has read goes once, even when the server then closes without an answer.
+// Only a request that never reached the server goes again on a fresh connection (see
+// ConnectionsClosedByTheServerAreNotReused).
+TEST(Transport, RequestReadByTheServerIsNeverSentAgain) {
+  for (const HTTPMethod method : {HTTPMethod::get, HTTPMethod::post}) {
+    test::ClosingServer server(0);
+    expectTransportError(send(request(server.baseUrl() + "/x", 10, method)), 52);
+    EXPECT_EQ(server.requestsRead(), 1u) << rawValue(method);
+  }
+}
+
+// Ids of this process's threads called `name`.
+std::set<std::string> threadsNamed(const std::string& name) {
+  std::set<std::string> out;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string line;
+    if (std::getline(comm, line) && line == name) out.insert(task.path().filename().string());
+  }
+  return out;
+}
+
+long voluntarySwitches(const std::string& tid) {
+  std::ifstream status("/proc/self/task/" + tid + "/status");
+  const std::string key = "voluntary_ctxt_switches:";
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
+  }
+  return -1;
+}
+
+// Its own session's end: the thread is joined and each unfinished transfer completes once.
+TEST(Transport, EndedSessionJoinsItsThreadAndEndsItsTransfers) {
+  const auto before = threadsNamed("orv-network");
+  test::RawServer silent(test::RawServer::Behaviour::neverAnswer);
+  for (const bool inFlight : {false, true}) {
+    std::vector<TransferOutcome> outcomes;
+    {
+      Transport session;
+      EXPECT_EQ(threadsNamed("orv-network").size(), before.size() + 1);
+      session.start(request(silent.baseUrl() + "/x"),
+                    [&](TransferOutcome o) { outcomes.push_back(std::move(o)); });
+      // Long enough to be connected and waiting for the answer.
+      if (inFlight) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    EXPECT_EQ(threadsNamed("orv-network"), before);
+    ASSERT_EQ(outcomes.size(), 1u) << inFlight;
+    ASSERT_TRUE(outcomes[0].error.has_value());
+    EXPECT_EQ(outcomes[0].error->code, 42);  // CURLE_ABORTED_BY_CALLBACK
+  }
+}
+
+// Between transfers the network thread sleeps: it is woken by work, not by a clock.
+TEST(Transport, IdleSessionDoesNotWake) {
+  const auto before = threadsNamed("orv-network");
+  Transport session;
+  std::string tid;
+  for (const auto& t : threadsNamed("orv-network")) {
+    if (!before.count(t)) tid = t;
+  }
+  ASSERT_FALSE(tid.empty());
+  test::ClosingServer server(1);  // keeps the connection open after answering
+  std::promise<TransferOutcome> done;
+  session.start(request(server.baseUrl() + "/x"), [&](TransferOutcome o) { done.set_value(o); });
+  ASSERT_TRUE(done.get_future().get().body.has_value());
+  // Time to go back to sleep after the completion.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const long switches = voluntarySwitches(tid);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(voluntarySwitches(tid), switches);
 }
 
 TEST(Transport, TlsPeerAndHostAreVerified) {

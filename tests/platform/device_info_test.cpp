@@ -183,6 +183,35 @@ INSTANTIATE_TEST_SUITE_P(
                   "uname:release"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Invalid sequences become U+FFFD, one per maximal subpart (as the Unicode standard recommends);
+// valid text stays as it is.
+TEST(ValidUtf8Test, ReplacesInvalidSequences) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"ThinkPad X1 \xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80", "ThinkPad X1 é中😀"},
+      {"Caf\xe9 PC", "Caf\uFFFD PC"},
+      {"\xe2\x82", "\uFFFD"},                            // truncated at the end
+      {"\xe2\x82x", "\uFFFDx"},                          // truncated before ASCII
+      {"\xc0\xaf", "\uFFFD\uFFFD"},                      // overlong
+      {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"},            // surrogate
+      {"\xf4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
+      {"\xff\xfe", "\uFFFD\uFFFD"},
+      {std::string("a\0b", 3), std::string("a\0b", 3)},
+  };
+  for (const auto& [in, want] : cases)
+    EXPECT_EQ(validUtf8(in), want) << ::testing::PrintToString(in);
+}
+
+TEST(DeviceFactsTest, RawBytesOfTheSystemBecomeValidUtf8) {
+  FakeRoot root(Files{{"sys/class/dmi/id/product_name", "Think\xffPad\n"},
+                      {"sys/class/dmi/id/sys_vendor", "Len\xc3ovo\n"},
+                      {"etc/os-release", "NAME=\"Deb\xe9ian\"\nVERSION_ID=12\x80\n"}});
+  const DeviceFacts facts = readDeviceFacts(root.path());
+  EXPECT_EQ(facts.model, "Think\uFFFDPad");
+  EXPECT_EQ(facts.manufacturer, "Len\uFFFDovo");
+  EXPECT_EQ(facts.systemName, "Deb\uFFFDian");
+  EXPECT_EQ(facts.systemVersion, "12\uFFFD");
+}
+
 TEST(DeviceOverridesTest, SetFactsWinUntilCleared) {
   const DeviceFacts system = currentDevice();
   DeviceOverrides o;
@@ -196,6 +225,9 @@ TEST(DeviceOverridesTest, SetFactsWinUntilCleared) {
   EXPECT_EQ(facts.vendorIdentifier, o.vendorIdentifier);
   EXPECT_EQ(facts.systemName, system.systemName);
   EXPECT_EQ(facts.systemVersion, system.systemVersion);
+  o.model = "Tracker \xff";
+  setDeviceOverrides(o);
+  EXPECT_EQ(currentDevice().model, "Tracker \uFFFD");
   setDeviceOverrides({});
   EXPECT_EQ(currentDevice().model, system.model);
   EXPECT_EQ(currentDevice().vendorIdentifier, system.vendorIdentifier);

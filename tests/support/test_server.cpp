@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -254,6 +255,63 @@ void RawServer::serve() {
     }
   }
   for (int fd : held) ::close(fd);
+}
+
+ClosingServer::ClosingServer(int answered) : answered_(answered) {
+  listenFd_ = listenLoopback(&port_);
+  thread_ = std::thread([this] { serve(); });
+}
+
+ClosingServer::~ClosingServer() {
+  stop_ = true;
+  // Wakes the blocking accept() or read().
+  ::shutdown(listenFd_, SHUT_RDWR);
+  if (int fd = connectionFd_.load(); fd >= 0) ::shutdown(fd, SHUT_RDWR);
+  thread_.join();
+  ::close(listenFd_);
+}
+
+std::string ClosingServer::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+bool ClosingServer::readRequest(int fd, std::string& buffer) {
+  char chunk[4096];
+  for (;;) {
+    if (const size_t end = buffer.find("\r\n\r\n"); end != std::string::npos) {
+      size_t length = 0;
+      std::string head = buffer.substr(0, end);
+      std::transform(head.begin(), head.end(), head.begin(), ::tolower);
+      if (const size_t at = head.find("content-length:"); at != std::string::npos) {
+        length = std::stoul(head.substr(at + 15));
+      }
+      if (buffer.size() >= end + 4 + length) {
+        buffer.erase(0, end + 4 + length);
+        return true;
+      }
+    }
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n <= 0) return false;
+    buffer.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+void ClosingServer::serve() {
+  while (!stop_) {
+    const int fd = ::accept(listenFd_, nullptr, nullptr);
+    if (fd < 0) continue;
+    connectionFd_ = fd;
+    if (stop_) ::shutdown(fd, SHUT_RDWR);
+    std::string buffer;
+    for (int n = 0; readRequest(fd, buffer); ++n) {
+      ++requestsRead_;
+      if (n == answered_) break;
+      const std::string ok =
+          "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+          "Content-Length: 12\r\n\r\n{\"text\":\"k\"}";
+      (void)::write(fd, ok.data(), ok.size());
+    }
+    connectionFd_ = -1;
+    ::close(fd);
+  }
 }
 
 int unusedLoopbackPort() {

@@ -107,6 +107,28 @@ class RawServer {
   std::thread thread_;
 };
 
+// A raw HTTP/1.1 server on 127.0.0.1 that reads each request whole (head and Content-Length
+// body), answers the first `answered` requests of each connection with 200 and {"text":"k"} (kept
+// alive), and closes the connection without a word after reading the next one.
+class ClosingServer {
+ public:
+  explicit ClosingServer(int answered);
+  ~ClosingServer();
+  std::string baseUrl() const;
+  size_t requestsRead() const { return requestsRead_; }
+
+ private:
+  void serve();
+  bool readRequest(int fd, std::string& buffer);
+  int answered_;
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::atomic<int> connectionFd_{-1};
+  std::atomic<bool> stop_{false};
+  std::atomic<size_t> requestsRead_{0};
+  std::thread thread_;
+};
+
 // A loopback port on which nothing listens (connection refused).
 int unusedLoopbackPort();
 
