@@ -15,10 +15,13 @@ install(FILES ${PROJECT_BINARY_DIR}/orvConfig.cmake ${PROJECT_BINARY_DIR}/orvCon
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/orv)
 
 # A static archive needs its dependencies on every link line, not only static ones.
+# The C++ runtime too: a C host links with the C compiler.
 if(BUILD_SHARED_LIBS)
   set(ORV_PC_REQUIRES Requires.private)
+  set(ORV_PC_RUNTIME "")
 else()
   set(ORV_PC_REQUIRES Requires)
+  set(ORV_PC_RUNTIME "-lstdc++ -lm")
 endif()
 set(ORV_PC_GEOCLUE "")
 if(ORV_WITH_GEOCLUE)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs the built library into a scratch prefix and builds three consumers against it:
-# find_package(orv), pkg-config, and add_subdirectory of the source tree.
+# Installs the built library into a scratch prefix and builds consumers against it:
+# find_package(orv), pkg-config (a C++ and a C host), and add_subdirectory of the source tree.
 set -euo pipefail
-src=$1 build=$2 cxx=$3
+src=$1 build=$2 cxx=$3 cc=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -18,6 +18,10 @@ flags=$(PKG_CONFIG_PATH="$libdir" pkg-config --define-variable=prefix="$work/pre
 # shellcheck disable=SC2086
 "$cxx" -std=c++20 "$src/tests/packaging/consumer.cpp" -o "$work/pc-consumer" $flags
 "$work/pc-consumer"
+# The C interface from a C host, compiled and linked by the C compiler.
+# shellcheck disable=SC2086
+"$cc" -std=c11 -Wall -Wextra -Werror "$src/tests/packaging/consumer.c" -o "$work/pc-c-consumer" $flags
+"$work/pc-c-consumer"
 
 # A consumer's Release build compiles our sources with its own compiler and flags: warnings there
 # must stay warnings.
