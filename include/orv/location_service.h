@@ -59,6 +59,18 @@ struct NmeaOptions {
   int baudRate = 9600;
 };
 
+// GeoClue2, the desktop's location service (Wi-Fi, cell and IP based positions).
+struct GeoClueOptions {
+  // The host's desktop file name without ".desktop"; GeoClue's agent shows it when it asks the
+  // user, and GeoClue's configuration may allow or refuse it by this name.
+  std::string desktopId;
+  // Metres, negative for best: up to 10 m asks for exact positions, 100 m street level, 1 km
+  // neighborhood, beyond that city.
+  double desiredAccuracy = -1.0;
+  // Metres the device must move between reported positions.
+  double distanceFilter = 3.0;
+};
+
 class ORV_API LocationService {
  public:
   // Installs the host's own provider; a null one means useNone().
@@ -77,6 +89,9 @@ class ORV_API LocationService {
   // Fails (nothing changes) when the source text or baud rate is malformed. Nothing is opened
   // before the first start; a source that cannot be opened then is a positioning failure.
   static Result<bool> useNmea(const NmeaOptions& options);
+  // Fails (nothing changes) when the library was built without GeoClue support or the desktop
+  // id is empty. Nothing talks to the bus before the first start.
+  static Result<bool> useGeoClue(const GeoClueOptions& options);
   // No provider: every start fails with a text saying how to choose one.
   static void useNone();
 };

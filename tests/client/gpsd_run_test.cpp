@@ -49,11 +49,17 @@ TEST_F(GpsdRunTest, TheDefaultSaysWhatItTriedAndHowToChoose) {
   LocationService::useSystemDefault();
   client->startLocation();
   ASSERT_TRUE(waitFor([&] { return !delegate->errors.empty(); }));
-  EXPECT_EQ(delegate->errors[0],
-            "定位失败：No system location source answered (tried gpsd at 127.0.0.1:2947 "
-            "(Connection refused)). Start gpsd, or choose a provider with "
-            "orv::LocationService::use(), useGpsd(), useReplay() or useSimulated() before "
-            "starting location updates");
+  // What GeoClue's probe finds depends on the machine's system bus.
+  const std::string& text = delegate->errors[0];
+  EXPECT_TRUE(
+      text.starts_with("定位失败：No system location source answered (tried gpsd at "
+                       "127.0.0.1:2947 (Connection refused)"))
+      << text;
+  EXPECT_TRUE(text.ends_with(
+      "Start gpsd (or GeoClue on a desktop), or choose a provider with "
+      "orv::LocationService::use(), useGpsd(), useNmea(), useGeoClue(), useReplay() or "
+      "useSimulated() before starting location updates"))
+      << text;
 }
 
 }  // namespace

@@ -1,7 +1,15 @@
 // The service commands and the demo of the built orvloc, against an emulator in this process.
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +19,10 @@
 #include "cli_run.h"
 #include "emulator/emulator.h"
 #include "fake_gpsd.h"
+#include "nmea_logs.h"
+#if ORV_WITH_GEOCLUE
+#include "private_geoclue.h"
+#endif
 #include "orv/coord_transform.h"
 #include "orv/geocode_res.h"
 #include "orv/location_res.h"
@@ -180,8 +192,91 @@ TEST_F(ServiceCommands, LocateWithCountZeroRunsUntilSigterm) {
   EXPECT_GE(run.lines().size(), 2u);
 }
 
+TEST_F(ServiceCommands, LocateFromAnNmeaPseudoTerminal) {
+  int master = -1;
+  int slave = -1;
+  char name[64];
+  termios raw{};
+  ::cfmakeraw(&raw);
+  ASSERT_EQ(::openpty(&master, &slave, name, &raw, nullptr), 0);
+  // Buffered by the terminal until orvloc opens it.
+  const std::string log = orv::test::asReceived(orv::test::kSirfParked);
+  ASSERT_EQ(::write(master, log.data(), log.size()), static_cast<ssize_t>(log.size()));
+  const CliRun run =
+      orvloc(std::string("locate --once --source nmea:") + name + "@115200 " + common());
+  ::close(master);
+  ::close(slave);
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.lines().size(), 1u) << run.out;
+}
+
+sockaddr_in loopback(uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+TEST_F(ServiceCommands, LocateFromNmeaOverTcpAndUdp) {
+  const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = loopback(0);
+  socklen_t length = sizeof a;
+  ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(server, 1), 0);
+  ASSERT_EQ(::getsockname(server, reinterpret_cast<sockaddr*>(&a), &length), 0);
+  std::thread receiver([server] {
+    const int c = ::accept(server, nullptr, nullptr);
+    const std::string log = orv::test::asReceived(orv::test::kUbloxDriving);
+    (void)!::write(c, log.data(), log.size());
+    char byte;
+    (void)!::read(c, &byte, 1);  // open until orvloc is done
+    ::close(c);
+  });
+  CliRun run = orvloc("locate --count 2 --interval 0.2 --source nmea-tcp:127.0.0.1:" +
+                      std::to_string(ntohs(a.sin_port)) + " " + common());
+  receiver.join();
+  ::close(server);
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.lines().size(), 2u) << run.out;
+
+  // UDP: a unit broadcasting each epoch until the run is over.
+  const uint16_t port = orv::test::freeLoopbackPort();
+  std::atomic<bool> done{false};
+  std::thread sender([&] {
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in to = loopback(port);
+    const std::string log = orv::test::asReceived(orv::test::kBeidouDifferential);
+    while (!done) {
+      (void)!::sendto(s, log.data(), log.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                      sizeof to);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the unit's pace
+    }
+    ::close(s);
+  });
+  run = orvloc("locate --once --source nmea-udp:" + std::to_string(port) + " " + common());
+  done = true;
+  sender.join();
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.lines().size(), 1u) << run.out;
+}
+
+#if ORV_WITH_GEOCLUE
+TEST_F(ServiceCommands, LocateFromGeoClue) {
+  if (const auto missing = orv::test::PrivateGeoClue::missingTools(); !missing.empty()) {
+    GTEST_SKIP() << missing;
+  }
+  orv::test::PrivateGeoClue geoclue;  // orvloc inherits the private bus's address
+  ASSERT_TRUE(geoclue.startMock(R"({"initial": [31.2304, 121.4737, 65.0]})"));
+  const CliRun run = orvloc("locate --once --source geoclue " + common());
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.lines().size(), 1u) << run.out;
+}
+#endif
+
 TEST_F(ServiceCommands, LocateRefusesAnUnknownSource) {
-  for (const char* source : {"usb", "gpsd:", "gpsd:host:99999", "gpsd:[::1"}) {
+  for (const char* source : {"usb", "gpsd:", "gpsd:host:99999", "gpsd:[::1",
+                             "nmea:", "nmea:/dev/ttyUSB0@12", "nmea-tcp:host", "nmea-udp:x"}) {
     const CliRun run = orvloc(std::string("locate --source '") + source + "' " + common());
     EXPECT_EQ(run.code, 2) << source;
     EXPECT_THAT(run.err, HasSubstr("--source")) << source;

@@ -1,4 +1,5 @@
-// orvloc locate: a positioning run from the system source, gpsd or a recorded track.
+// orvloc locate: a positioning run from the system source, gpsd, an NMEA receiver, GeoClue or a
+// recorded track.
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <csignal>
@@ -61,7 +62,38 @@ std::optional<std::string> chooseSource(const std::string& source, double speed)
     orv::LocationService::useGpsd(gpsd);
     return std::nullopt;
   }
-  throw UsageError{"--source: expected system, gpsd[:HOST[:PORT]] or replay:FILE, got " + source};
+  if (source == "geoclue") {
+    auto chosen = orv::LocationService::useGeoClue({"orvloc"});
+    if (!chosen) return chosen.error().message;
+    return std::nullopt;
+  }
+  // nmea:DEVICE[@BAUD], nmea-tcp:HOST:PORT, nmea-udp:PORT
+  std::optional<orv::NmeaOptions> nmea;
+  if (source.rfind("nmea:", 0) == 0) {
+    nmea = orv::NmeaOptions{source.substr(5)};
+    if (const auto at = nmea->source.rfind('@'); at != std::string::npos) {
+      const auto baud = parseNumber(nmea->source.substr(at + 1));
+      if (!baud || *baud != static_cast<double>(static_cast<int>(*baud))) {
+        throw UsageError{"--source: bad baud rate in " + source};
+      }
+      nmea->baudRate = static_cast<int>(*baud);
+      nmea->source.resize(at);
+    }
+  } else if (source.rfind("nmea-tcp:", 0) == 0) {
+    nmea = orv::NmeaOptions{"tcp:" + source.substr(9)};
+  } else if (source.rfind("nmea-udp:", 0) == 0) {
+    nmea = orv::NmeaOptions{"udp:" + source.substr(9)};
+  }
+  if (nmea) {
+    if (auto chosen = orv::LocationService::useNmea(*nmea); !chosen) {
+      throw UsageError{"--source: " + chosen.error().message};
+    }
+    return std::nullopt;
+  }
+  throw UsageError{
+      "--source: expected system, gpsd[:HOST[:PORT]], nmea:DEVICE[@BAUD], "
+      "nmea-tcp:HOST:PORT, nmea-udp:PORT, geoclue or replay:FILE, got " +
+      source};
 }
 
 // SIGINT and SIGTERM end a run cleanly: the handler only flags and wakes the main loop.
@@ -114,7 +146,9 @@ std::function<int()> setupLocate(CLI::App& cmd) {
           ->check(CLI::NonNegativeNumber);
   for (auto* single : {once, fast}) single->excludes(interval)->excludes(count);
   auto* source = cmd.add_option("--source", a->source,
-                                "system, gpsd[:HOST[:PORT]] (127.0.0.1:2947) or replay:FILE")
+                                "system, gpsd[:HOST[:PORT]] (127.0.0.1:2947), "
+                                "nmea:DEVICE[@BAUD] (9600), nmea-tcp:HOST:PORT, nmea-udp:PORT, "
+                                "geoclue or replay:FILE")
                      ->capture_default_str();
   cmd.add_option("--replay", a->replay, "same as --source replay:FILE")->excludes(source);
   cmd.add_option("--speed", a->speed, "replay pace: 1 recorded, larger faster, 0 at once")
@@ -172,9 +206,10 @@ std::function<int()> setupLocate(CLI::App& cmd) {
   };
 }
 
-const bool registered = registerCommand(
-    {"locate", "run positioning (system source, gpsd or a recorded track) and print each result",
-     setupLocate});
+const bool registered = registerCommand({"locate",
+                                         "run positioning (system source, gpsd, an NMEA receiver, "
+                                         "GeoClue or a recorded track) and print each result",
+                                         setupLocate});
 
 }  // namespace
 }  // namespace orvloc

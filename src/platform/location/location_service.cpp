@@ -5,6 +5,9 @@
 #include <sstream>
 #include <utility>
 
+#if ORV_WITH_GEOCLUE
+#include "platform/location/geoclue_provider.h"
+#endif
 #include "platform/location/gpsd_provider.h"
 #include "platform/location/location_provider.h"
 #include "platform/location/nmea_provider.h"
@@ -99,6 +102,19 @@ Result<bool> LocationService::useNmea(const NmeaOptions& options) {
   if (!endpoint) return endpoint.error();
   detail::setLocationProvider(std::make_shared<detail::NmeaProvider>(std::move(endpoint).value()));
   return true;
+}
+
+Result<bool> LocationService::useGeoClue(const GeoClueOptions& options) {
+#if ORV_WITH_GEOCLUE
+  if (options.desktopId.empty()) {
+    return Error{"orv.location.geoclue", 0, "GeoClue needs the host's desktop id"};
+  }
+  detail::setLocationProvider(std::make_shared<detail::GeoClueProvider>(options));
+  return true;
+#else
+  (void)options;
+  return Error{"orv.location.geoclue", 0, "this build of orvLib has no GeoClue support"};
+#endif
 }
 
 void LocationService::useNone() { detail::setLocationProvider(nullptr); }

@@ -2,17 +2,24 @@
 
 #include <utility>
 
+#if ORV_WITH_GEOCLUE
+#include "platform/location/geoclue_provider.h"
+#endif
 #include "platform/location/gpsd_provider.h"
 
 namespace orv::detail {
 
 std::vector<SystemCandidate> systemCandidates() {
   const GpsdOptions gpsd;  // 127.0.0.1:2947
-  return {SystemCandidate{
+  std::vector<SystemCandidate> candidates{SystemCandidate{
       "gpsd at " + gpsdAddress(gpsd),
       [gpsd] { return probeTcp(gpsd, std::chrono::milliseconds(500)); },
       [gpsd] { return std::make_shared<GpsdProvider>(gpsd); },
   }};
+#if ORV_WITH_GEOCLUE
+  candidates.push_back(geoClueSystemCandidate());
+#endif
+  return candidates;
 }
 
 SystemProvider::SystemProvider(std::vector<SystemCandidate> candidates) {
@@ -63,8 +70,9 @@ void SystemProvider::start(const std::shared_ptr<LocationSink>& sink) {
   const auto provider = choose(tried);
   if (!provider) {
     sink->deliverError("No system location source answered (tried " + tried +
-                       "). Start gpsd, or choose a provider with orv::LocationService::use(), "
-                       "useGpsd(), useReplay() or useSimulated() before starting location updates");
+                       "). Start gpsd (or GeoClue on a desktop), or choose a provider with "
+                       "orv::LocationService::use(), useGpsd(), useNmea(), useGeoClue(), "
+                       "useReplay() or useSimulated() before starting location updates");
     return;
   }
   {

@@ -189,9 +189,10 @@ TEST(SystemProviderTest, UsesTheFirstSourceThatAnswersElseSaysWhatWasTried) {
   ASSERT_EQ(sink->errors.size(), 1u);
   EXPECT_EQ(sink->errors[0], "No system location source answered (tried gpsd at " +
                                  gpsdAddress(absent) +
-                                 " (Connection refused)). Start gpsd, or choose a provider with "
-                                 "orv::LocationService::use(), useGpsd(), useReplay() or "
-                                 "useSimulated() before starting location updates");
+                                 " (Connection refused)). Start gpsd (or GeoClue on a "
+                                 "desktop), or choose a provider with "
+                                 "orv::LocationService::use(), useGpsd(), useNmea(), useGeoClue(), "
+                                 "useReplay() or useSimulated() before starting location updates");
 
   SystemProvider system({candidate(absent), candidate(present)});
   sink = std::make_shared<CollectingSink>();

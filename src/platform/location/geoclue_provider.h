@@ -1,0 +1,63 @@
+// Fixes from GeoClue2, the desktop's location service on the system bus (Wi-Fi, cell and IP
+// based positions), over sd-bus. Each updating manager gets its own bus connection and GeoClue
+// client, driven on the manager's run loop through the connection's descriptor and timeout.
+//
+// GeoClue decides who may position: an access-denied answer makes the status "denied" (so the
+// controller's own refusal follows at the next start). GeoClue 2.6 holds GetClient until the
+// user's authorization agent answers; without an agent it never does, so GetClient gets a short
+// timeout and ends in a clear failure instead of the bus's 25 s default.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "orv/location_provider.h"
+#include "orv/location_service.h"
+#include "platform/location/system_provider.h"
+
+namespace orv::detail {
+
+// GeoClue's accuracy levels.
+enum class GeoClueAccuracy : uint32_t {
+  country = 1,
+  city = 4,
+  neighborhood = 5,
+  street = 6,
+  exact = 8
+};
+
+// The level for a desired accuracy in metres (negative: best): up to 10 m exact, 100 m street,
+// 1 km neighborhood, beyond that city.
+GeoClueAccuracy geoClueAccuracyFor(double desiredAccuracy);
+
+// The localized description of a GetClient that found no authorization agent.
+extern const char* const kGeoClueNoAgentMessage;
+
+// GeoClue as a system source: answers when its name has an owner on the system bus or can be
+// activated there; the desktop id is the program's name.
+SystemCandidate geoClueSystemCandidate();
+
+class GeoClueProvider final : public LocationProvider {
+ public:
+  explicit GeoClueProvider(GeoClueOptions options,
+                           std::chrono::milliseconds getClientTimeout = std::chrono::seconds(3));
+
+  AuthorizationStatus authorizationStatus() const override { return status_.load(); }
+  void start(const std::shared_ptr<LocationSink>& sink) override;
+  void stop(const LocationSink& sink) override;
+
+  class Session;
+
+ private:
+  GeoClueOptions options_;
+  std::chrono::milliseconds getClientTimeout_;
+  std::atomic<AuthorizationStatus> status_{AuthorizationStatus::notDetermined};
+  std::mutex mutex_;
+  std::map<const LocationSink*, std::shared_ptr<Session>> sessions_;
+};
+
+}  // namespace orv::detail

@@ -1,0 +1,107 @@
+'''GeoClue2 mock template for python3-dbusmock: Manager, one Client and Location objects.
+
+Parameters (JSON through -p):
+  deny      GetClient answers org.freedesktop.DBus.Error.AccessDenied
+  no_agent  GetClient never answers, as GeoClue 2.6 waits for the user's authorization agent
+Mock methods on the Manager (interface org.freedesktop.DBus.Mock):
+  PushLocation(dddddd) latitude, longitude, accuracy, altitude, speed, heading: a new Location
+  object, announced to a started client with LocationUpdated.
+Start() pushes the initial location given as parameter "initial" ([lat, lon, accuracy]), if any.
+The template prints "ready" on standard output once loaded, when the bus name is already owned.
+'''
+
+import sys
+import time
+
+import dbus
+from dbusmock import MOCK_IFACE, mockobject
+from gi.repository import GLib
+
+BUS_NAME = 'org.freedesktop.GeoClue2'
+MAIN_OBJ = '/org/freedesktop/GeoClue2/Manager'
+MAIN_IFACE = 'org.freedesktop.GeoClue2.Manager'
+SYSTEM_BUS = True
+
+CLIENT_OBJ = '/org/freedesktop/GeoClue2/Client/1'
+CLIENT_IFACE = 'org.freedesktop.GeoClue2.Client'
+LOCATION_IFACE = 'org.freedesktop.GeoClue2.Location'
+UNKNOWN_ALTITUDE = -sys.float_info.max
+
+
+def load(mock, parameters):
+    mock.geoclue = {'deny': bool(parameters.get('deny', False)),
+                    'no_agent': bool(parameters.get('no_agent', False)),
+                    'initial': parameters.get('initial'),
+                    'locations': 0,
+                    'active': False}
+    mock.AddProperties(MAIN_IFACE, dbus.Dictionary({
+        'InUse': False,
+        'AvailableAccuracyLevel': dbus.UInt32(8),
+    }, signature='sv'))
+    print('ready', flush=True)
+
+
+def manager():
+    return mockobject.objects[MAIN_OBJ]
+
+
+def push(lat, lon, accuracy, altitude=UNKNOWN_ALTITUDE, speed=-1.0, heading=-1.0):
+    state = manager().geoclue
+    state['locations'] += 1
+    path = '/org/freedesktop/GeoClue2/Location/%d' % state['locations']
+    now = time.time()
+    manager().AddObject(path, LOCATION_IFACE, {
+        'Latitude': dbus.Double(lat),
+        'Longitude': dbus.Double(lon),
+        'Accuracy': dbus.Double(accuracy),
+        'Altitude': dbus.Double(altitude),
+        'Speed': dbus.Double(speed),
+        'Heading': dbus.Double(heading),
+        'Description': '',
+        'Timestamp': dbus.Struct((dbus.UInt64(int(now)), dbus.UInt64(int(now % 1 * 1e6))),
+                                 signature='tt'),
+    }, [])
+    if state['active']:
+        client = mockobject.objects[CLIENT_OBJ]
+        old = client.Get(CLIENT_IFACE, 'Location')
+        client.Set(CLIENT_IFACE, 'Location', dbus.ObjectPath(path))
+        client.EmitSignal(CLIENT_IFACE, 'LocationUpdated', 'oo', [old, dbus.ObjectPath(path)])
+    return False  # as a GLib source: once
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='', out_signature='o')
+def GetClient(self):
+    state = self.geoclue
+    if state['deny']:
+        raise dbus.exceptions.DBusException('Access denied by the test',
+                                            name='org.freedesktop.DBus.Error.AccessDenied')
+    if state['no_agent']:
+        time.sleep(30)  # no agent to ask: the caller's timeout must end this
+    if CLIENT_OBJ not in mockobject.objects:
+        self.AddObject(CLIENT_OBJ, CLIENT_IFACE, {
+            'Location': dbus.ObjectPath('/'),
+            'DistanceThreshold': dbus.UInt32(0),
+            'TimeThreshold': dbus.UInt32(0),
+            'DesktopId': '',
+            'RequestedAccuracyLevel': dbus.UInt32(0),
+            'Active': False,
+        }, [('Start', '', '', client_start), ('Stop', '', '', client_stop)])
+    return dbus.ObjectPath(CLIENT_OBJ)
+
+
+def client_start(client):
+    client.Set(CLIENT_IFACE, 'Active', True)
+    state = manager().geoclue
+    state['active'] = True
+    if state['initial']:
+        GLib.idle_add(lambda: push(*state['initial']))  # after the Start reply
+
+
+def client_stop(client):
+    client.Set(CLIENT_IFACE, 'Active', False)
+    manager().geoclue['active'] = False
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='dddddd', out_signature='')
+def PushLocation(self, lat, lon, accuracy, altitude, speed, heading):
+    push(lat, lon, accuracy, altitude, speed, heading)

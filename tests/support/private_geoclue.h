@@ -1,0 +1,57 @@
+// A private system bus (dbus-daemon) and, on demand, a mocked GeoClue2 on it (python3-dbusmock
+// with tests/platform/location/geoclue/geoclue_mock.py). While it lives, DBUS_SYSTEM_BUS_ADDRESS
+// points at the private bus.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orv::test {
+
+// A child process whose standard output is read line by line.
+class ChildProcess {
+ public:
+  bool spawn(std::vector<std::string> argv);
+  // Blocks until a whole line arrives (or the child ends).
+  std::string readLine() const;
+  ~ChildProcess();
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+class PrivateGeoClue {
+ public:
+  // Empty when dbus-daemon and python3-dbusmock are installed, else why the test must skip.
+  static std::string missingTools();
+
+  PrivateGeoClue();
+  ~PrivateGeoClue();
+  PrivateGeoClue(const PrivateGeoClue&) = delete;
+  PrivateGeoClue& operator=(const PrivateGeoClue&) = delete;
+
+  bool busRunning() const { return !address_.empty(); }
+  // Starts the mock with the template's JSON parameters ("deny", "no_agent", "initial").
+  bool startMock(const std::string& parameters);
+  // The mock's PushLocation, called over our own connection.
+  bool pushLocation(double lat, double lon, double accuracy, double altitude, double speed,
+                    double heading);
+  // A uint32 property of the client GeoClue handed out.
+  uint32_t clientProperty(const char* name);
+
+ private:
+  std::filesystem::path dir_;
+  ChildProcess bus_;
+  std::unique_ptr<ChildProcess> mock_;
+  std::string address_;
+  std::optional<std::string> savedAddress_;
+};
+
+}  // namespace orv::test
