@@ -57,6 +57,47 @@ ORV_C_API const char* orv_status_text(orv_status status);
  * Valid until the next call into the library on this thread. */
 ORV_C_API const char* orv_last_error_message(void);
 
+/* ---- Typed failures ------------------------------------------------------------------------ */
+
+typedef enum orv_error_code {
+  /* Refused before anything started (reported inside the call). */
+  ORV_ERROR_CONSENT_MISSING = 0,
+  ORV_ERROR_KEY_MISSING = 1,
+  ORV_ERROR_INVALID_INTERVAL = 2,
+  /* Positioning (the text starts with "定位失败："). */
+  ORV_ERROR_PERMISSION_DECLARATION_MISSING = 3,
+  ORV_ERROR_PERMISSION_NOT_DETERMINED = 4,
+  ORV_ERROR_PERMISSION_DENIED = 5,
+  ORV_ERROR_PERMISSION_RESTRICTED = 6,
+  ORV_ERROR_NO_LOCATION_PROVIDER = 7,
+  ORV_ERROR_PROVIDER_FAILURE = 8,
+  /* Requests. */
+  ORV_ERROR_REQUEST_NOT_BUILDABLE = 9,
+  ORV_ERROR_NETWORK_UNREACHABLE = 10,
+  ORV_ERROR_TIMED_OUT = 11,
+  ORV_ERROR_TLS = 12,
+  ORV_ERROR_TRANSPORT_FAILURE = 13,
+  ORV_ERROR_INVALID_RESPONSE = 14,
+  ORV_ERROR_HTTP_STATUS = 15, /* an answer other than 200; `status` holds it */
+  ORV_ERROR_RESPONSE_TOO_LARGE = 16,
+  ORV_ERROR_DECODING_FAILED = 17,
+  ORV_ERROR_CODE_MAX_ENUM = 0x7FFFFFFF
+} orv_error_code;
+
+/* One failure, as the typed error callback receives it; texts valid during the callback. */
+typedef struct orv_error {
+  orv_error_code code;
+  /* Where it arose: "orv.client", "orv.location", "NetworkClient", "NetworkError", "CURLE",
+   * "JSON". */
+  const char* domain;
+  long status;                 /* the HTTP status when an answer arrived, otherwise -1 */
+  const char* message;         /* exactly the text on_location_error_with_msg would receive */
+  int64_t retry_after_seconds; /* a 429 answer's Retry-After, or -1 */
+} orv_error;
+
+/* The code's stable lower-camel name ("timedOut"), or "unknown"; static storage. */
+ORV_C_API const char* orv_error_code_name(orv_error_code code);
+
 /* ---- Coordinates and fixes ------------------------------------------------------------------- */
 
 /* Latitude then longitude, degrees. */
@@ -165,6 +206,9 @@ typedef struct orv_delegate {
   void (*on_received_geocode_with_result)(void* user, const orv_geocode_list* result);
   /* Optional: place-search hits (key or nearby search). */
   void (*on_received_poi_search_with_result)(void* user, const orv_geocode_list* result);
+  /* Optional: every failure, typed. When set, failures arrive here instead of
+   * on_location_error_with_msg (whose text is error->message), as in the C++ delegate. */
+  void (*on_location_error)(void* user, const orv_error* error);
 } orv_delegate;
 
 /* Creates a client on the calling thread and writes the version banner. `delegate` is copied; NULL

@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "orv/error.h"
 #include "orv/geocode_res.h"
 #include "orv/location_res.h"
 #include "orv/orv_c.h"
@@ -65,6 +66,8 @@ std::underlying_type_t<Enum> rawValue(const Enum& e) {
   std::memcpy(&v, &e, sizeof v);
   return v;
 }
+
+orv_error_code errorCode(ErrorCode code);
 
 // Records the message for orv_last_error_message() and returns `status`.
 orv_status fail(orv_status status, std::string_view message);

@@ -39,6 +39,16 @@ class CDelegate final : public orv::LocationDelegate {
   void onLocationErrorWithMsg(const std::string& msg) override {
     deliver([&] { c_.on_location_error_with_msg(user_, msg.c_str()); });
   }
+  void onLocationError(const orv::LocationError& error) override {
+    if (!c_.on_location_error) {
+      onLocationErrorWithMsg(error.message);
+      return;
+    }
+    const orv_error e{orv::capi::errorCode(error.code), error.domain.c_str(), error.status,
+                      error.message.c_str(),
+                      error.retryAfter ? static_cast<int64_t>(error.retryAfter->count()) : -1};
+    deliver([&] { c_.on_location_error(user_, &e); });
+  }
   void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<orv::LocationRes> location) override {
     deliverRecord(c_.on_received_reverse_code_with_orv_location, std::move(location));
   }

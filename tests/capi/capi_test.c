@@ -49,6 +49,10 @@ static int starts_with(const char* text, const char* prefix) {
 typedef struct recorder {
   int locations, errors, reverses, geocodes, pois;
   int outcomes;
+  int typed_errors;
+  orv_error_code last_code;
+  long last_status;
+  char last_domain[64];
   int stop_at; /* the loop stops when `outcomes` reaches this */
   char last_error[256];
   const orv_location_res* kept;      /* the last location, retained */
@@ -93,6 +97,16 @@ static void on_error(void* user, const char* msg) {
   outcome(r);
 }
 
+static void on_typed_error(void* user, const orv_error* error) {
+  recorder* r = user;
+  ++r->typed_errors;
+  r->last_code = error->code;
+  r->last_status = error->status;
+  snprintf(r->last_domain, sizeof r->last_domain, "%s", error->domain);
+  snprintf(r->last_error, sizeof r->last_error, "%s", error->message);
+  outcome(r);
+}
+
 static void on_reverse(void* user, const orv_location_res* location) {
   recorder* r = user;
   ++r->reverses;
@@ -116,6 +130,8 @@ static void on_poi(void* user, const orv_geocode_list* list) {
 
 static const orv_delegate full_delegate = {on_location, on_error, on_reverse, on_geocode, on_poi};
 static const orv_delegate required_only = {on_location, on_error, NULL, NULL, NULL};
+static const orv_delegate typed_delegate = {on_location, on_error, on_reverse,
+                                            NULL,        NULL,     on_typed_error};
 
 static void recorder_clear(recorder* r) {
   orv_location_res_release(r->kept);
@@ -262,6 +278,29 @@ static void test_gate(void) {
   CHECK(silent != NULL);
   CHECK_STATUS(orv_client_get_reverse_code(silent, 31.0, 121.0), ORV_STATUS_OK);
   orv_client_free(silent);
+}
+
+/* With the typed callback set, failures arrive there instead of the text callback. */
+static void test_typed_errors(void) {
+  recorder r = {0};
+  orv_client* client = orv_client_new(&typed_delegate, &r);
+  CHECK_STATUS(orv_client_get_reverse_code(client, 31.2304, 121.4737), ORV_STATUS_OK);
+  CHECK(r.typed_errors == 1 && r.errors == 0 && r.last_code == ORV_ERROR_CONSENT_MISSING);
+  CHECK(strcmp(r.last_error, "您未同意隐私政策") == 0 && r.last_status == -1);
+  CHECK(strcmp(r.last_domain, "orv.client") == 0);
+
+  CHECK_STATUS(orv_client_init_key(client, "not-a-key"), ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_set_agree_privacy(client, true), ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_get_reverse_code(client, 31.2304, 121.4737), ORV_STATUS_OK);
+  CHECK(await_total(&r, 2));
+  CHECK(r.typed_errors == 2 && r.last_code == ORV_ERROR_HTTP_STATUS && r.last_status == 401);
+  CHECK(r.errors == 0 && r.last_error[0] != '\0');
+  orv_client_free(client);
+
+  CHECK(strcmp(orv_error_code_name(ORV_ERROR_TIMED_OUT), "timedOut") == 0);
+  CHECK(strcmp(orv_error_code_name(ORV_ERROR_DECODING_FAILED), "decodingFailed") == 0);
+  CHECK(strcmp(orv_error_code_name((orv_error_code)99), "unknown") == 0);
+  recorder_clear(&r);
 }
 
 /* A delegate without the optional callbacks: their outcomes are handled and skipped silently. */
@@ -618,6 +657,7 @@ int main(void) {
 
   test_requests();
   test_gate();
+  test_typed_errors();
   test_optional_callbacks_skipped();
   test_runs();
   test_providers();
