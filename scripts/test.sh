@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # The project's own checks, one function per build configuration: the normal build, Release
-# builds with g++ and clang, an ASan+UBSan build, and a short smoke of each fuzz target. Warnings
-# are errors except in the Release builds, which build as a consumer would (g++ 12 at -O3 warns
-# falsely inside libstdc++). A ThreadSanitizer stage of the threaded subsystems' tests runs on
-# request (scripts/test.sh tsan).
+# builds with g++ and clang, an ASan+UBSan build, a ThreadSanitizer build of the threaded
+# subsystems' tests, and a short smoke of each fuzz target. Warnings are errors except in the
+# Release builds, which build as a consumer would (g++ 12 at -O3 warns falsely inside libstdc++).
 #
 #   scripts/test.sh [STAGE...]   # default: the stages listed in `stages` below
 #
@@ -104,7 +103,7 @@ stage_fuzz() {
   done
 }
 
-stages=(normal python release_gcc release_clang asan fuzz)
+stages=(normal python release_gcc release_clang asan tsan fuzz)
 ((${#@})) && stages=("$@")
 for s in "${stages[@]}"; do
   echo "== $s"

@@ -128,8 +128,9 @@ static void on_poi(void* user, const orv_geocode_list* list) {
   outcome(r);
 }
 
-static const orv_delegate full_delegate = {on_location, on_error, on_reverse, on_geocode, on_poi};
-static const orv_delegate required_only = {on_location, on_error, NULL, NULL, NULL};
+static const orv_delegate full_delegate = {on_location, on_error, on_reverse,
+                                           on_geocode,  on_poi,   NULL};
+static const orv_delegate required_only = {on_location, on_error, NULL, NULL, NULL, NULL};
 static const orv_delegate typed_delegate = {on_location, on_error, on_reverse,
                                             NULL,        NULL,     on_typed_error};
 
@@ -613,7 +614,7 @@ static void test_bad_input(void) {
   CHECK_STATUS(orv_use_replay("/dev/null", NAN, false), ORV_STATUS_OUT_OF_RANGE);
 
   /* A delegate missing a required callback is refused; so is a NULL out pointer. */
-  const orv_delegate no_error = {on_location, NULL, NULL, NULL, NULL};
+  const orv_delegate no_error = {on_location, NULL, NULL, NULL, NULL, NULL};
   CHECK(orv_client_new(&no_error, NULL) == NULL);
   CHECK(strstr(orv_last_error_message(), "on_location_error_with_msg") != NULL);
   CHECK_STATUS(orv_client_set_location_delegate(client, &no_error, NULL), ORV_STATUS_NULL_ARGUMENT);
