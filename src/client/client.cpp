@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <string>
 
 #include "client/client_state.h"
@@ -12,10 +13,15 @@
 namespace orv {
 namespace {
 
-// Written only by initKey (of any client); read by every request.
-std::string& sharedKey() {
-  static std::string key;
-  return key;
+// Written only by initKey (of any client); read by every request. Clients may live on different
+// threads, so the process-wide key is guarded.
+struct SharedKey {
+  std::mutex mutex;
+  std::string key;
+};
+SharedKey& sharedKey() {
+  static SharedKey shared;
+  return shared;
 }
 
 constexpr std::string_view kNoConsentMessage = "您未同意隐私政策";
@@ -82,7 +88,9 @@ OrvClientLocation::~OrvClientLocation() {
 void OrvClientLocation::initKey(const std::string& accesskey) {
   state_->checkThread();
   state_->accesskey = accesskey;
-  sharedKey() = accesskey;
+  SharedKey& shared = sharedKey();
+  std::lock_guard lock(shared.mutex);
+  shared.key = accesskey;
 }
 
 void OrvClientLocation::setAgreePrivacy(bool isAgree) {
@@ -151,7 +159,11 @@ void OrvClientLocation::setIsLogEnabled(bool enabled) { detail::setLogEnabled(en
 void OrvClientLocation::setLogSink(std::function<void(std::string_view line)> sink) {
   detail::setLogSink(std::move(sink));
 }
-std::string OrvClientLocation::sharedAccessKey() { return sharedKey(); }
+std::string OrvClientLocation::sharedAccessKey() {
+  SharedKey& shared = sharedKey();
+  std::lock_guard lock(shared.mutex);
+  return shared.key;
+}
 void OrvClientLocation::setServiceConfiguration(const ServiceConfiguration& config) {
   orv::setServiceConfiguration(config);
 }
