@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "model/json_value.h"
+#include "json_value.h"
 #include "orv/geocode_res.h"
 #include "orv/location_res.h"
 

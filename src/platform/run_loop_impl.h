@@ -1,4 +1,5 @@
-// Internals shared by the run loop, its timers and the manual clock.
+// Internals shared by the run loop, its timers and descriptor watches (and the tests' manual
+// clock, which sets manualClock and drives the timers itself).
 #pragma once
 
 #include <sys/types.h>

@@ -10,11 +10,11 @@
 #include "client/client_state.h"
 #include "client_fixture.h"
 #include "manager_call_spy.h"
+#include "manual_clock.h"
 #include "network/service.h"
 #include "orv/bundle.h"
 #include "orv/coord_transform.h"
 #include "orv/location_service.h"
-#include "platform/manual_clock.h"
 
 namespace orv::test {
 namespace {

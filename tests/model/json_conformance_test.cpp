@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "json_value.h"
 #include "model/json_reader.h"
-#include "model/json_value.h"
 #include "model/json_writer.h"
 #include "orv/location_res.h"
 #include "test_data.h"

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "manual_clock.h"
 #include "platform/descriptor_watch.h"
-#include "platform/manual_clock.h"
 
 namespace orv {
 namespace {

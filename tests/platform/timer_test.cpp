@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "manual_clock.h"
 #include "orv/run_loop.h"
-#include "platform/manual_clock.h"
 
 namespace orv {
 namespace {

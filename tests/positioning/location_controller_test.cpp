@@ -5,10 +5,10 @@
 #include <optional>
 
 #include "manager_call_spy.h"
+#include "manual_clock.h"
 #include "orv/bundle.h"
 #include "orv/location_service.h"
 #include "platform/log.h"
-#include "platform/manual_clock.h"
 
 namespace orv::detail {
 namespace {

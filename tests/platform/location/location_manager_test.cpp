@@ -4,10 +4,10 @@
 
 #include <thread>
 
+#include "manual_clock.h"
 #include "orv/location_service.h"
 #include "orv/run_loop.h"
 #include "platform/location/location_provider.h"
-#include "platform/manual_clock.h"
 
 namespace orv::detail {
 namespace {

@@ -10,11 +10,11 @@
 
 #include <thread>
 
+#include "manual_clock.h"
 #include "nmea_logs.h"
 #include "orv/location_service.h"
 #include "orv/run_loop.h"
 #include "platform/location/location_manager.h"
-#include "platform/manual_clock.h"
 
 namespace orv::detail {
 namespace {

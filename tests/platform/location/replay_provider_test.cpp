@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "manual_clock.h"
 #include "orv/run_loop.h"
 #include "platform/location/location_manager.h"
-#include "platform/manual_clock.h"
 
 namespace orv::detail {
 namespace {

@@ -1,4 +1,4 @@
-#include "model/json_value.h"
+#include "json_value.h"
 
 #include <cmath>
 #include <cstdint>
