@@ -8,6 +8,7 @@
 
 #include "orv/run_loop.h"
 #include "platform/location/location_provider.h"
+#include "platform/run_loop_impl.h"
 
 namespace orv::detail {
 namespace {
@@ -47,12 +48,13 @@ const char* flag(bool on) { return on ? "true" : "false"; }
 }  // namespace
 
 // One stream, from a provider's start() to its stop(). Its deliveries are handled on the manager's
-// loop and dropped there once the stream is closed, so nothing of a stopped stream gets through.
+// loop and dropped there once the stream is closed, so nothing of a stopped stream gets through;
+// once that loop has ended (a worker thread's), they are dropped on the way.
 class ManagerStream final : public LocationSink,
                             public std::enable_shared_from_this<ManagerStream> {
  public:
-  ManagerStream(RunLoop& loop, std::weak_ptr<LocationManager::Impl> owner)
-      : loop_(loop), owner_(std::move(owner)) {}
+  ManagerStream(std::shared_ptr<LoopHandle> home, std::weak_ptr<LocationManager::Impl> owner)
+      : home_(std::move(home)), owner_(std::move(owner)) {}
 
   void deliverLocations(std::vector<Location> locations) override;
   void deliverError(std::string description) override;
@@ -66,13 +68,13 @@ class ManagerStream final : public LocationSink,
     return self && !self->closed_ ? self->owner_.lock() : nullptr;
   }
 
-  RunLoop& loop_;
+  std::shared_ptr<LoopHandle> home_;
   std::weak_ptr<LocationManager::Impl> owner_;
   bool closed_ = false;  // touched on the owner's loop only
 };
 
 struct LocationManager::Impl final : std::enable_shared_from_this<Impl> {
-  RunLoop& loop = RunLoop::current();
+  std::shared_ptr<LoopHandle> home = handleOf(RunLoop::current());
   std::weak_ptr<LocationManagerDelegate> delegate;
   double distanceFilter = -1.0;  // none: every fix
   bool updating = false;
@@ -84,7 +86,7 @@ struct LocationManager::Impl final : std::enable_shared_from_this<Impl> {
   void ensureStreaming() {
     if (stream) return;
     provider = currentLocationProvider();
-    stream = std::make_shared<ManagerStream>(loop, weak_from_this());
+    stream = std::make_shared<ManagerStream>(home, weak_from_this());
     provider->start(stream);
   }
   void stopStreamingIfIdle() {
@@ -133,13 +135,13 @@ struct LocationManager::Impl final : std::enable_shared_from_this<Impl> {
 
 // Providers call these from any thread; the work happens on our loop, never inside the call.
 void ManagerStream::deliverLocations(std::vector<Location> locations) {
-  loop_.post([weak = weak_from_this(), locations = std::move(locations)] {
+  home_->post([weak = weak_from_this(), locations = std::move(locations)] {
     if (auto owner = openOwner(weak)) owner->handleLocations(locations);
   });
 }
 
 void ManagerStream::deliverError(std::string description) {
-  loop_.post([weak = weak_from_this(), description = std::move(description)] {
+  home_->post([weak = weak_from_this(), description = std::move(description)] {
     if (auto owner = openOwner(weak)) owner->handleError(description);
   });
 }

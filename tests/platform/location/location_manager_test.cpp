@@ -233,5 +233,22 @@ TEST(DefaultLocationProviderTest, EveryStartFailsSayingHowToChooseAProvider) {
   EXPECT_EQ(delegate->errors.size(), 2u);
 }
 
+// A manager made on a worker thread may outlive that thread's loop; a provider's later fixes must
+// not reach the ended loop.
+TEST(LocationManagerLoop, FixesAfterTheCreatingLoopEndedAreDropped) {
+  const auto sim = LocationService::useSimulated();
+  const auto delegate = std::make_shared<RecordingDelegate>();
+  std::unique_ptr<LocationManager> manager;
+  std::thread([&] {
+    manager = std::make_unique<LocationManager>();
+    manager->setDelegate(delegate);
+    manager->startUpdatingLocation();
+  }).join();
+  sim->pushLocation(fixAt(30, 120));
+  manager.reset();
+  LocationService::useNone();
+  EXPECT_TRUE(delegate->batches.empty());
+}
+
 }  // namespace
 }  // namespace orv::detail
