@@ -1,8 +1,9 @@
 #include "orv/coord_transform.h"
 
-#include <algorithm>
+#include <span>
 
 #include "coords/transform_math.h"
+#include "platform/great_circle.h"
 
 namespace orv {
 namespace {
@@ -82,13 +83,7 @@ bool JyrCoorTransform::transformFromBaiduToWGS(std::span<const Coordinate> in,
 }
 
 double JyrCoorTransform::distanceByPoint(double lat1, double lat2, double lng1, double lng2) {
-  const double rad = 0.017453292519943295;
-  const double p1 = lat1 * rad, p2 = lat2 * rad, l1 = lng1 * rad, l2 = lng2 * rad;
-  double v = 2.0 - 2.0 * std::cos(p1) * std::cos(p2) * std::cos(l1 - l2) -
-             2.0 * std::sin(p1) * std::sin(p2);
-  // Rounding can push v just outside [0, 4] for coincident or antipodal points.
-  v = std::clamp(v, 0.0, 4.0);
-  return 12742008.0 * std::asin(0.5 * std::sqrt(v));
+  return detail::greatCircleMetres(lat1, lat2, lng1, lng2);
 }
 
 double JyrCoorTransform::distanceByPoint(Coordinate point1, Coordinate point2) {

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <utility>
 
+#include "platform/hex.h"
+
 namespace orv::detail {
 
 std::string JsonPath::toString() const {
@@ -86,7 +88,6 @@ bool JsonWriter::quoted(std::string_view v, const JsonPath& at) {
     fail(at, "is not valid UTF-8");
     return false;
   }
-  static constexpr char kHex[] = "0123456789abcdef";
   out_ += '"';
   std::size_t plain = 0;  // start of the run of bytes copied as they are
   for (std::size_t i = 0; i < v.size(); ++i) {
@@ -118,8 +119,7 @@ bool JsonWriter::quoted(std::string_view v, const JsonPath& at) {
         break;
       default:
         out_ += "\\u00";
-        out_ += kHex[c >> 4];
-        out_ += kHex[c & 0xF];
+        appendHexByte(out_, c, HexCase::lower);
     }
   }
   out_.append(v.data() + plain, v.size() - plain);

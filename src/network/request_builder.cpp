@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include "network/network_error.h"
+#include "platform/hex.h"
 
 namespace orv::detail {
 namespace {
@@ -39,7 +40,6 @@ std::optional<std::string> urlHost(const std::string& url) {
 }
 
 std::string percentEncodeQueryComponent(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size() * 3);
   for (char ch : text) {
@@ -48,8 +48,7 @@ std::string percentEncodeQueryComponent(std::string_view text) {
       out.push_back(ch);
     } else {
       out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0x0F]);
+      appendHexByte(out, c);
     }
   }
   return out;

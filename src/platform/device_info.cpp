@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "orv/device.h"
+#include "platform/hex.h"
 
 namespace orv {
 namespace {
@@ -81,13 +82,11 @@ std::string formatUuid(Id128 id) {
   // Version 4 and the RFC 4122 variant, as systemd marks its app-specific ids.
   id[6] = static_cast<unsigned char>((id[6] & 0x0F) | 0x40);
   id[8] = static_cast<unsigned char>((id[8] & 0x3F) | 0x80);
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string text;
   text.reserve(36);
   for (size_t i = 0; i < id.size(); ++i) {
     if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
-    text += kHex[id[i] >> 4];
-    text += kHex[id[i] & 0x0F];
+    appendHexByte(text, id[i]);
   }
   return text;
 }

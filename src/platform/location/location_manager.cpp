@@ -2,27 +2,19 @@
 
 #include <atomic>
 #include <charconv>
-#include <cmath>
 #include <optional>
 #include <utility>
 
 #include "orv/run_loop.h"
+#include "platform/great_circle.h"
 #include "platform/location/location_provider.h"
 #include "platform/run_loop_impl.h"
 
 namespace orv::detail {
 namespace {
 
-// Great-circle metres. The coordinate layer sits above this one, hence a local copy.
-double haversineMetres(const Coordinate& a, const Coordinate& b) {
-  constexpr double kEarthRadius = 6371004.0;
-  constexpr double kRad = 3.14159265358979323846 / 180.0;
-  const double dLat = (b.latitude - a.latitude) * kRad;
-  const double dLng = (b.longitude - a.longitude) * kRad;
-  const double h = std::sin(dLat / 2) * std::sin(dLat / 2) +
-                   std::cos(a.latitude * kRad) * std::cos(b.latitude * kRad) * std::sin(dLng / 2) *
-                       std::sin(dLng / 2);
-  return 2.0 * kEarthRadius * std::asin(std::sqrt(std::min(1.0, h)));
+double metresBetween(const Coordinate& a, const Coordinate& b) {
+  return greatCircleMetres(a.latitude, b.latitude, a.longitude, b.longitude);
 }
 
 std::string numberText(double v) {
@@ -110,7 +102,7 @@ struct LocationManager::Impl final : std::enable_shared_from_this<Impl> {
     std::vector<Location> passed;
     for (const auto& fix : locations) {
       if (distanceFilter > 0 && lastDelivered &&
-          haversineMetres(lastDelivered->coordinate, fix.coordinate) < distanceFilter) {
+          metresBetween(lastDelivered->coordinate, fix.coordinate) < distanceFilter) {
         continue;
       }
       passed.push_back(fix);
