@@ -2,12 +2,12 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 namespace orv::detail {
 
-enum class HTTPMethod : uint8_t { get, post, put, delete_, patch };
+// The service is read with GET and written with POST; the transport also knows DELETE.
+enum class HTTPMethod : uint8_t { get, post, delete_ };
 
 constexpr std::string_view rawValue(HTTPMethod method) {
   switch (method) {
@@ -15,23 +15,10 @@ constexpr std::string_view rawValue(HTTPMethod method) {
       return "GET";
     case HTTPMethod::post:
       return "POST";
-    case HTTPMethod::put:
-      return "PUT";
     case HTTPMethod::delete_:
       return "DELETE";
-    case HTTPMethod::patch:
-      return "PATCH";
   }
   return "GET";
-}
-
-// Exact, case-sensitive match with one of the wire texts.
-constexpr std::optional<HTTPMethod> httpMethodFromString(std::string_view text) {
-  for (auto m : {HTTPMethod::get, HTTPMethod::post, HTTPMethod::put, HTTPMethod::delete_,
-                 HTTPMethod::patch}) {
-    if (rawValue(m) == text) return m;
-  }
-  return std::nullopt;
 }
 
 }  // namespace orv::detail
