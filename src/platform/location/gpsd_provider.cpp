@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/location/gpsd_protocol.h"
+#include "platform/location/retry_backoff.h"
 #include "platform/log.h"
 
 namespace orv::detail {
@@ -171,8 +172,8 @@ class GpsdProvider::Stream {
   End recover(std::string& why) {
     const auto lostAt = Clock::now();
     const auto giveUpAt = lostAt + std::chrono::duration_cast<Clock::duration>(timing_.giveUpAfter);
-    auto backoff = timing_.firstRetry;
-    auto nextTry = lostAt + std::chrono::duration_cast<Clock::duration>(backoff);
+    RetryBackoff backoff(timing_.firstRetry, timing_.maxRetry);
+    auto nextTry = lostAt + std::chrono::duration_cast<Clock::duration>(backoff.next());
     bool reported = false;
     for (;;) {
       if (waitFor(-1, 0, wake_.get(), reported ? nextTry : std::min(nextTry, giveUpAt)) < 0) {
@@ -186,8 +187,7 @@ class GpsdProvider::Stream {
       if (Clock::now() < nextTry) continue;
       const End end = session(why);
       if (end != End::unreachable) return end;
-      backoff = std::min(backoff * 2, timing_.maxRetry);
-      nextTry = Clock::now() + std::chrono::duration_cast<Clock::duration>(backoff);
+      nextTry = Clock::now() + std::chrono::duration_cast<Clock::duration>(backoff.next());
     }
   }
 

@@ -19,12 +19,13 @@
 #include "orv/run_loop.h"
 #include "platform/descriptor_watch.h"
 #include "platform/location/nmea_parser.h"
+#include "platform/location/retry_backoff.h"
 
 namespace orv::detail {
 namespace {
 
-constexpr double kFirstRetrySeconds = 0.25;
-constexpr double kLongestRetrySeconds = 8.0;
+constexpr RetryBackoff::Seconds kFirstRetry{0.25};
+constexpr RetryBackoff::Seconds kLongestRetry{8.0};
 constexpr double kGraceSeconds = 10.0;
 
 struct Baud {
@@ -294,7 +295,7 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
     everOpened_ = true;
     inOutage_ = false;
     reported_ = false;
-    retrySeconds_ = kFirstRetrySeconds;
+    retryBackoff_.reset();
     if (graceTimer_) std::exchange(graceTimer_, nullptr)->invalidate();
   }
 
@@ -343,11 +344,9 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
 
   void scheduleRetry() {
     std::weak_ptr<Stream> weak = weak_from_this();
-    retryTimer_ =
-        Timer::scheduled(std::chrono::duration<double>(retrySeconds_), false, [weak](Timer&) {
-          if (auto self = weak.lock()) self->reopen();
-        });
-    retrySeconds_ = std::min(retrySeconds_ * 2, kLongestRetrySeconds);
+    retryTimer_ = Timer::scheduled(retryBackoff_.next(), false, [weak](Timer&) {
+      if (auto self = weak.lock()) self->reopen();
+    });
   }
 
   void close() {
@@ -367,7 +366,7 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
   bool reported_ = false;  // this outage has been reported
   bool inOutage_ = false;
   std::string lastError_;
-  double retrySeconds_ = kFirstRetrySeconds;
+  RetryBackoff retryBackoff_{kFirstRetry, kLongestRetry};
   std::shared_ptr<Timer> retryTimer_;
   std::shared_ptr<Timer> graceTimer_;
 };
