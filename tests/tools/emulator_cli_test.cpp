@@ -2,13 +2,13 @@
 // clean stop on SIGTERM).
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <thread>
 #include <utility>
 
 #include "process.h"
@@ -38,14 +38,16 @@ class EmulatorCommand : public testing::TestWithParam<bool> {
     if (pid_ > 0) orv::test::stopProcess(pid_, SIGKILL);
     fs::remove_all(dir_);
   }
+  // The command renames its finished info file into place: wait for that on an inotify watch.
   void start(std::vector<std::string> args) {
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    const bool watching = ::inotify_add_watch(watch, dir_.c_str(), IN_MOVED_TO) >= 0;
     args.insert(args.begin(), ORV_EMULATOR_PATH);
     pid_ = orv::test::startQuiet(args, false);
-    ASSERT_GT(pid_, 0);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!fs::exists(info_) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    pollfd p{watch, POLLIN, 0};
+    const bool moved = watching && pid_ > 0 && ::poll(&p, 1, 10000) == 1;
+    ::close(watch);
+    ASSERT_TRUE(moved);
     ASSERT_TRUE(fs::exists(info_));
   }
   // Exit status after SIGTERM.
