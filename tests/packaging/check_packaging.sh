@@ -66,7 +66,7 @@ if ninja -C "$scratch/subdir" -t commands | grep -q -e '-Werror'; then
   echo "packaging: a consumer's build of orv treats warnings as errors" >&2
   exit 1
 fi
-cmake --build "$scratch/subdir" >/dev/null
+cmake --build "$scratch/subdir" --target consumer >/dev/null
 "$scratch/subdir/consumer" >/dev/null
 echo "packaging: static and shared installs (find_package, pkg-config C++ and C) and" \
   "add_subdirectory consumers built and ran"
