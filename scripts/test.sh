@@ -68,8 +68,7 @@ stage_release_clang() {
 }
 
 stage_asan() {
-  configure build-asan -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON -DORV_BUILD_BENCH=OFF \
-    -DORV_BUILD_EXAMPLES=OFF
+  configure build-asan -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON -DORV_BUILD_BENCH=OFF
   cmake --build build-asan
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_ctest build-asan

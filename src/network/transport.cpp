@@ -2,9 +2,13 @@
 #include "network/transport.h"
 
 #include <curl/curl.h>
+#include <netinet/in.h>
 #include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -14,6 +18,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -23,6 +28,10 @@
 
 namespace orv::detail {
 namespace {
+
+// The transport's open sockets, each with whether a request has gone out on it yet: libcurl does
+// not tell a request's callbacks which connection carries it.
+using Sockets = std::unordered_map<curl_socket_t, bool>;
 
 struct Transfer {
   URLRequest request;
@@ -37,7 +46,66 @@ struct Transfer {
   char errorBuffer[CURL_ERROR_SIZE] = {};
   std::chrono::steady_clock::time_point added;
   bool onFreshConnection = false;
+  Sockets* sockets = nullptr;
+  int attempts = 0;         // times the request was about to go out
+  bool mayGoAgain = false;  // the last attempt met a connection that was already closed
+  bool resendRefused = false;
 };
+
+int portOf(const sockaddr_storage& a) {
+  if (a.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(a).sin_port);
+  if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(a).sin6_port);
+  return -1;
+}
+
+// The socket whose local and remote ports are these.
+Sockets::iterator findSocket(Sockets& sockets, int localPort, int remotePort) {
+  for (auto it = sockets.begin(); it != sockets.end(); ++it) {
+    sockaddr_storage local{}, remote{};
+    socklen_t localSize = sizeof local, remoteSize = sizeof remote;
+    if (::getsockname(it->first, reinterpret_cast<sockaddr*>(&local), &localSize) == 0 &&
+        ::getpeername(it->first, reinterpret_cast<sockaddr*>(&remote), &remoteSize) == 0 &&
+        portOf(local) == localPort && portOf(remote) == remotePort)
+      return it;
+  }
+  return sockets.end();
+}
+
+// A kept-alive connection with nothing to read is open as far as anyone can tell; one with an end
+// of stream, an error or unread bytes (a TLS close_notify) has been closed by the server.
+bool closedByThePeer(curl_socket_t fd) {
+  char c = 0;
+  const ssize_t n = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+  return !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+}
+
+curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+  const curl_socket_t fd =
+      ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  if (fd >= 0) static_cast<Sockets*>(user)->emplace(fd, false);
+  return fd < 0 ? CURL_SOCKET_BAD : fd;
+}
+
+int onCloseSocket(void* user, curl_socket_t fd) {
+  static_cast<Sockets*>(user)->erase(fd);
+  return ::close(fd);
+}
+
+// libcurl sends a request again by itself when a kept-alive connection ends without an answer,
+// even when the server had read the request. It goes again only when the connection was already
+// closed before it went out, so it cannot have reached the server.
+int onRequestReady(void* user, char*, char*, int remotePort, int localPort) {
+  auto* t = static_cast<Transfer*>(user);
+  if (t->attempts++ > 0 && !t->mayGoAgain) {
+    t->resendRefused = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  const auto socket = findSocket(*t->sockets, localPort, remotePort);
+  const bool reused = socket != t->sockets->end() && socket->second;
+  t->mayGoAgain = reused && closedByThePeer(socket->first);
+  if (socket != t->sockets->end()) socket->second = true;
+  return CURL_PREREQFUNC_OK;
+}
 
 long timeoutMs(double seconds) {
   return static_cast<long>(std::ceil(std::min(seconds, 2.0e6) * 1000.0));
@@ -98,6 +166,7 @@ struct Transport::Impl {
   std::atomic<size_t> bodyLimit{kDefaultResponseBodyLimit};
   std::unordered_set<CURL*> active;  // network thread only, then the ending thread
   std::vector<CURL*> idle;           // likewise
+  Sockets sockets;                   // likewise
 
   void run();
   // Wakes the network thread; false when libcurl could not (then the condition variable does).
@@ -149,6 +218,13 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, t);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, t);
+  t->sockets = &sockets;
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, onOpenSocket);
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &sockets);
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, onCloseSocket);
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &sockets);
+  curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, onRequestReady);
+  curl_easy_setopt(easy, CURLOPT_PREREQDATA, t);
 
   if (r.method == HTTPMethod::get && !r.body) {
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
@@ -187,7 +263,9 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
 bool Transport::Impl::retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode code, long status) {
   long connects = 0;
   curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
-  if (code != CURLE_SEND_ERROR || status != 0 || connects != 0 || t.onFreshConnection) return false;
+  if (code != CURLE_SEND_ERROR || status != 0 || connects != 0 || t.onFreshConnection ||
+      !t.mayGoAgain)
+    return false;
   const double timeout = t.request.timeoutInterval;
   const double elapsed =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - t.added).count();
@@ -222,6 +300,9 @@ void Transport::Impl::finish(CURL* easy, CURLcode code) {
     outcome.error =
         Error{std::string(kTransportErrorDomain), CURLE_FILESIZE_EXCEEDED,
               "Response body exceeds the limit of " + std::to_string(raw->bodyLimit) + " bytes"};
+  } else if (raw->resendRefused) {
+    outcome.error =
+        Error{std::string(kTransportErrorDomain), CURLE_GOT_NOTHING, "Empty reply from server"};
   } else if (code != CURLE_OK) {
     std::string message = raw->errorBuffer[0] != '\0' ? raw->errorBuffer : curl_easy_strerror(code);
     outcome.error = Error{std::string(kTransportErrorDomain), code, std::move(message)};

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "orv/bundle.h"
+
 namespace orv::test {
 
 std::vector<std::string> Trace::logLines() const {
@@ -16,6 +18,10 @@ size_t Trace::count(const std::string& event) const {
   return static_cast<size_t>(std::count(events.begin(), events.end(), event));
 }
 
+void RecordingDelegate::onLocationError(const LocationError& error) {
+  typed.push_back(error);
+  LocationDelegate::onLocationError(error);
+}
 void RecordingDelegate::onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> location) {
   ++calls;
   trace_.events.push_back("delegate:location");
@@ -95,6 +101,18 @@ void ClientTest::setReachable(bool reachable) {
   detail::NetworkChecker::setFlagsQueryForTesting([reachable]() -> std::optional<uint32_t> {
     return reachable ? detail::NetworkChecker::kReachable : 0u;
   });
+}
+
+PositioningTest::PositioningTest() {
+  provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
+  Bundle::mainBundle().setObject("NSLocationWhenInUseUsageDescription", std::string("test"));
+  setReachable(false);
+}
+
+PositioningTest::~PositioningTest() {
+  client.reset();
+  Bundle::mainBundle().clear();
+  LocationService::useNone();
 }
 
 }  // namespace orv::test

@@ -12,6 +12,7 @@
 
 #include "network/network_checker.h"
 #include "orv/client.h"
+#include "orv/location_service.h"
 #include "orv/run_loop.h"
 #include "test_server.h"
 
@@ -27,10 +28,11 @@ struct Trace {
 };
 
 // Records every callback as an event: "location", "error:<msg>", "reverse", "geocode:<n>",
-// "poi:<n>"; keeps what it received.
+// "poi:<n>"; keeps what it received. Typed errors go on to the text callback by the default.
 class RecordingDelegate : public LocationDelegate {
  public:
   explicit RecordingDelegate(Trace& trace) : trace_(trace) {}
+  void onLocationError(const LocationError& error) override;
   void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> location) override;
   void onLocationErrorWithMsg(const std::string& msg) override;
   void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<LocationRes> location) override;
@@ -38,6 +40,7 @@ class RecordingDelegate : public LocationDelegate {
   void onReceivedPoiSearchWithResult(const GeocodeList& result) override;
 
   std::vector<std::shared_ptr<LocationRes>> locations;
+  std::vector<LocationError> typed;
   std::vector<std::string> errors;
   std::vector<GeocodeList> lists;
   size_t calls = 0;
@@ -99,6 +102,17 @@ class ClientTest : public ::testing::Test {
   Trace trace;
   std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>(trace);
   TestServer server{true};
+};
+
+// A client that may position: the when-in-use declaration, the simulated provider authorized,
+// the service unreachable so that runs answer on the device.
+class PositioningTest : public ClientTest {
+ protected:
+  PositioningTest();
+  ~PositioningTest() override;
+
+  std::shared_ptr<SimulatedLocationProvider> provider = LocationService::useSimulated();
+  std::unique_ptr<OrvClientLocation> client = makeClient();
 };
 
 }  // namespace orv::test

@@ -11,23 +11,11 @@
 #include "network/service.h"
 #include "network/transport.h"
 #include "orv/bundle.h"
-#include "orv/location_service.h"
 
 namespace orv::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Records the typed error, then lets the default forward it to the text callback.
-class TypedDelegate : public RecordingDelegate {
- public:
-  using RecordingDelegate::RecordingDelegate;
-  void onLocationError(const LocationError& error) override {
-    typed.push_back(error);
-    LocationDelegate::onLocationError(error);
-  }
-  std::vector<LocationError> typed;
-};
 
 struct ErrorCase {
   std::string name;
@@ -40,27 +28,18 @@ struct ErrorCase {
 
 void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
 
-class ErrorCodeTest : public ClientTest, public ::testing::WithParamInterface<ErrorCase> {
+class ErrorCodeTest : public PositioningTest, public ::testing::WithParamInterface<ErrorCase> {
  protected:
-  ErrorCodeTest() {
-    Bundle::mainBundle().setObject("NSLocationWhenInUseUsageDescription", std::string("test"));
-  }
   ~ErrorCodeTest() override {
-    client.reset();
-    Bundle::mainBundle().clear();
-    LocationService::useNone();
     detail::Transport::shared().setResponseBodyLimit(detail::Transport::kDefaultResponseBodyLimit);
   }
 
  public:
   using ClientTest::server;
+  using PositioningTest::provider;
   void serviceAt(const std::string& baseUrl, const std::string& caFile) {
     OrvClientLocation::setServiceConfiguration({baseUrl, caFile, ""});
   }
-
-  std::shared_ptr<SimulatedLocationProvider> provider = LocationService::useSimulated();
-  std::shared_ptr<TypedDelegate> typed = std::make_shared<TypedDelegate>(trace);
-  std::unique_ptr<OrvClientLocation> client = makeClient(typed);
 };
 
 void geocode(ErrorCodeTest&, OrvClientLocation& c) { c.getGeocCode("天安门", "北京"); }
@@ -89,10 +68,10 @@ std::function<void(ErrorCodeTest&, OrvClientLocation&)> startingWithStatus(int s
 TEST_P(ErrorCodeTest, ReachesTheTypedCallbackAndTheTextOne) {
   const ErrorCase& c = GetParam();
   c.act(*this, *client);
-  ASSERT_TRUE(waitFor([&] { return !typed->typed.empty(); }));
+  ASSERT_TRUE(waitFor([&] { return !delegate->typed.empty(); }));
   RunLoop::main().runFor(50ms);  // nothing further may follow
-  ASSERT_EQ(typed->typed.size(), 1u);
-  const LocationError& e = typed->typed[0];
+  ASSERT_EQ(delegate->typed.size(), 1u);
+  const LocationError& e = delegate->typed[0];
   EXPECT_EQ(errorCodeName(e.code), errorCodeName(c.code));
   EXPECT_EQ(e.domain, c.domain);
   EXPECT_EQ(e.status, c.status);
@@ -101,7 +80,7 @@ TEST_P(ErrorCodeTest, ReachesTheTypedCallbackAndTheTextOne) {
   } else {
     EXPECT_EQ(e.message, c.message);
   }
-  EXPECT_EQ(typed->errors, std::vector<std::string>{e.message});
+  EXPECT_EQ(delegate->errors, std::vector<std::string>{e.message});
   EXPECT_EQ(e.retryAfter, std::nullopt);
 }
 
@@ -196,9 +175,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ErrorCodeTest, TooManyRequestsCarriesRetryAfter) {
   answering(429, "{}", "120")(*this, *client);
-  ASSERT_TRUE(waitFor([&] { return !typed->typed.empty(); }));
-  EXPECT_EQ(typed->typed[0].status, 429);
-  EXPECT_EQ(typed->typed[0].retryAfter, std::optional(120s));
+  ASSERT_TRUE(waitFor([&] { return !delegate->typed.empty(); }));
+  EXPECT_EQ(delegate->typed[0].status, 429);
+  EXPECT_EQ(delegate->typed[0].retryAfter, std::optional(120s));
 }
 
 TEST(RetryAfterTest, SecondsOrHttpDate) {

@@ -123,15 +123,6 @@ TEST_P(ListRequestTest, FailuresReportTheErrorsDescription) {
                                   "delegate:error:数据解码失败"));
 }
 
-TEST_P(ListRequestTest, TransportFailureHasNoStatus) {
-  OrvClientLocation::setServiceConfiguration(
-      {"https://127.0.0.1:" + std::to_string(unusedLoopbackPort()), server.caFile(), ""});
-  auto client = makeClient();
-  GetParam().call(*client);
-  ASSERT_TRUE(waitFor([&] { return delegate->errors.size() == 1; }));
-  EXPECT_EQ(trace.count("请求失败，状态码：-1，错误：" + delegate->errors[0]), 1u);
-}
-
 TEST_P(ListRequestTest, DelegateWithoutTheOptionalCallbackStillGetsFailures) {
   auto client = makeClient(std::make_shared<RequiredOnlyDelegate>(trace));
   answer(GetParam().path, 200, kTwoHits);

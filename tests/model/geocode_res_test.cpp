@@ -32,23 +32,14 @@ TEST(GeocodeListTest, WorkedReply) {
   ASSERT_TRUE(r.ok()) << r.error().message;
   ASSERT_EQ(r.value().size(), 2u);
   const auto& first = *r.value()[0];
-  EXPECT_EQ(first.geoPoint(), "example point text 1");
-  ASSERT_TRUE(first.categories());
   ASSERT_EQ(first.categories()->size(), 1u);
   EXPECT_EQ((*first.categories())[0]->name(), "office building");
-  EXPECT_EQ(first.address()->context().size(), 1u);
   EXPECT_EQ(first.relevance(), 0.93);
-  const auto& second = *r.value()[1];
-  EXPECT_FALSE(second.categories());
-  EXPECT_TRUE(second.address()->context().empty());
-  EXPECT_EQ(second.distance(), 240.0);
-  EXPECT_EQ(second.encode().value().find("categories"), std::string::npos);
-}
+  EXPECT_EQ(r.value()[1]->distance(), 240.0);
 
-TEST(GeocodeListTest, EmptyArrayIsEmptyList) {
-  auto r = decodeGeocodeList(" [ ] ");
-  ASSERT_TRUE(r.ok());
-  EXPECT_TRUE(r.value().empty());
+  auto empty = decodeGeocodeList(" [ ] ");
+  ASSERT_TRUE(empty.ok());
+  EXPECT_TRUE(empty.value().empty());
 }
 
 struct CategoriesCase {
@@ -105,30 +96,20 @@ const std::string kNoCode =
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, GeocodeListRejects,
-    testing::Values(
-        FailCase{"TopLevelObject", hit(""), "typeMismatch: top level expected array"},
-        FailCase{"SecondHitWithoutCode", "[" + hit("") + "," + kNoCode + "]",
-                 "keyNotFound: [1].code"},
-        FailCase{"DistanceAsString",
-                 R"([{"id":"i","geoPoint":"g","type":"t","name":"n","code":"c",)"
-                 R"("address":{"name":"a","context":[]},"relevance":1,"distance":"2"}])",
-                 "typeMismatch: [0].distance expected number"},
-        FailCase{"WithoutRelevance",
-                 R"([{"id":"i","geoPoint":"g","type":"t","name":"n","code":"c",)"
-                 R"("address":{"name":"a","context":[]},"distance":2}])",
-                 "keyNotFound: [0].relevance"},
-        FailCase{"GeoPointAsObject",
-                 R"([{"id":"i","geoPoint":{"lon":1,"lat":2},"type":"t","name":"n","code":"c",)"
-                 R"("address":{"name":"a","context":[]},"relevance":1,"distance":2}])",
-                 "typeMismatch: [0].geoPoint expected string"},
-        FailCase{"AddressWithoutName",
-                 "[" + hit("").replace(hit("").find("\"name\":\"a\","), 11, "") + "]",
-                 "keyNotFound: [0].address.name"},
-        FailCase{"CategoriesObject", "[" + hit(R"("categories":{},)") + "]",
-                 "typeMismatch: [0].categories expected array"},
-        FailCase{"CategoryWithoutName", "[" + hit(R"("categories":[{"id":"1"}],)") + "]",
-                 "keyNotFound: [0].categories[0].name"},
-        FailCase{"ElementNotObject", "[1]", "typeMismatch: [0] expected object"}),
+    testing::Values(FailCase{"TopLevelObject", hit(""), "typeMismatch: top level expected array"},
+                    FailCase{"SecondHitWithoutCode", "[" + hit("") + "," + kNoCode + "]",
+                             "keyNotFound: [1].code"},
+                    FailCase{
+                        "DistanceAsString",
+                        R"([{"id":"i","geoPoint":"g","type":"t","name":"n","code":"c",)"
+                        R"("address":{"name":"a","context":[]},"relevance":1,"distance":"2"}])",
+                        "typeMismatch: [0].distance expected number"},
+                    FailCase{"AddressWithoutName",
+                             "[" + hit("").replace(hit("").find("\"name\":\"a\","), 11, "") + "]",
+                             "keyNotFound: [0].address.name"},
+                    FailCase{"CategoriesObject", "[" + hit(R"("categories":{},)") + "]",
+                             "typeMismatch: [0].categories expected array"},
+                    FailCase{"ElementNotObject", "[1]", "typeMismatch: [0] expected object"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GeocodeResTest, DefaultsAndRoundTrip) {

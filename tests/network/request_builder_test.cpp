@@ -18,18 +18,6 @@ struct FakeBody {
   }
 };
 
-TEST(HTTPMethod, FromStringIsExact) {
-  EXPECT_EQ(httpMethodFromString("GET"), HTTPMethod::get);
-  EXPECT_EQ(httpMethodFromString("POST"), HTTPMethod::post);
-  EXPECT_EQ(httpMethodFromString("PUT"), HTTPMethod::put);
-  EXPECT_EQ(httpMethodFromString("DELETE"), HTTPMethod::delete_);
-  EXPECT_EQ(httpMethodFromString("PATCH"), HTTPMethod::patch);
-  for (const char* text : {"patch", "Get", "", "GET ", "HEAD"}) {
-    EXPECT_EQ(httpMethodFromString(text), std::nullopt) << text;
-  }
-  static_assert(sizeof(HTTPMethod) == 1);
-}
-
 TEST(NetworkError, DescriptionsAndStatusError) {
   EXPECT_EQ(NetworkError::invalidURL().errorDescription(), "无效的URL");
   EXPECT_EQ(NetworkError::invalidRequest().errorDescription(), "无效的请求");

@@ -10,7 +10,6 @@
 #include <map>
 #include <ostream>
 #include <regex>
-#include <set>
 
 #include "orv/device.h"
 
@@ -26,21 +25,9 @@ bool isV4Uuid(const std::string& s) {
 }
 
 TEST(RandomUuidTest, UpperCaseVersion4AndUnique) {
-  std::set<std::string> seen;
-  for (int i = 0; i < 1000; ++i) {
-    const std::string id = randomUUID();
-    ASSERT_TRUE(isV4Uuid(id)) << id;
-    seen.insert(id);
-  }
-  EXPECT_EQ(seen.size(), 1000u);
-}
-
-TEST(VendorIdTest, StableForThisMachine) {
-  const auto first = currentDevice().vendorIdentifier;
-  if (!first) GTEST_SKIP() << "no readable machine id here";
-  EXPECT_TRUE(isV4Uuid(*first)) << *first;
-  EXPECT_EQ(currentDevice().vendorIdentifier, first);
-  EXPECT_EQ(readDeviceFacts("").vendorIdentifier, first);
+  const std::string id = randomUUID();
+  EXPECT_TRUE(isV4Uuid(id)) << id;
+  EXPECT_NE(randomUUID(), id);
 }
 
 TEST(VendorIdTest, MatchesSystemdAppSpecificId) {
@@ -87,22 +74,21 @@ struct Uname {
   utsname uts{};
 };
 
+// Lower and upper case ids are the same id; anything but 32 hex digits (not all zero) is none.
 TEST(DeviceFactsTest, MachineIdGivesTheAppSpecificId) {
-  // Lower and upper case ids are the same id.
-  for (const char* id :
-       {"0123456789abcdef0123456789abcdef\n", "0123456789ABCDEF0123456789ABCDEF"}) {
+  const std::optional<std::string> kId = "829636FE-9A38-4CE6-B07E-6ADD08772B1B";
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
+      {"0123456789abcdef0123456789abcdef\n", kId},
+      {"0123456789ABCDEF0123456789ABCDEF", kId},
+      {"", std::nullopt},
+      {"uninitialized\n", std::nullopt},
+      {"00000000000000000000000000000000\n", std::nullopt},
+      {"0123456789abcdef0123456789abcde\n", std::nullopt},
+      {"0123456789abcdef0123456789abcdeg\n", std::nullopt},
+  };
+  for (const auto& [id, expected] : cases) {
     FakeRoot root(Files{{"etc/machine-id", id}});
-    EXPECT_EQ(readDeviceFacts(root.path()).vendorIdentifier,
-              "829636FE-9A38-4CE6-B07E-6ADD08772B1B");
-  }
-}
-
-TEST(DeviceFactsTest, NoUsableMachineIdMeansNoVendorId) {
-  for (const char* id :
-       {"", "\n", "uninitialized\n", "00000000000000000000000000000000\n",
-        "0123456789abcdef0123456789abcde\n", "0123456789abcdef0123456789abcdeg\n"}) {
-    FakeRoot root(Files{{"etc/machine-id", id}});
-    EXPECT_EQ(readDeviceFacts(root.path()).vendorIdentifier, std::nullopt) << '"' << id << '"';
+    EXPECT_EQ(readDeviceFacts(root.path()).vendorIdentifier, expected) << '"' << id << '"';
   }
   FakeRoot absent(Files{});
   EXPECT_EQ(readDeviceFacts(absent.path()).vendorIdentifier, std::nullopt);

@@ -268,20 +268,6 @@ INSTANTIATE_TEST_SUITE_P(Choices, FastWindowTest,
                                            WindowCase{{-1, -1}, 0}, WindowCase{{5, -1, 7}, 0},
                                            WindowCase{{8}, 0}));
 
-TEST_F(ControllerTest, SecondFastRequestResetsTheWindow) {
-  controller->requestOnceLocation(true);
-  push({fixAt(31, 120, 5)});
-  clock.advance(100ms);
-  controller->requestOnceLocation(true);
-  clock.advance(500ms);  // the first window's deadline passes without a report
-  EXPECT_TRUE(timeline->reports().empty());
-  push({fixAt(32, 120, 50)});
-  clock.advance(199ms);
-  EXPECT_TRUE(timeline->reports().empty());
-  clock.advance(1ms);
-  EXPECT_EQ(timeline->reports(), (std::vector<std::string>{okFor(32, 50)}));
-}
-
 TEST_F(ControllerTest, PlatformErrorLeavesTheWindowOpen) {
   controller->requestOnceLocation(true);
   push({fixAt(31, 120, 5)});
@@ -292,16 +278,6 @@ TEST_F(ControllerTest, PlatformErrorLeavesTheWindowOpen) {
   EXPECT_TRUE(sim->isUpdating());
   clock.advance(200ms);
   EXPECT_EQ(timeline->reports(), (std::vector<std::string>{"fail:信号弱", okFor(31, 5)}));
-}
-
-TEST_F(ControllerTest, PlainSingleDuringFastCollectionFeedsTheBuffer) {
-  controller->requestOnceLocation(true);
-  controller->requestOnceLocation(false);
-  EXPECT_TRUE(controller->isFastOnceLocation());
-  push({fixAt(31, 120, 5)});
-  EXPECT_TRUE(timeline->reports().empty());
-  clock.advance(200ms);
-  EXPECT_EQ(timeline->reports(), (std::vector<std::string>{okFor(31, 5)}));
 }
 
 TEST_F(ControllerTest, WindowOpenWhenControllerGoesAwayReportsNothing) {

@@ -1,13 +1,9 @@
 #include "fake_gpsd.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,9 +12,10 @@
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
-#include <vector>
 
-extern char** environ;
+#include "nmea_logs.h"
+#include "process.h"
+#include "test_server.h"
 
 namespace orv::test {
 namespace {
@@ -57,14 +54,6 @@ void closeFd(int& fd) {
   fd = -1;
 }
 
-std::string nmea(const std::string& body) {
-  unsigned sum = 0;
-  for (const char c : body) sum ^= static_cast<unsigned char>(c);
-  char tail[8];
-  std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-  return "$" + body + tail;
-}
-
 std::string gpsdPath() {
   for (const char* p : {"/usr/sbin/gpsd", "/usr/local/sbin/gpsd", "/usr/bin/gpsd"}) {
     if (::access(p, X_OK) == 0) return p;
@@ -73,13 +62,6 @@ std::string gpsdPath() {
 }
 
 }  // namespace
-
-uint16_t freeLoopbackPort() {
-  int fd = listenOn(0);
-  const uint16_t port = portOf(fd);
-  closeFd(fd);
-  return port;
-}
 
 FakeGpsd::FakeGpsd() : listenFd_(listenOn(0)), port_(portOf(listenFd_)) {}
 
@@ -152,22 +134,12 @@ PrivateGpsd::PrivateGpsd() {
   const std::string feedUrl = "tcp://127.0.0.1:" + std::to_string(portOf(feedFd));
   // The feeder listens first: gpsd connects to it once its own port is open.
   feeder_ = std::thread([this, feedFd] { feed(feedFd); });
-  port_ = freeLoopbackPort();
+  port_ = static_cast<uint16_t>(unusedLoopbackPort());
   const std::string port = std::to_string(port_);
   const std::string control = dir_ + "/ctl.sock";
-  std::vector<std::string> args{gpsd, "-N", "-n", "-b", "-S", port, "-F", control, feedUrl};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
   // gpsd complains about the missing system D-Bus; keep the test output clean.
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const int rc = ::posix_spawn(&pid_, gpsd.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    pid_ = -1;
+  pid_ = startQuiet({gpsd, "-N", "-n", "-b", "-S", port, "-F", control, feedUrl}, true);
+  if (pid_ < 0) {
     skipReason_ = "cannot start " + gpsd;
     return;
   }
@@ -178,10 +150,7 @@ PrivateGpsd::PrivateGpsd() {
 }
 
 PrivateGpsd::~PrivateGpsd() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
+  if (pid_ > 0) stopProcess(pid_);
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -206,9 +175,9 @@ void PrivateGpsd::feed(int listenFd) {
     char hms[16], dmy[16];
     std::strftime(hms, sizeof hms, "%H%M%S.00", &utc);
     std::strftime(dmy, sizeof dmy, "%d%m%y", &utc);
-    const std::string sentences =
-        nmea(std::string("GPGGA,") + hms + ",3954.0000,N,11624.0000,E,1,08,0.9,50.0,M,0.0,M,,") +
-        nmea(std::string("GPRMC,") + hms + ",A,3954.0000,N,11624.0000,E,0.5,90.0," + dmy + ",,,A");
+    const std::string sentences = asReceived(nmeaLines(
+        {std::string("GPGGA,") + hms + ",3954.0000,N,11624.0000,E,1,08,0.9,50.0,M,0.0,M,,",
+         std::string("GPRMC,") + hms + ",A,3954.0000,N,11624.0000,E,0.5,90.0," + dmy + ",,,A"}));
     if (::send(conn, sentences.data(), sentences.size(), MSG_NOSIGNAL) < 0) break;
     changed_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stopping_; });
   }

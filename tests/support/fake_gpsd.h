@@ -72,7 +72,4 @@ class PrivateGpsd {
   bool stopping_ = false;
 };
 
-// A loopback port that was free a moment ago.
-uint16_t freeLoopbackPort();
-
 }  // namespace orv::test

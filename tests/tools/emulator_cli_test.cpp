@@ -1,20 +1,17 @@
 // The orv-emulator command: what a script relies on (the --info file, plain HTTP on request, a
 // clean stop on SIGTERM).
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <thread>
+#include <utility>
 
-extern char** environ;
+#include "process.h"
 
 namespace {
 
@@ -38,36 +35,23 @@ class EmulatorCommand : public testing::TestWithParam<bool> {
     info_ = dir_ / "info";
   }
   void TearDown() override {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) orv::test::stopProcess(pid_, SIGKILL);
     fs::remove_all(dir_);
   }
+  // The command renames its finished info file into place: wait for that on an inotify watch.
   void start(std::vector<std::string> args) {
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    const bool watching = ::inotify_add_watch(watch, dir_.c_str(), IN_MOVED_TO) >= 0;
     args.insert(args.begin(), ORV_EMULATOR_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    ASSERT_EQ(posix_spawn(&pid_, ORV_EMULATOR_PATH, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!fs::exists(info_) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    pid_ = orv::test::startQuiet(args, false);
+    pollfd p{watch, POLLIN, 0};
+    const bool moved = watching && pid_ > 0 && ::poll(&p, 1, 10000) == 1;
+    ::close(watch);
+    ASSERT_TRUE(moved);
     ASSERT_TRUE(fs::exists(info_));
   }
   // Exit status after SIGTERM.
-  int stop() {
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  int stop() { return orv::test::stopProcess(std::exchange(pid_, -1)); }
 
   fs::path dir_, info_;
   pid_t pid_ = -1;

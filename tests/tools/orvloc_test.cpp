@@ -277,12 +277,4 @@ TEST_F(Orvloc, LargeCsvConvertsAcrossBlocksAndNamesALateFault) {
       << f.err;
 }
 
-TEST_F(Orvloc, BundledSampleTrackConverts) {
-  const Outcome r =
-      run("convert --from wgs84 --to gcj02 --input '" ORV_SOURCE_DIR "/data/sample-track.csv'");
-  ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("time,lat,lng,alt,hacc,vacc,speed\n", 0), 0u);
-  EXPECT_GE(std::count(r.out.begin(), r.out.end(), '\n'), 300);
-}
-
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "fake_gpsd.h"
 #include "platform/location/system_provider.h"
+#include "test_server.h"
 
 namespace orv::detail {
 namespace {
@@ -176,7 +177,7 @@ TEST_F(GpsdProviderTest, AnOutageLongerThanTheLimitIsReportedAndRetriesGoOn) {
 
 TEST(SystemProviderTest, UsesTheFirstSourceThatAnswersElseSaysWhatWasTried) {
   FakeGpsd gpsd;
-  const GpsdOptions absent{"127.0.0.1", test::freeLoopbackPort()};
+  const GpsdOptions absent{"127.0.0.1", static_cast<uint16_t>(test::unusedLoopbackPort())};
   const GpsdOptions present{"127.0.0.1", gpsd.port()};
   const auto candidate = [](const GpsdOptions& o) {
     return SystemCandidate{"gpsd at " + gpsdAddress(o), [o] { return probeTcp(o, 1s); },

@@ -116,7 +116,8 @@ TEST_F(LocationManagerTest, AStoppedStreamDeliversNothingEvenWhatWasAlreadyOnIts
   EXPECT_EQ(delegate->batches.size(), 1u);
 }
 
-TEST_F(LocationManagerTest, RequestLocationDeliversTheNextFixOnlyThenStops) {
+// A one-shot request ends with its first fix or error.
+TEST_F(LocationManagerTest, RequestLocationDeliversTheNextFixOrErrorOnlyThenStops) {
   manager->requestLocation();
   EXPECT_TRUE(sim->isUpdating());
   sim->pushLocations({fixAt(30, 120), fixAt(31, 121)});
@@ -127,9 +128,7 @@ TEST_F(LocationManagerTest, RequestLocationDeliversTheNextFixOnlyThenStops) {
   ASSERT_EQ(delegate->batches.size(), 1u);
   ASSERT_EQ(delegate->batches[0].size(), 1u);
   EXPECT_EQ(delegate->batches[0][0].coordinate.latitude, 31);
-}
 
-TEST_F(LocationManagerTest, RequestLocationEndsWithAnError) {
   manager->requestLocation();
   sim->pushError("no fix");
   loop.processPending();

@@ -112,33 +112,36 @@ TEST_F(NmeaProviderTest, SourcesAreCheckedWhenChosen) {
   }
 }
 
-TEST_F(NmeaProviderTest, FixesFromAPseudoTerminal) {
+TEST_F(NmeaProviderTest, FixesFromAPseudoTerminalAtTheGivenRate) {
   Pty pty;
-  use(pty.name);
+  ASSERT_TRUE(LocationService::useNmea({pty.name, 115200}).ok());
   manager.startUpdatingLocation();
   pty.write(test::asReceived(test::kUbloxDriving));
   ASSERT_TRUE(waitForFixes(3));
   EXPECT_NEAR(delegate->fixes[2].coordinate.longitude, 116 + (23.45678 + 2 * 0.00875) / 60, 1e-12);
   EXPECT_TRUE(delegate->errors.empty());
-}
-
-TEST_F(NmeaProviderTest, ARequestedLocationComesFromThePseudoTerminalAtTheGivenRate) {
-  Pty pty;
-  ASSERT_TRUE(LocationService::useNmea({pty.name, 115200}).ok());
-  manager.requestLocation();
-  pty.write(test::asReceived(test::kSirfParked));
-  ASSERT_TRUE(waitForFixes(1));
   termios tio{};
   ASSERT_EQ(::tcgetattr(pty.slave, &tio), 0);
   EXPECT_EQ(::cfgetispeed(&tio), B115200);
 }
 
-TEST_F(NmeaProviderTest, MissingDeviceFailsAtOnce) {
-  use("/dev/orv-no-such-receiver");
-  manager.startUpdatingLocation();
-  ASSERT_TRUE(waitForError());
-  EXPECT_EQ(delegate->errors[0],
-            "cannot open NMEA device /dev/orv-no-such-receiver: No such file or directory");
+// A source that cannot be opened at the start fails at once, without the grace period.
+TEST_F(NmeaProviderTest, UnopenableSourcesFailAtOnce) {
+  const std::string port = std::to_string(freePort(SOCK_STREAM));
+  const std::pair<std::string, std::string> cases[] = {
+      {"/dev/orv-no-such-receiver",
+       "cannot open NMEA device /dev/orv-no-such-receiver: No such file or directory"},
+      {"tcp:127.0.0.1:" + port,
+       "cannot connect to NMEA source at 127.0.0.1:" + port + ": Connection refused"},
+  };
+  for (const auto& [source, text] : cases) {
+    use(source);
+    delegate->errors.clear();
+    manager.startUpdatingLocation();
+    ASSERT_TRUE(waitForError()) << source;
+    EXPECT_EQ(delegate->errors[0], text);
+    manager.stopUpdatingLocation();
+  }
 }
 
 TEST_F(NmeaProviderTest, UnpluggedDeviceFailsAfterTheGracePeriod) {
@@ -192,15 +195,6 @@ TEST_F(NmeaProviderTest, TcpConnectionDroppedAndBackWithinGraceIsNoFailure) {
   manager.stopUpdatingLocation();
   second.join();
   ::close(server);
-}
-
-TEST_F(NmeaProviderTest, TcpRefusedFailsAtOnce) {
-  const uint16_t port = freePort(SOCK_STREAM);
-  use("tcp:127.0.0.1:" + std::to_string(port));
-  manager.startUpdatingLocation();
-  ASSERT_TRUE(waitForError());
-  EXPECT_EQ(delegate->errors[0], "cannot connect to NMEA source at 127.0.0.1:" +
-                                     std::to_string(port) + ": Connection refused");
 }
 
 TEST_F(NmeaProviderTest, FixesFromUdpDatagrams) {
