@@ -34,10 +34,15 @@ function(orv_subsystem name)
   set(obj orv_${name}_obj)
   add_library(${obj} OBJECT ${A_SOURCES})
   target_include_directories(${obj}
-    PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+    PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<BUILD_INTERFACE:${ORV_GENERATED_INCLUDE}>
     PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_BINARY_DIR}/generated)
   target_compile_definitions(${obj} PRIVATE ORV_SERVICE_BASE_URL="${ORV_SERVICE_BASE_URL}")
-  set_target_properties(${obj} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  # Only what carries ORV_API (orv/export.h) leaves a shared liborv; everything else, inline
+  # members included, stays inside it.
+  set_target_properties(${obj} PROPERTIES POSITION_INDEPENDENT_CODE ON
+                                          C_VISIBILITY_PRESET hidden
+                                          CXX_VISIBILITY_PRESET hidden
+                                          VISIBILITY_INLINES_HIDDEN ON)
   foreach(dep IN LISTS A_DEPS)
     target_link_libraries(${obj} PUBLIC orv_${dep}_obj)
   endforeach()
@@ -46,6 +51,7 @@ function(orv_subsystem name)
 
   add_library(orv_${name} STATIC EXCLUDE_FROM_ALL $<TARGET_OBJECTS:${obj}>)
   target_include_directories(orv_${name} PUBLIC ${PROJECT_SOURCE_DIR}/include
+                                                ${ORV_GENERATED_INCLUDE}
                                                 ${PROJECT_SOURCE_DIR}/src
                                                 ${PROJECT_BINARY_DIR}/generated)
   foreach(dep IN LISTS A_DEPS)

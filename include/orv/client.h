@@ -106,7 +106,7 @@ class ORV_API OrvClientLocation {
   // Service base URL, CA bundle and proxy for requests started afterwards.
   static void setServiceConfiguration(const ServiceConfiguration& config);
 
-  struct State;
+  struct ORV_HIDDEN State;
 
  private:
   std::shared_ptr<State> state_;

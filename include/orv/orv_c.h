@@ -28,11 +28,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(__GNUC__)
-#define ORV_C_API __attribute__((visibility("default")))
-#else
-#define ORV_C_API
-#endif
+#include "orv/export.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -52,10 +48,10 @@ typedef enum orv_status {
 } orv_status;
 
 /* A short English name of the status ("null argument", ...); never NULL, static storage. */
-ORV_C_API const char* orv_status_text(orv_status status);
+ORV_API const char* orv_status_text(orv_status status);
 /* What the last call on this thread that returned an error found wrong (empty text when none).
  * Valid until the next call into the library on this thread. */
-ORV_C_API const char* orv_last_error_message(void);
+ORV_API const char* orv_last_error_message(void);
 
 /* ---- Typed failures ------------------------------------------------------------------------ */
 
@@ -96,7 +92,7 @@ typedef struct orv_error {
 } orv_error;
 
 /* The code's stable lower-camel name ("timedOut"), or "unknown"; static storage. */
-ORV_C_API const char* orv_error_code_name(orv_error_code code);
+ORV_API const char* orv_error_code_name(orv_error_code code);
 
 /* ---- Coordinates and fixes ------------------------------------------------------------------- */
 
@@ -129,32 +125,32 @@ typedef struct orv_location_res orv_location_res;
 
 /* Parses a fusion-location answer (strict, as the client decodes it). On success *out is a new
  * record the caller releases. */
-ORV_C_API orv_status orv_location_res_decode(const char* json, const orv_location_res** out);
+ORV_API orv_status orv_location_res_decode(const char* json, const orv_location_res** out);
 /* Returns `res`. */
-ORV_C_API const orv_location_res* orv_location_res_retain(const orv_location_res* res);
-ORV_C_API void orv_location_res_release(const orv_location_res* res); /* NULL is ignored */
+ORV_API const orv_location_res* orv_location_res_retain(const orv_location_res* res);
+ORV_API void orv_location_res_release(const orv_location_res* res); /* NULL is ignored */
 /* The record as compact JSON (the service's keys; an absent address or place is left out), or
  * NULL if a field cannot be written as JSON. */
-ORV_C_API const char* orv_location_res_json(const orv_location_res* res);
-ORV_C_API const char* orv_location_res_id(const orv_location_res* res);
-ORV_C_API const char* orv_location_res_asset(const orv_location_res* res);
+ORV_API const char* orv_location_res_json(const orv_location_res* res);
+ORV_API const char* orv_location_res_id(const orv_location_res* res);
+ORV_API const char* orv_location_res_asset(const orv_location_res* res);
 /* Milliseconds since 1970. */
-ORV_C_API int64_t orv_location_res_timestamp(const orv_location_res* res);
+ORV_API int64_t orv_location_res_timestamp(const orv_location_res* res);
 /* The position (GCJ-02 in the client's answers). */
-ORV_C_API orv_coordinate orv_location_res_point(const orv_location_res* res);
+ORV_API orv_coordinate orv_location_res_point(const orv_location_res* res);
 /* The address as one text; NULL when the record has no address. */
-ORV_C_API const char* orv_location_res_address_name(const orv_location_res* res);
+ORV_API const char* orv_location_res_address_name(const orv_location_res* res);
 /* The address's components, in order: count, then type, name and code of the i-th one (NULL when
  * i is out of range or there is no address). */
-ORV_C_API size_t orv_location_res_address_context_count(const orv_location_res* res);
-ORV_C_API const char* orv_location_res_address_context_type(const orv_location_res* res, size_t i);
-ORV_C_API const char* orv_location_res_address_context_name(const orv_location_res* res, size_t i);
-ORV_C_API const char* orv_location_res_address_context_code(const orv_location_res* res, size_t i);
+ORV_API size_t orv_location_res_address_context_count(const orv_location_res* res);
+ORV_API const char* orv_location_res_address_context_type(const orv_location_res* res, size_t i);
+ORV_API const char* orv_location_res_address_context_name(const orv_location_res* res, size_t i);
+ORV_API const char* orv_location_res_address_context_code(const orv_location_res* res, size_t i);
 /* The nearby place; NULL (texts) and false when the record has none. */
-ORV_C_API bool orv_location_res_has_place(const orv_location_res* res);
-ORV_C_API const char* orv_location_res_place_name(const orv_location_res* res);
-ORV_C_API const char* orv_location_res_place_type(const orv_location_res* res);
-ORV_C_API double orv_location_res_place_distance(const orv_location_res* res);
+ORV_API bool orv_location_res_has_place(const orv_location_res* res);
+ORV_API const char* orv_location_res_place_name(const orv_location_res* res);
+ORV_API const char* orv_location_res_place_type(const orv_location_res* res);
+ORV_API double orv_location_res_place_distance(const orv_location_res* res);
 
 /* The hits of a geocoding or place search, in the service's order. The hits belong to the list. */
 typedef struct orv_geocode_list orv_geocode_list;
@@ -162,30 +158,30 @@ typedef struct orv_geocode_res orv_geocode_res;
 
 /* Parses a geocode or place-search answer (a JSON array). On success *out is a new list the
  * caller releases. */
-ORV_C_API orv_status orv_geocode_list_decode(const char* json, const orv_geocode_list** out);
-ORV_C_API const orv_geocode_list* orv_geocode_list_retain(const orv_geocode_list* list);
-ORV_C_API void orv_geocode_list_release(const orv_geocode_list* list); /* NULL is ignored */
-ORV_C_API size_t orv_geocode_list_count(const orv_geocode_list* list);
+ORV_API orv_status orv_geocode_list_decode(const char* json, const orv_geocode_list** out);
+ORV_API const orv_geocode_list* orv_geocode_list_retain(const orv_geocode_list* list);
+ORV_API void orv_geocode_list_release(const orv_geocode_list* list); /* NULL is ignored */
+ORV_API size_t orv_geocode_list_count(const orv_geocode_list* list);
 /* The i-th hit, valid as long as the list; NULL when i is out of range. */
-ORV_C_API const orv_geocode_res* orv_geocode_list_at(const orv_geocode_list* list, size_t i);
+ORV_API const orv_geocode_res* orv_geocode_list_at(const orv_geocode_list* list, size_t i);
 /* The whole list as a compact JSON array, or NULL if a field cannot be written as JSON. */
-ORV_C_API const char* orv_geocode_list_json(const orv_geocode_list* list);
+ORV_API const char* orv_geocode_list_json(const orv_geocode_list* list);
 
-ORV_C_API const char* orv_geocode_res_json(const orv_geocode_res* hit);
-ORV_C_API const char* orv_geocode_res_id(const orv_geocode_res* hit);
+ORV_API const char* orv_geocode_res_json(const orv_geocode_res* hit);
+ORV_API const char* orv_geocode_res_id(const orv_geocode_res* hit);
 /* The point exactly as the service sends it, as text (never parsed). */
-ORV_C_API const char* orv_geocode_res_geo_point(const orv_geocode_res* hit);
-ORV_C_API const char* orv_geocode_res_type(const orv_geocode_res* hit);
-ORV_C_API const char* orv_geocode_res_name(const orv_geocode_res* hit);
-ORV_C_API const char* orv_geocode_res_code(const orv_geocode_res* hit);
-ORV_C_API const char* orv_geocode_res_address_name(const orv_geocode_res* hit);
-ORV_C_API double orv_geocode_res_relevance(const orv_geocode_res* hit);
-ORV_C_API double orv_geocode_res_distance(const orv_geocode_res* hit);
+ORV_API const char* orv_geocode_res_geo_point(const orv_geocode_res* hit);
+ORV_API const char* orv_geocode_res_type(const orv_geocode_res* hit);
+ORV_API const char* orv_geocode_res_name(const orv_geocode_res* hit);
+ORV_API const char* orv_geocode_res_code(const orv_geocode_res* hit);
+ORV_API const char* orv_geocode_res_address_name(const orv_geocode_res* hit);
+ORV_API double orv_geocode_res_relevance(const orv_geocode_res* hit);
+ORV_API double orv_geocode_res_distance(const orv_geocode_res* hit);
 /* Absent and empty differ: false when the answer had no categories (or null). */
-ORV_C_API bool orv_geocode_res_has_categories(const orv_geocode_res* hit);
-ORV_C_API size_t orv_geocode_res_category_count(const orv_geocode_res* hit);
-ORV_C_API const char* orv_geocode_res_category_id(const orv_geocode_res* hit, size_t i);
-ORV_C_API const char* orv_geocode_res_category_name(const orv_geocode_res* hit, size_t i);
+ORV_API bool orv_geocode_res_has_categories(const orv_geocode_res* hit);
+ORV_API size_t orv_geocode_res_category_count(const orv_geocode_res* hit);
+ORV_API const char* orv_geocode_res_category_id(const orv_geocode_res* hit, size_t i);
+ORV_API const char* orv_geocode_res_category_name(const orv_geocode_res* hit, size_t i);
 
 /* ---- Client ---------------------------------------------------------------------------------- */
 
@@ -214,126 +210,125 @@ typedef struct orv_delegate {
 /* Creates a client on the calling thread and writes the version banner. `delegate` is copied; NULL
  * means no delegate (failures then leave only their log lines). Returns NULL when the delegate
  * lacks a required callback (see orv_last_error_message). */
-ORV_C_API orv_client* orv_client_new(const orv_delegate* delegate, void* user);
+ORV_API orv_client* orv_client_new(const orv_delegate* delegate, void* user);
 /* Destroys the client. No callback of this client runs after this returns, also for requests
  * still in flight (their outcomes are dropped). NULL is ignored. */
-ORV_C_API void orv_client_free(orv_client* client);
+ORV_API void orv_client_free(orv_client* client);
 /* Replaces the delegate, as orv_client_new takes it. */
-ORV_C_API orv_status orv_client_set_location_delegate(orv_client* client,
-                                                      const orv_delegate* delegate, void* user);
+ORV_API orv_status orv_client_set_location_delegate(orv_client* client,
+                                                    const orv_delegate* delegate, void* user);
 
 /* Key and consent. The key is stored for this client and as the process-wide key sent with every
  * request; it is not validated (an empty text is a key). */
-ORV_C_API orv_status orv_client_init_key(orv_client* client, const char* accesskey);
-ORV_C_API orv_status orv_client_set_agree_privacy(orv_client* client, bool is_agree);
+ORV_API orv_status orv_client_init_key(orv_client* client, const char* accesskey);
+ORV_API orv_status orv_client_set_agree_privacy(orv_client* client, bool is_agree);
 
 /* Properties. A getter given NULL returns 0 or false. */
 /* Only its presence is checked by the gate; NULL makes it absent. The key sent is always the one
  * of the last orv_client_init_key. */
-ORV_C_API orv_status orv_client_set_accesskey(orv_client* client, const char* accesskey);
+ORV_API orv_status orv_client_set_accesskey(orv_client* client, const char* accesskey);
 /* NULL when absent; valid until the key is set again or the client is freed. */
-ORV_C_API const char* orv_client_accesskey(const orv_client* client);
+ORV_API const char* orv_client_accesskey(const orv_client* client);
 /* Seconds between samples of a continuous run: a finite number above zero, at most 1e9. */
-ORV_C_API orv_status orv_client_set_interval(orv_client* client, double seconds);
-ORV_C_API double orv_client_interval(const orv_client* client);
-ORV_C_API orv_status orv_client_set_is_locate_once(orv_client* client, bool value);
-ORV_C_API bool orv_client_is_locate_once(const orv_client* client);
-ORV_C_API orv_status orv_client_set_is_fast_location(orv_client* client, bool value);
-ORV_C_API bool orv_client_is_fast_location(const orv_client* client);
-ORV_C_API orv_status orv_client_set_is_agree(orv_client* client, bool value);
-ORV_C_API bool orv_client_is_agree(const orv_client* client);
+ORV_API orv_status orv_client_set_interval(orv_client* client, double seconds);
+ORV_API double orv_client_interval(const orv_client* client);
+ORV_API orv_status orv_client_set_is_locate_once(orv_client* client, bool value);
+ORV_API bool orv_client_is_locate_once(const orv_client* client);
+ORV_API orv_status orv_client_set_is_fast_location(orv_client* client, bool value);
+ORV_API bool orv_client_is_fast_location(const orv_client* client);
+ORV_API orv_status orv_client_set_is_agree(orv_client* client, bool value);
+ORV_API bool orv_client_is_agree(const orv_client* client);
 /* Now, in milliseconds since 1970, halves rounded away from zero. */
-ORV_C_API int64_t orv_client_milli_stamp(const orv_client* client);
+ORV_API int64_t orv_client_milli_stamp(const orv_client* client);
 
 /* Positioning runs: single (is_locate_once, the default), fast single, or continuous every
  * `interval` seconds. Results arrive as on_received_location_with_orv_location. */
-ORV_C_API orv_status orv_client_start_location(orv_client* client);
-ORV_C_API orv_status orv_client_start_fast_location(orv_client* client);
-ORV_C_API orv_status orv_client_stop_location(orv_client* client);
+ORV_API orv_status orv_client_start_location(orv_client* client);
+ORV_API orv_status orv_client_start_fast_location(orv_client* client);
+ORV_API orv_status orv_client_stop_location(orv_client* client);
 
 /* Fusion location of a fix given by the host. */
-ORV_C_API orv_status orv_client_get_track_location(orv_client* client,
-                                                   const orv_location* location);
+ORV_API orv_status orv_client_get_track_location(orv_client* client, const orv_location* location);
 /* Reverse geocoding of a GCJ-02 coordinate (latitude in [-90, 90], longitude in [-180, 180]). */
-ORV_C_API orv_status orv_client_get_reverse_code(orv_client* client, double latitude,
-                                                 double longitude);
-ORV_C_API orv_status orv_client_get_geoc_code(orv_client* client, const char* address,
-                                              const char* city);
-ORV_C_API orv_status orv_client_poi_key_search(orv_client* client, const char* name,
-                                               const char* city_code, const char* city,
-                                               int32_t page_index, int32_t page_size);
+ORV_API orv_status orv_client_get_reverse_code(orv_client* client, double latitude,
+                                               double longitude);
+ORV_API orv_status orv_client_get_geoc_code(orv_client* client, const char* address,
+                                            const char* city);
+ORV_API orv_status orv_client_poi_key_search(orv_client* client, const char* name,
+                                             const char* city_code, const char* city,
+                                             int32_t page_index, int32_t page_size);
 /* `location` is the host's own text for the centre point, sent unchanged. */
-ORV_C_API orv_status orv_client_poi_nearby_search(orv_client* client, const char* keywords,
-                                                  const char* location, int32_t radius,
-                                                  const char* category, const char* orderby,
-                                                  int32_t page_index, int32_t page_size);
+ORV_API orv_status orv_client_poi_nearby_search(orv_client* client, const char* keywords,
+                                                const char* location, int32_t radius,
+                                                const char* category, const char* orderby,
+                                                int32_t page_index, int32_t page_size);
 
 /* ---- Process-wide settings ------------------------------------------------------------------- */
 
 /* The log switch (default off). Lines go to standard output unless a sink is set. */
-ORV_C_API void orv_set_log_enabled(bool enabled);
-ORV_C_API bool orv_is_log_enabled(void);
+ORV_API void orv_set_log_enabled(bool enabled);
+ORV_API bool orv_is_log_enabled(void);
 /* Receives each log line (UTF-8, without its newline, valid during the call) on the thread that
  * writes it. NULL restores standard output. */
-ORV_C_API void orv_set_log_sink(void (*sink)(void* user, const char* line), void* user);
+ORV_API void orv_set_log_sink(void (*sink)(void* user, const char* line), void* user);
 /* The key of the last orv_client_init_key of any client. Valid until the next call of this
  * function on the same thread. */
-ORV_C_API const char* orv_shared_access_key(void);
+ORV_API const char* orv_shared_access_key(void);
 /* Where the service is: base URL ("https://host[:port]"), PEM file of trusted CAs, proxy URL.
  * NULL or "" means the default (build-time URL, system CA store, no proxy). Applies to requests
  * started afterwards. */
-ORV_C_API orv_status orv_set_service_configuration(const char* base_url, const char* ca_file,
-                                                   const char* proxy);
+ORV_API orv_status orv_set_service_configuration(const char* base_url, const char* ca_file,
+                                                 const char* proxy);
 /* The host application's declarations, read by positioning (for example
  * "NSLocationWhenInUseUsageDescription" = a text, "UIBackgroundModes" = {"location"}). */
-ORV_C_API orv_status orv_main_bundle_set_string(const char* key, const char* value);
-ORV_C_API orv_status orv_main_bundle_set_string_list(const char* key, const char* const* values,
-                                                     size_t count);
-ORV_C_API orv_status orv_main_bundle_remove(const char* key);
+ORV_API orv_status orv_main_bundle_set_string(const char* key, const char* value);
+ORV_API orv_status orv_main_bundle_set_string_list(const char* key, const char* const* values,
+                                                   size_t count);
+ORV_API orv_status orv_main_bundle_remove(const char* key);
 
 /* ---- Location providers (process-wide, chosen before starting a run) ------------------------- */
 
 /* Plays a CSV track (header row, then time,lat,lng,alt,hacc,vacc,speed; time in seconds). `speed`
  * 1 is the recorded pace, larger is faster, 0 plays one row per pass of the run loop; `loop`
  * starts over at the end. Fails (nothing changes) when the file cannot be read or a row is bad. */
-ORV_C_API orv_status orv_use_replay(const char* path, double speed, bool loop);
+ORV_API orv_status orv_use_replay(const char* path, double speed, bool loop);
 /* Fixes from gpsd (its JSON protocol over TCP). `host` NULL means "127.0.0.1"; `port` in
  * [1, 65535], gpsd's own is 2947. Nothing connects before the first start; a daemon that cannot be
  * reached fails the start through the delegate. */
-ORV_C_API orv_status orv_use_gpsd(const char* host, int port);
+ORV_API orv_status orv_use_gpsd(const char* host, int port);
 /* NMEA 0183 sentences from a serial device ("/dev/ttyUSB0", with `baud_rate` 4800 to 921600),
  * "tcp:HOST:PORT" or "udp:PORT". Fails (nothing changes) when the source or rate is malformed;
  * nothing is opened before the first start. */
-ORV_C_API orv_status orv_use_nmea(const char* source, int baud_rate);
+ORV_API orv_status orv_use_nmea(const char* source, int baud_rate);
 /* The default: at each start the first system source that answers (gpsd at 127.0.0.1:2947). */
-ORV_C_API void orv_use_system_default(void);
+ORV_API void orv_use_system_default(void);
 /* No provider: every start fails with a message saying how to choose one. */
-ORV_C_API void orv_use_none(void);
+ORV_API void orv_use_none(void);
 
 /* ---- Run loop of the calling thread ---------------------------------------------------------- */
 
 /* Runs the loop for at most `seconds` (finite, >= 0), or until orv_run_stop. */
-ORV_C_API orv_status orv_run_for(double seconds);
+ORV_API orv_status orv_run_for(double seconds);
 /* Makes a running orv_run_for of the calling thread's loop return (from one of its callbacks). */
-ORV_C_API void orv_run_stop(void);
+ORV_API void orv_run_stop(void);
 /* A descriptor that becomes readable when work is pending; then call orv_process_pending. */
-ORV_C_API int orv_poll_fd(void);
+ORV_API int orv_poll_fd(void);
 /* Runs pending work and due timers without blocking. */
-ORV_C_API void orv_process_pending(void);
+ORV_API void orv_process_pending(void);
 /* Milliseconds (rounded up) until the next timer is due, 0 when overdue, -1 without timers:
  * a timeout for poll() or epoll_wait(). */
-ORV_C_API int orv_time_until_next_timer(void);
+ORV_API int orv_time_until_next_timer(void);
 
 /* ---- Coordinate conversion and distance ------------------------------------------------------
  * WGS-84 (satellite fixes), GCJ-02 (maps of mainland China), BD-09. Pure functions, callable from
  * any thread; a non-finite input gives a non-finite output. */
 
-ORV_C_API orv_coordinate orv_transform_from_wgs_to_gcj(orv_coordinate wgs);
-ORV_C_API orv_coordinate orv_transform_from_gcj_to_wgs(orv_coordinate gcj);
-ORV_C_API orv_coordinate orv_transform_from_gcj_to_baidu(orv_coordinate gcj);
-ORV_C_API orv_coordinate orv_transform_from_baidu_to_gcj(orv_coordinate bd);
-ORV_C_API orv_coordinate orv_transform_from_wgs_to_baidu(orv_coordinate wgs);
-ORV_C_API orv_coordinate orv_transform_from_baidu_to_wgs(orv_coordinate bd);
+ORV_API orv_coordinate orv_transform_from_wgs_to_gcj(orv_coordinate wgs);
+ORV_API orv_coordinate orv_transform_from_gcj_to_wgs(orv_coordinate gcj);
+ORV_API orv_coordinate orv_transform_from_gcj_to_baidu(orv_coordinate gcj);
+ORV_API orv_coordinate orv_transform_from_baidu_to_gcj(orv_coordinate bd);
+ORV_API orv_coordinate orv_transform_from_wgs_to_baidu(orv_coordinate wgs);
+ORV_API orv_coordinate orv_transform_from_baidu_to_wgs(orv_coordinate bd);
 
 /* Whole tracks at once, on the CPU's widest vector unit. Results agree with the single forms to
  * within 1e-10 degree (exactly, for non-finite input). */
@@ -358,27 +353,27 @@ typedef enum orv_inverse_method {
 
 /* out[i] = the conversion of in[i], for i < count. `out` may be `in` itself, otherwise the two must
  * not overlap. NULL arrays are refused unless count is 0. */
-ORV_C_API orv_status orv_convert(orv_direction direction, const orv_coordinate* in,
-                                 orv_coordinate* out, size_t count, orv_inverse_method inverse);
+ORV_API orv_status orv_convert(orv_direction direction, const orv_coordinate* in,
+                               orv_coordinate* out, size_t count, orv_inverse_method inverse);
 /* The same on separate latitude and longitude columns (degrees). Each output column may be the
  * input column of the same name, otherwise it must not overlap any input. */
-ORV_C_API orv_status orv_convert_columns(orv_direction direction, const double* latitude,
-                                         const double* longitude, double* out_latitude,
-                                         double* out_longitude, size_t count,
-                                         orv_inverse_method inverse);
+ORV_API orv_status orv_convert_columns(orv_direction direction, const double* latitude,
+                                       const double* longitude, double* out_latitude,
+                                       double* out_longitude, size_t count,
+                                       orv_inverse_method inverse);
 /* The instruction set the conversions run on ("AVX2", "NEON", ...); static storage. */
-ORV_C_API const char* orv_convert_target(void);
+ORV_API const char* orv_convert_target(void);
 
 /* Great-circle metres on a sphere of radius 6371004 m. Note the order: both latitudes, then both
  * longitudes. */
-ORV_C_API double orv_distance_by_point(double lat1, double lat2, double lng1, double lng2);
-ORV_C_API double orv_distance_by_points(orv_coordinate point1, orv_coordinate point2);
+ORV_API double orv_distance_by_point(double lat1, double lat2, double lng1, double lng2);
+ORV_API double orv_distance_by_points(orv_coordinate point1, orv_coordinate point2);
 
 /* ---- Version --------------------------------------------------------------------------------- */
 
 /* The library's version ("0.1.0") and build number; static storage. */
-ORV_C_API const char* orv_sdk_version(void);
-ORV_C_API const char* orv_build_number(void);
+ORV_API const char* orv_sdk_version(void);
+ORV_API const char* orv_build_number(void);
 
 #ifdef __cplusplus
 }

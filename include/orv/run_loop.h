@@ -65,7 +65,7 @@ class ORV_API RunLoop {
   RunLoop(const RunLoop&) = delete;
   RunLoop& operator=(const RunLoop&) = delete;
 
-  struct Impl;
+  struct ORV_HIDDEN Impl;
   Impl& impl() { return *impl_; }
 
  private:
@@ -95,7 +95,7 @@ class ORV_API Timer {
   std::chrono::duration<double> interval() const;
 
   ~Timer();
-  struct Impl;
+  struct ORV_HIDDEN Impl;
   Impl& impl() { return *impl_; }
   const Impl& impl() const { return *impl_; }
 

@@ -9,7 +9,7 @@ namespace detail {
 const Bundle& libraryBundle() {
   static const Bundle* const bundle = [] {
     auto* b = new Bundle;  // lives for the process, like a platform bundle
-    b->setObject("CFBundleShortVersionString", std::string(ORV_INFO_SHORT_VERSION));
+    b->setObject("CFBundleShortVersionString", std::string(ORV_VERSION_STRING));
 #ifdef ORV_INFO_BUILD_NUMBER
     b->setObject("CFBundleVersion", std::string(ORV_INFO_BUILD_NUMBER));
 #endif

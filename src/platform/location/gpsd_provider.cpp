@@ -135,7 +135,7 @@ class GpsdProvider::Stream {
       return;
     }
     try {
-      thread_ = std::thread([this] { run(); });
+      startThread();
     } catch (const std::system_error& e) {
       sink_->deliverError("cannot read from gpsd at " + address_ + ": " + e.what());
     }
@@ -156,6 +156,7 @@ class GpsdProvider::Stream {
   // How a session ended: `why` says more for all but `stopped`.
   enum class End { stopped, unreachable, failed, lost };
 
+  void startThread();
   void run() {
     std::string why;
     End end = session(why);
@@ -274,6 +275,12 @@ class GpsdProvider::Stream {
   simdjson::dom::parser parser_;
   std::thread thread_;  // last: starts once everything above exists
 };
+
+// Out of the class body, where the lambda has no linkage: g++ would export the thread state of a
+// lambda in an inline function from a shared liborv.
+void GpsdProvider::Stream::startThread() {
+  thread_ = std::thread([this] { run(); });
+}
 
 GpsdProvider::GpsdProvider(GpsdOptions options, GpsdTiming timing)
     : options_(std::move(options)), timing_(timing) {}
