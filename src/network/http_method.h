@@ -6,8 +6,8 @@
 
 namespace orv::detail {
 
-// The service is read with GET and written with POST; the transport also knows DELETE.
-enum class HTTPMethod : uint8_t { get, post, delete_ };
+// The service is read with GET and written with POST.
+enum class HTTPMethod : uint8_t { get, post };
 
 constexpr std::string_view rawValue(HTTPMethod method) {
   switch (method) {
@@ -15,8 +15,6 @@ constexpr std::string_view rawValue(HTTPMethod method) {
       return "GET";
     case HTTPMethod::post:
       return "POST";
-    case HTTPMethod::delete_:
-      return "DELETE";
   }
   return "GET";
 }

@@ -230,13 +230,11 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   } else {
     curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, std::string(rawValue(r.method)).c_str());
-    if (r.body || r.method != HTTPMethod::delete_) {
-      // The transfer owns the request until it ends, so libcurl may read the body in place.
-      const char* body = r.body ? r.body->data() : "";
-      const size_t size = r.body ? r.body->size() : 0;
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body);
-    }
+    // The transfer owns the request until it ends, so libcurl may read the body in place.
+    const char* body = r.body ? r.body->data() : "";
+    const size_t size = r.body ? r.body->size() : 0;
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body);
   }
   bool hasExpect = false;
   for (const auto& [name, value] : r.headers) {
