@@ -15,7 +15,8 @@ System parseSystem(const std::string& name, const char* argument);
 Inverse parseInverse(const std::string& name);
 
 // out[i] = the conversion of (lat[i], lng[i]), for contiguous columns of n points. The outputs
-// may be the inputs of the same name (otherwise no overlap). Pure arithmetic: callers run it without the GIL.
+// may be the inputs of the same name (otherwise no overlap). Pure arithmetic: callers run it
+// without the GIL.
 void convertColumns(System src, System dst, Inverse inverse, const double* lat, const double* lng,
                     double* outLat, double* outLng, std::size_t n);
 
