@@ -29,9 +29,15 @@
 namespace orv::detail {
 namespace {
 
-// The transport's open sockets, each with whether a request has gone out on it yet: libcurl does
-// not tell a request's callbacks which connection carries it.
-using Sockets = std::unordered_map<curl_socket_t, bool>;
+// libcurl does not tell a request's callbacks which connection carries it, so the transport keeps
+// its open sockets, each with its ports (read once it is connected) and whether a request has gone
+// out on it yet.
+struct SocketState {
+  int localPort = -1;
+  int remotePort = -1;
+  bool carried = false;
+};
+using Sockets = std::unordered_map<curl_socket_t, SocketState>;
 
 struct Transfer {
   URLRequest request;
@@ -58,15 +64,24 @@ int portOf(const sockaddr_storage& a) {
   return -1;
 }
 
+// Reads a connected socket's ports; false while it is not connected yet.
+bool readPorts(curl_socket_t fd, SocketState& state) {
+  sockaddr_storage local{}, remote{};
+  socklen_t localSize = sizeof local, remoteSize = sizeof remote;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
+      ::getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &remoteSize) != 0)
+    return false;
+  state.localPort = portOf(local);
+  state.remotePort = portOf(remote);
+  return true;
+}
+
 // The socket whose local and remote ports are these.
 Sockets::iterator findSocket(Sockets& sockets, int localPort, int remotePort) {
   for (auto it = sockets.begin(); it != sockets.end(); ++it) {
-    sockaddr_storage local{}, remote{};
-    socklen_t localSize = sizeof local, remoteSize = sizeof remote;
-    if (::getsockname(it->first, reinterpret_cast<sockaddr*>(&local), &localSize) == 0 &&
-        ::getpeername(it->first, reinterpret_cast<sockaddr*>(&remote), &remoteSize) == 0 &&
-        portOf(local) == localPort && portOf(remote) == remotePort)
-      return it;
+    SocketState& state = it->second;
+    if (state.localPort < 0 && !readPorts(it->first, state)) continue;
+    if (state.localPort == localPort && state.remotePort == remotePort) return it;
   }
   return sockets.end();
 }
@@ -82,7 +97,7 @@ bool closedByThePeer(curl_socket_t fd) {
 curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
   const curl_socket_t fd =
       ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-  if (fd >= 0) static_cast<Sockets*>(user)->emplace(fd, false);
+  if (fd >= 0) static_cast<Sockets*>(user)->emplace(fd, SocketState{});
   return fd < 0 ? CURL_SOCKET_BAD : fd;
 }
 
@@ -101,9 +116,9 @@ int onRequestReady(void* user, char*, char*, int remotePort, int localPort) {
     return CURL_PREREQFUNC_ABORT;
   }
   const auto socket = findSocket(*t->sockets, localPort, remotePort);
-  const bool reused = socket != t->sockets->end() && socket->second;
+  const bool reused = socket != t->sockets->end() && socket->second.carried;
   t->mayGoAgain = reused && closedByThePeer(socket->first);
-  if (socket != t->sockets->end()) socket->second = true;
+  if (socket != t->sockets->end()) socket->second.carried = true;
   return CURL_PREREQFUNC_OK;
 }
 

@@ -325,25 +325,12 @@ GeoClueProvider::GeoClueProvider(GeoClueOptions options, std::chrono::millisecon
 
 void GeoClueProvider::start(const std::shared_ptr<LocationSink>& sink) {
   auto session = std::make_shared<Session>(*this, status_, sink);
-  std::shared_ptr<Session> replaced;
-  {
-    std::lock_guard lock(mutex_);
-    replaced = std::exchange(sessions_[sink.get()], session);
-  }
-  if (replaced) replaced->end();
+  if (auto replaced = sessions_.replace(*sink, session)) replaced->end();
   session->begin();
 }
 
 void GeoClueProvider::stop(const LocationSink& sink) {
-  std::shared_ptr<Session> session;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = sessions_.find(&sink);
-    if (it == sessions_.end()) return;
-    session = std::move(it->second);
-    sessions_.erase(it);
-  }
-  session->end();
+  if (auto session = sessions_.take(sink)) session->end();
 }
 
 }  // namespace orv::detail

@@ -10,13 +10,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "orv/location_provider.h"
 #include "orv/location_service.h"
+#include "platform/location/sink_streams.h"
 #include "platform/location/system_provider.h"
 
 namespace orv::detail {
@@ -56,8 +55,7 @@ class GeoClueProvider final : public LocationProvider {
   GeoClueOptions options_;
   std::chrono::milliseconds getClientTimeout_;
   std::atomic<AuthorizationStatus> status_{AuthorizationStatus::notDetermined};
-  std::mutex mutex_;
-  std::map<const LocationSink*, std::shared_ptr<Session>> sessions_;
+  SinkStreams<Session> sessions_;
 };
 
 }  // namespace orv::detail

@@ -373,26 +373,12 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
 
 void NmeaProvider::start(const std::shared_ptr<LocationSink>& sink) {
   auto stream = std::make_shared<Stream>(endpoint_, sink);
-  std::shared_ptr<Stream> replaced;
-  {
-    std::lock_guard lock(mutex_);
-    auto& slot = streams_[sink.get()];
-    replaced = std::exchange(slot, stream);
-  }
-  if (replaced) replaced->end();
+  if (auto replaced = streams_.replace(*sink, stream)) replaced->end();
   stream->begin();
 }
 
 void NmeaProvider::stop(const LocationSink& sink) {
-  std::shared_ptr<Stream> stream;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = streams_.find(&sink);
-    if (it == streams_.end()) return;
-    stream = std::move(it->second);
-    streams_.erase(it);
-  }
-  stream->end();
+  if (auto stream = streams_.take(sink)) stream->end();
 }
 
 }  // namespace orv::detail

@@ -7,14 +7,13 @@
 // that cannot be opened at start is reported at once and retried the same way.
 #pragma once
 
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "orv/location_service.h"
 #include "orv/result.h"
 #include "platform/location/location_provider.h"
+#include "platform/location/sink_streams.h"
 
 namespace orv::detail {
 
@@ -47,8 +46,7 @@ class NmeaProvider final : public LocationProvider {
 
  private:
   NmeaEndpoint endpoint_;
-  std::mutex mutex_;  // managers on different threads share one provider
-  std::map<const LocationSink*, std::shared_ptr<Stream>> streams_;
+  SinkStreams<Stream> streams_;
 };
 
 }  // namespace orv::detail
