@@ -107,7 +107,7 @@ std::string FakeGpsd::readLine() {
       return line;
     }
     char buf[512];
-    if (!readable(connFd_, kWaitMs)) return {};
+    if (connFd_ < 0 || !readable(connFd_, kWaitMs)) return {};
     const ssize_t n = ::recv(connFd_, buf, sizeof buf, 0);
     if (n <= 0) return {};
     received_.append(buf, static_cast<size_t>(n));
