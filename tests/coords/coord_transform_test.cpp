@@ -24,11 +24,11 @@ double sumError(Coordinate a, Coordinate b) {
   return std::fabs(a.latitude - b.latitude) + std::fabs(a.longitude - b.longitude);
 }
 
-// A dense grid over the region, bounds included unless `margin` keeps it away from them.
-std::vector<Coordinate> regionGrid(double step, double margin = 0.0) {
+// A dense grid over the region, bounds included.
+std::vector<Coordinate> regionGrid(double step) {
   std::vector<Coordinate> grid;
-  for (double lat = 0.8293 + margin; lat <= 55.8271 - margin; lat += step) {
-    for (double lng = 72.004 + margin; lng <= 137.8347 - margin; lng += step) {
+  for (double lat = 0.8293; lat <= 55.8271; lat += step) {
+    for (double lng = 72.004; lng <= 137.8347; lng += step) {
       grid.push_back({lat, lng});
     }
   }
@@ -102,20 +102,6 @@ TEST(GcjToWgs, KeepsSearchResultsAndMendsWhereItGivesUp) {
   // The grid must reach the mended case, which is rare but spread over the region.
   EXPECT_GT(exhausted, 0u) << total;
   EXPECT_LT(exhausted * 50, total);
-}
-
-// Near the edge a GCJ point can have a second preimage outside the region, where the forward map
-// is the identity, so the round trip is checked a little inside.
-TEST(RoundTrip, GcjAndBaiduOverRegionGrid) {
-  for (const Coordinate wgs : regionGrid(0.29, 0.05)) {
-    const Coordinate gcj = T::transformFromWGSToGCJ(wgs);
-    ASSERT_LE(sumError(T::transformFromGCJToWGS(gcj), wgs), 2e-5)
-        << wgs.latitude << "," << wgs.longitude;
-    const Coordinate bd = T::transformFromGCJToBaidu(gcj);
-    ASSERT_LE(sumError(T::transformFromBaiduToGCJ(bd), gcj), 1e-5);
-    ASSERT_TRUE(sameBits(T::transformFromWGSToBaidu(wgs), bd));
-    ASSERT_LE(sumError(T::transformFromBaiduToWGS(bd), wgs), 3e-5);
-  }
 }
 
 // Coincident points must not give NaN (rounding can leave the radicand below zero), nor antipodes;

@@ -56,54 +56,47 @@ class NetworkClientTest : public ::testing::TestWithParam<bool> {
   test::TestServer server;
 };
 
-// 2xx decodes; anything else is a status error that keeps the response. 1xx codes are interim
-// over HTTP/1.1 and never final; 199 is covered without a server below.
-TEST_P(NetworkClientTest, StatusRules) {
-  for (const int status : {200, 299, 300, 304}) {
-    answer("/s", status, R"({"text":"hi"})");
-    auto r = send(at("/s"));
-    ASSERT_NE(r.response(), nullptr) << status;
-    EXPECT_EQ(r.response()->statusCode, status);
-    if (status < 300) {
-      ASSERT_TRUE(r.isSuccess()) << status << " " << r.error().message;
-      EXPECT_EQ(r.value().text, "hi");
-    } else {
-      ASSERT_FALSE(r.isSuccess()) << status;
-      EXPECT_EQ(r.error().message, statusError(status).message);
-    }
-  }
-}
-
-// An empty body is still a body: it goes to decoding, unlike a missing one. Text that is not
-// UTF-8 is not logged as it is.
-TEST_P(NetworkClientTest, UndecodableBodiesLogTheirRawData) {
-  const std::tuple<int, std::string, std::string> cases[] = {
-      {204, "", ""}, {200, "not json", "not json"}, {200, "\xff\xfe{", "无数据"}};
+// 2xx decodes; anything else is a status error. A body that does not decode fails and is logged,
+// an empty one too (unlike a missing one), text that is not UTF-8 not as it is. The response
+// stays with the result. 1xx codes are interim over HTTP/1.1; 199 is covered below.
+TEST_P(NetworkClientTest, Outcomes) {
+  struct Case {
+    int status;
+    std::string body, logged;  // logged: empty when the body decodes or is not looked at
+  };
+  const Case cases[] = {{200, R"({"text":"hi"})", ""},
+                        {299, R"({"text":"hi"})", ""},
+                        {300, R"({"text":"hi"})", ""},
+                        {304, "", ""},
+                        {204, "", "，原始数据："},
+                        {200, "not json", "，原始数据：not json"},
+                        {200, "\xff\xfe{", "，原始数据：无数据"}};
   setLogEnabled(true);
-  for (const auto& [status, body, logged] : cases) {
+  for (const Case& c : cases) {
     std::vector<std::string> lines;
     setLogSink([&](std::string_view line) { lines.emplace_back(line); });
-    answer("/d", status, body);
-    auto r = send(at("/d"));
-    ASSERT_FALSE(r.isSuccess());
-    EXPECT_TRUE(isNetworkError(r.error(), Kind::decodingFailed));
-    ASSERT_NE(r.response(), nullptr);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(lines[0].starts_with("解析错误：")) << lines[0];
-    EXPECT_TRUE(lines[0].ends_with("，原始数据：" + logged)) << lines[0];
+    answer("/s", c.status, c.body);
+    auto r = send(at("/s"));
+    ASSERT_NE(r.response(), nullptr) << c.status;
+    EXPECT_EQ(r.response()->statusCode, c.status);
+    if (!c.logged.empty()) {
+      EXPECT_TRUE(isNetworkError(r.error(), Kind::decodingFailed)) << c.body;
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_TRUE(lines[0].starts_with("解析错误：") && lines[0].ends_with(c.logged)) << lines[0];
+    } else if (c.status < 300) {
+      ASSERT_TRUE(r.isSuccess()) << c.status << " " << r.error().message;
+      EXPECT_EQ(r.value().text, "hi");
+    } else {
+      EXPECT_EQ(r.error().message, statusError(c.status).message);
+    }
   }
   setLogSink({});
   setLogEnabled(false);
 }
 
-TEST_P(NetworkClientTest, ServerReceivesExactQueryHeadersAndBody) {
+// Headers the caller set travel as they are, the content type once.
+TEST_P(NetworkClientTest, ServerReceivesHeadersAndBody) {
   answer("/q", 200, R"({"text":"ok"})");
-  const std::map<std::string, std::string> query = {
-      {"access_key", "k&=+#% é"}, {"empty", ""}, {"城市", "北京 朝阳区"}};
-  auto get = at("/q?old=1");
-  get.queryParameters = query;
-  ASSERT_TRUE(send(get).isSuccess());
-
   struct Body {
     Result<std::string> toJson() const { return std::string(R"({"k":"v"})"); }
   };
@@ -111,18 +104,13 @@ TEST_P(NetworkClientTest, ServerReceivesExactQueryHeadersAndBody) {
   post.headers = {{"content-type", "text/plain"}, {"X-Custom", "1"}};
   post.bodyParameters = Body{};
   ASSERT_TRUE(send(post).isSuccess());
-
-  auto got = server.received();
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0].method, "GET");
-  EXPECT_EQ(got[0].query, (std::multimap<std::string, std::string>(query.begin(), query.end())));
-  EXPECT_EQ(got[0].header("Content-Type"), "application/json");
-  EXPECT_TRUE(got[0].body.empty());
-  EXPECT_EQ(got[1].method, "POST");
-  EXPECT_EQ(got[1].body, R"({"k":"v"})");
-  EXPECT_EQ(got[1].header("Content-Type"), "text/plain");
-  EXPECT_EQ(got[1].headerCount("Content-Type"), 1u);
-  EXPECT_EQ(got[1].header("X-Custom"), "1");
+  const auto got = server.received();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].method, "POST");
+  EXPECT_EQ(got[0].body, R"({"k":"v"})");
+  EXPECT_EQ(got[0].header("Content-Type"), "text/plain");
+  EXPECT_EQ(got[0].headerCount("Content-Type"), 1u);
+  EXPECT_EQ(got[0].header("X-Custom"), "1");
 }
 
 TEST_P(NetworkClientTest, ManyConcurrentRequestsEachCompleteOnce) {
@@ -135,22 +123,16 @@ TEST_P(NetworkClientTest, ManyConcurrentRequestsEachCompleteOnce) {
   const URLRequest request = builder.makeURLRequest().value();
   std::vector<int> calls(kRequests, 0);
   int done = 0, succeeded = 0;
-  std::string firstError;
-  const auto mainThread = std::this_thread::get_id();
-  bool allOnMain = true;
   for (int i = 0; i < kRequests; ++i) {
     NetworkClient::shared().request<Echo>(request, [&, i](RequestResult<Echo> r) {
       ++calls[i];
       ++done;
       succeeded += r.isSuccess() ? 1 : 0;
-      if (!r.isSuccess() && firstError.empty()) firstError = r.error().message;
-      allOnMain = allOnMain && std::this_thread::get_id() == mainThread;
     });
   }
   ASSERT_TRUE(
       RunLoop::main().runUntil([&] { return done == kRequests; }, std::chrono::seconds(120)));
-  EXPECT_EQ(succeeded, kRequests) << firstError;
-  EXPECT_TRUE(allOnMain);
+  EXPECT_EQ(succeeded, kRequests);
   EXPECT_EQ(std::count(calls.begin(), calls.end(), 1), kRequests);
 }
 
