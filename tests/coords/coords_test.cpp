@@ -1,8 +1,8 @@
-// The vector engine against the single forms, on every instruction set this CPU can run.
-#include "orv/convert.h"
-
+// The single forms against published answers and the plain formulas, and the vector engine
+// against the single forms on every instruction set this CPU can run.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "coords/convert_engine.h"
+#include "coords_plain.h"
+#include "orv/convert.h"
 #include "orv/coord_transform.h"
 
 namespace {
@@ -18,16 +20,20 @@ namespace {
 using orv::Coordinate;
 using orv::Direction;
 using orv::InverseMethod;
-using orv::detail::EngineTarget;
 using T = orv::JyrCoorTransform;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// The single forms, in the order of Direction.
+// The single and whole-track forms, in the order of Direction.
 Coordinate (*const kSingle[])(Coordinate) = {
     T::transformFromWGSToGCJ,   T::transformFromGCJToWGS,   T::transformFromGCJToBaidu,
     T::transformFromBaiduToGCJ, T::transformFromWGSToBaidu, T::transformFromBaiduToWGS};
+bool (*const kBatch[])(std::span<const Coordinate>, std::span<Coordinate>) = {
+    T::transformFromWGSToGCJ,   T::transformFromGCJToWGS,   T::transformFromGCJToBaidu,
+    T::transformFromBaiduToGCJ, T::transformFromWGSToBaidu, T::transformFromBaiduToWGS};
+const Direction kAll[] = {Direction::wgsToGcj,   Direction::gcjToWgs,   Direction::gcjToBaidu,
+                          Direction::baiduToGcj, Direction::wgsToBaidu, Direction::baiduToWgs};
 
 Coordinate single(Direction d, Coordinate c) { return kSingle[static_cast<int>(d)](c); }
 
@@ -39,6 +45,101 @@ bool near(Coordinate a, Coordinate b, double tolerance = 0) {
            std::fabs(x - y) <= tolerance;
   };
   return same(a.latitude, b.latitude) && same(a.longitude, b.longitude);
+}
+
+double sumError(Coordinate a, Coordinate b) {
+  return std::fabs(a.latitude - b.latitude) + std::fabs(a.longitude - b.longitude);
+}
+
+// Published answers, WGS-84 to GCJ-02 and GCJ-02 to BD-09: forward to the digits given, back to
+// within the inverses' tolerance.
+TEST(KnownAnswers, EachDirection) {
+  const std::tuple<Coordinate, Coordinate, bool> cases[] = {
+      {{31.1774276, 121.5272106}, {31.17530398364597, 121.531541859215}, false},
+      {{22.543847, 113.912316}, {22.540796131694766, 113.9171764808363}, false},
+      {{39.911954, 116.377817}, {39.91334545536069, 116.38404722455657}, false},
+      {{39.915, 116.404}, {39.92133699351022, 116.41036949371029}, true}};
+  for (const auto& [from, to, baidu] : cases) {
+    const Coordinate got =
+        baidu ? T::transformFromGCJToBaidu(from) : T::transformFromWGSToGCJ(from);
+    EXPECT_TRUE(near(got, to, 1e-12)) << got.latitude << "," << got.longitude;
+    const Coordinate back = baidu ? T::transformFromBaiduToGCJ(to) : T::transformFromGCJToWGS(to);
+    EXPECT_LE(sumError(back, from), 2e-5) << from.latitude;
+  }
+}
+
+// Outside the region WGS-84 and GCJ-02 are the same, the bounds themselves inside; BD-09 applies
+// everywhere.
+TEST(OutsideTheRegion, OnlyBaiduShifts) {
+  const std::pair<Coordinate, bool> cases[] = {
+      {{39.9, 72.004}, true},        {{39.9, 72.00399999}, false}, {{39.9, 137.8347}, true},
+      {{39.9, 137.83470001}, false}, {{0.8293, 116.0}, true},      {{0.82929999, 116.0}, false},
+      {{55.8271, 116.0}, true},      {{55.82710001, 116.0}, false}};
+  for (const auto& [c, inside] : cases) {
+    const Coordinate gcj = T::transformFromWGSToGCJ(c);
+    EXPECT_TRUE(inside ? sumError(gcj, c) > 1e-4 : near(gcj, c))
+        << c.latitude << "," << c.longitude;
+  }
+  const Coordinate far{-33.9, -70.5};
+  EXPECT_TRUE(near(T::transformFromGCJToWGS(far), far));
+  const Coordinate bd = T::transformFromGCJToBaidu(far);
+  EXPECT_GT(sumError(bd, far), 1e-3);
+  EXPECT_LE(sumError(T::transformFromBaiduToGCJ(bd), far), 1e-5);
+}
+
+// Over a grid of the region, bounds included: WGS-84 to GCJ-02 gives the plain formulas' bits.
+// Where the search as written meets its tolerance the inverse gives that search's bits; where it
+// runs out of iterations the result still maps back to within the tolerance.
+TEST(SingleForms, PlainFormulasAndTheMendedSearch) {
+  size_t exhausted = 0, total = 0;
+  for (double lat = 0.8293; lat <= 55.8271; lat += 0.19) {
+    for (double lng = 72.004; lng <= 137.8347; lng += 0.19) {
+      const Coordinate wgs{lat, lng}, gcj = plain::wgsToGcj(wgs);
+      ASSERT_TRUE(near(T::transformFromWGSToGCJ(wgs), gcj)) << lat << "," << lng;
+      if (plain::outOfChina(gcj.latitude, gcj.longitude)) continue;
+      ++total;
+      bool met = false;
+      const Coordinate reference = plain::gcjToWgs(gcj, &met), got = T::transformFromGCJToWGS(gcj);
+      if (met) {
+        ASSERT_TRUE(near(got, reference)) << lat << "," << lng;
+      } else {
+        ++exhausted;
+        ASSERT_LE(sumError(T::transformFromWGSToGCJ(got), gcj), 0.00001) << lat << "," << lng;
+        EXPECT_LT(sumError(got, wgs), 1e-4);
+      }
+    }
+  }
+  // The grid must reach the mended case, which is rare but spread over the region.
+  EXPECT_GT(exhausted, 0u) << total;
+  EXPECT_LT(exhausted * 50, total);
+}
+
+// Coincident points must not give NaN (rounding can leave the radicand below zero), nor antipodes;
+// latitudes come first, then longitudes.
+TEST(Distance, ChordFormula) {
+  const std::array<double, 6> cases[] = {{39.9, 31.2, 116.4, 121.5, 1071286.0, 1.0},
+                                         {31.23456789, 31.23456789, 121.4737, 121.4737, 0, 0},
+                                         {0.0, 0.0, 0.0, 180.0, 20015099.36, 0.01}};
+  for (const auto& [lat1, lat2, lng1, lng2, metres, tolerance] : cases) {
+    const double d = T::distanceByPoint(lat1, lat2, lng1, lng2);
+    EXPECT_NEAR(d, metres, tolerance) << lat1 << "," << lng1;
+    EXPECT_EQ(d, T::distanceByPoint(Coordinate{lat1, lng1}, Coordinate{lat2, lng2}));
+  }
+}
+
+// The whole-track forms convert index by index, so in place too, and refuse a short output.
+TEST(BatchForm, MatchesSingleFormAlsoInPlace) {
+  std::vector<Coordinate> in;
+  for (int i = 0; i < 200; ++i) in.push_back({20.0 + i * 0.17, 80.0 + i * 0.29});
+  in.push_back({-33.9, -70.5});
+  for (const Direction d : kAll) {
+    std::vector<Coordinate> inPlace = in;
+    ASSERT_TRUE(kBatch[static_cast<int>(d)](inPlace, inPlace));
+    for (size_t i = 0; i < in.size(); ++i) ASSERT_TRUE(near(inPlace[i], single(d, in[i]))) << i;
+    std::vector<Coordinate> small(in.size() - 1, Coordinate{1.0, 2.0});
+    EXPECT_FALSE(kBatch[static_cast<int>(d)](in, small));
+    EXPECT_EQ(small[0].latitude, 1.0);
+  }
 }
 
 // A grid over the region and a margin around it, random points worldwide, points far outside,
@@ -80,7 +181,7 @@ std::vector<Coordinate> engine(Direction d, std::span<const Coordinate> in,
   return out;
 }
 
-class Engine : public testing::TestWithParam<EngineTarget> {
+class Engine : public testing::TestWithParam<orv::detail::EngineTarget> {
  protected:
   void SetUp() override {
     orv::detail::pinEngineTarget(GetParam().bits);
@@ -138,18 +239,18 @@ TEST_P(Engine, IterativeInverseFindsThePreimage) {
 // neighbours, the layout or the alignment; in place too.
 TEST_P(Engine, AnyLengthAnyAlignmentAndInPlace) {
   std::vector<Coordinate> all;
+  std::vector<double> lat, lng;
   for (int i = 0; i < 44; ++i) all.push_back({20.0 + i * 0.37, 100.0 + i * 0.53});
   all[9] = {-33.9, -70.5};
   all[17] = {kNaN, 116.4};
-  for (const Direction d : {Direction::wgsToGcj, Direction::gcjToWgs, Direction::gcjToBaidu,
-                            Direction::baiduToGcj, Direction::wgsToBaidu, Direction::baiduToWgs}) {
+  for (const Coordinate c : all) lat.push_back(c.latitude), lng.push_back(c.longitude);
+  for (const Direction d : kAll) {
     const std::vector<Coordinate> whole = engine(d, all);
     for (size_t offset : {0, 1, 3}) {
       for (size_t n = 0; n + offset <= 41; ++n) {
         std::vector<Coordinate> buffer(all.begin() + offset, all.begin() + offset + n);
-        std::vector<double> lat, lng;
-        for (const Coordinate c : all) lat.push_back(c.latitude), lng.push_back(c.longitude);
-        const std::span<double> la(lat.data() + offset, n), ln(lng.data() + offset, n);
+        std::vector<double> columnLat = lat, columnLng = lng;  // columns start off a boundary
+        const std::span<double> la(columnLat.data() + offset, n), ln(columnLng.data() + offset, n);
         ASSERT_TRUE(orv::convert(d, buffer, buffer));
         ASSERT_TRUE(orv::convert(d, la, ln, la, ln));
         for (size_t i = 0; i < n; ++i) {
@@ -173,8 +274,6 @@ TEST_P(Engine, ShortOutputsAreRefusedUntouched) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, Engine, testing::ValuesIn(orv::detail::availableEngineTargets()),
-                         [](const testing::TestParamInfo<EngineTarget>& info) {
-                           return info.param.name;
-                         });
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
