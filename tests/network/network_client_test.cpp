@@ -2,14 +2,32 @@
 // server over HTTP and HTTPS.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <simdjson.h>
 
 #include <algorithm>
 
 #include "network/network_client.h"
 #include "network/request_builder.h"
 #include "orv/service_configuration.h"
-#include "test_decode.h"
 #include "test_server.h"
+
+namespace orv::test {
+// A small result type, decoded strictly like the wire model's records.
+struct Echo {
+  std::string text;
+};
+}  // namespace orv::test
+
+template <>
+struct orv::detail::JsonDecode<orv::test::Echo> {
+  static Result<orv::test::Echo> decode(std::string_view json) {
+    simdjson::dom::parser parser;
+    std::string_view text;
+    auto err = parser.parse(json.data(), json.size())["text"].get_string().get(text);
+    if (err != simdjson::SUCCESS) return Error{"JSON", err, simdjson::error_message(err)};
+    return orv::test::Echo{std::string(text)};
+  }
+};
 
 namespace orv::detail {
 namespace {
