@@ -121,15 +121,15 @@ TEST(Transport, RequestReadByTheServerIsNeverSentAgain) {
 // The server closes idle connections with a TLS close_notify; a burst after that must not fail on
 // the connections it closed.
 TEST(Transport, ConnectionsClosedByTheServerAreNotReused) {
-  test::TestServer server(true);
+  constexpr int kKeepAliveSeconds = 1;
+  test::TestServer server(true, 72, kKeepAliveSeconds);
   answerText(server, "/x");
   setServiceConfiguration({"", server.caFile(), ""});
   const URLRequest r = request(server.baseUrl() + "/x");
   for (const int round : {0, 1}) {
     // The second burst comes after the server has closed the idle connections.
     if (round == 1) {
-      std::this_thread::sleep_for(
-          std::chrono::milliseconds(test::TestServer::kKeepAliveSeconds * 1500));
+      std::this_thread::sleep_for(std::chrono::milliseconds(kKeepAliveSeconds * 1500));
     }
     constexpr int kRequests = 16;
     std::atomic<int> succeeded = 0, left = kRequests;
