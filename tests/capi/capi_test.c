@@ -1,14 +1,11 @@
 /* The C API from C: what the C layer adds to the client (string and struct conversions, handles
  * and who frees them, refusal of bad input, typed errors), one request of each kind against the
  * in-process emulator and a continuous run from a replayed track. */
-#define _POSIX_C_SOURCE 200809L /* mkstemp, fdopen */
-
 #include <math.h>
 #include <orv/orv_c.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include "service_fixture.h"
 
@@ -25,13 +22,11 @@ static int check(int ok, int line, const char* what) {
 #define CHECK(cond) check(!!(cond), __LINE__, #cond)
 #define CHECK_STATUS(call, expected) check((call) == (expected), __LINE__, #call " is " #expected)
 
-/* Within `tolerance`, or both not a number. */
-static int near(double a, double b, double tolerance) {
-  return fabs(a - b) <= tolerance || (isnan(a) && isnan(b));
-}
-
+/* Within `tolerance` in each axis, where not a number in both. */
 static int near_point(orv_coordinate a, orv_coordinate b, double tolerance) {
-  return near(a.latitude, b.latitude, tolerance) && near(a.longitude, b.longitude, tolerance);
+  return (fabs(a.latitude - b.latitude) <= tolerance || (isnan(a.latitude) && isnan(b.latitude))) &&
+         (fabs(a.longitude - b.longitude) <= tolerance ||
+          (isnan(a.longitude) && isnan(b.longitude)));
 }
 
 static int starts_with(const char* text, const char* prefix) {
@@ -139,18 +134,18 @@ static void test_requests(void) {
   CHECK(await_outcomes(&r, 1) && r.count[REVERSE] == 1);
   CHECK(starts_with(orv_location_res_json(r.kept), "{\"id\":"));
   CHECK(orv_location_res_address_name(r.kept) && *orv_location_res_address_name(r.kept));
-  CHECK(orv_location_res_address_context_count(r.kept) > 0);
+  CHECK(orv_location_res_address_context_count(r.kept) > 0 &&
+        orv_location_res_timestamp(r.kept) > 0);
   CHECK(orv_location_res_address_context_type(r.kept, 0) != NULL);
   CHECK(orv_location_res_address_context_name(r.kept, 1000) == NULL);
   CHECK(fabs(orv_location_res_point(r.kept).latitude - 31.2304) < 0.01);
-  CHECK(orv_location_res_timestamp(r.kept) > 0);
 
   CHECK_STATUS(orv_client_get_geoc_code(client, "人民大道", "上海市"), ORV_STATUS_OK);
   CHECK(await_outcomes(&r, 1) && r.count[GEOCODE] == 1);
   const orv_geocode_res* hit = orv_geocode_list_at(r.kept_list, 0);
   CHECK(hit && *orv_geocode_res_name(hit) && *orv_geocode_res_geo_point(hit));
-  CHECK(starts_with(orv_geocode_res_json(hit), "{\"id\":"));
-  CHECK(starts_with(orv_geocode_list_json(r.kept_list), "[{\"id\":"));
+  CHECK(starts_with(orv_geocode_res_json(hit), "{\"id\":") &&
+        starts_with(orv_geocode_list_json(r.kept_list), "[{\"id\":"));
   CHECK(orv_geocode_list_at(r.kept_list, orv_geocode_list_count(r.kept_list)) == NULL);
 
   CHECK_STATUS(orv_client_poi_key_search(client, "博物馆", "310100", "上海市", 1, 5),
@@ -189,12 +184,9 @@ static void test_errors(void) {
   CHECK(strcmp(orv_client_accesskey(client), "k") == 0);
   CHECK_STATUS(orv_client_set_accesskey(client, NULL), ORV_STATUS_OK);
   CHECK(orv_client_accesskey(client) == NULL);
-  CHECK_STATUS(orv_client_init_key(client, "not-a-key"), ORV_STATUS_OK);
-  CHECK(strcmp(orv_shared_access_key(), "not-a-key") == 0);
   orv_client_free(client);
 
-  /* With the typed callback set, failures arrive there instead, synchronous and from the service.
-   */
+  /* With the typed callback set, failures arrive there instead, at once and from the service. */
   recorder_clear(&r);
   client = orv_client_new(&typed_delegate, &r);
   CHECK_STATUS(orv_client_get_reverse_code(client, 31.2304, 121.4737), ORV_STATUS_OK);
@@ -207,8 +199,8 @@ static void test_errors(void) {
   CHECK(r.count[TYPED] == 2 && r.last_code == ORV_ERROR_HTTP_STATUS && r.last_status == 401);
   CHECK(r.count[ERROR] == 0 && r.last_error[0] != '\0');
   orv_client_free(client);
-  CHECK(strcmp(orv_error_code_name(ORV_ERROR_TIMED_OUT), "timedOut") == 0);
-  CHECK(strcmp(orv_error_code_name((orv_error_code)99), "unknown") == 0);
+  CHECK(strcmp(orv_error_code_name(ORV_ERROR_TIMED_OUT), "timedOut") == 0 &&
+        strcmp(orv_error_code_name((orv_error_code)99), "unknown") == 0);
 
   /* Freed inside the error callback of a refusal, while the refused call is still under way. */
   recorder_clear(&r);
@@ -219,7 +211,6 @@ static void test_errors(void) {
 
   /* No delegate: nothing is reported at all. */
   orv_client* silent = orv_client_new(NULL, NULL);
-  CHECK(silent != NULL);
   CHECK_STATUS(orv_client_get_reverse_code(silent, 31.0, 121.0), ORV_STATUS_OK);
   orv_client_free(silent);
   recorder_clear(&r);
@@ -251,26 +242,12 @@ static void test_skipped_outcomes(void) {
   recorder_clear(&r);
 }
 
-/* ---- A continuous run from a replayed track ------------------------------------------------- */
-
-static int write_track(char* path, size_t size) {
-  snprintf(path, size, "/tmp/orv_capi_track_XXXXXX");
-  const int fd = mkstemp(path);
-  FILE* f = fd < 0 ? NULL : fdopen(fd, "w");
-  if (!f) return 0;
-  fputs("time,lat,lng,alt,hacc,vacc,speed\n", f);
-  for (int i = 0; i < 20; ++i) {
-    fprintf(f, "%.2f,%.6f,%.6f,4.0,5.0,8.0,1.3\n", i * 0.1, 31.2285 + i * 0.0001, 121.4718);
-  }
-  return fclose(f) == 0;
-}
+/* ---- A continuous run from the bundled walk -------------------------------------------------- */
 
 static void test_runs(void) {
-  char path[64];
-  CHECK(write_track(path, sizeof path));
   CHECK_STATUS(orv_main_bundle_set_string("NSLocationWhenInUseUsageDescription", "C API test"),
                ORV_STATUS_OK);
-  CHECK_STATUS(orv_use_replay(path, 10.0, true), ORV_STATUS_OK);
+  CHECK_STATUS(orv_use_replay(ORV_SOURCE_DIR "/data/demo-walk.csv", 10.0, true), ORV_STATUS_OK);
 
   recorder r = {0};
   orv_client* client = ready_client(&full_delegate, &r);
@@ -298,52 +275,47 @@ static void test_runs(void) {
   orv_use_none();
   orv_client_free(client);
   recorder_clear(&r);
-  unlink(path);
 }
 
-/* ---- Conversions: each direction's mapping, in place, as columns, both inverse methods ------- */
+/* ---- Conversions: each direction's mapping, arrays in place and as columns, both inverses ---- */
 
 static void test_conversions(void) {
-  const double d = orv_distance_by_point(39.9, 31.2, 116.4, 121.5);
-  CHECK(fabs(d - 1071286.0) < 1.0);
-  CHECK(orv_distance_by_points((orv_coordinate){39.9, 116.4}, (orv_coordinate){31.2, 121.5}) == d);
-
+  CHECK(fabs(orv_distance_by_points((orv_coordinate){39.9, 116.4}, (orv_coordinate){31.2, 121.5}) -
+             1071286.0) < 1.0);
   typedef orv_coordinate (*single_fn)(orv_coordinate);
   const struct {
     orv_direction direction;
     single_fn single;
-    int inverse;
+    double tolerance; /* the iterative inverse is within a metre of the single (search) form */
   } forms[] = {
-      {ORV_WGS_TO_GCJ, orv_transform_from_wgs_to_gcj, 0},
-      {ORV_GCJ_TO_WGS, orv_transform_from_gcj_to_wgs, 1},
-      {ORV_GCJ_TO_BAIDU, orv_transform_from_gcj_to_baidu, 0},
-      {ORV_BAIDU_TO_GCJ, orv_transform_from_baidu_to_gcj, 0},
-      {ORV_WGS_TO_BAIDU, orv_transform_from_wgs_to_baidu, 0},
-      {ORV_BAIDU_TO_WGS, orv_transform_from_baidu_to_wgs, 1},
+      {ORV_WGS_TO_GCJ, orv_transform_from_wgs_to_gcj, 1e-10},
+      {ORV_GCJ_TO_WGS, orv_transform_from_gcj_to_wgs, 2e-5},
+      {ORV_GCJ_TO_BAIDU, orv_transform_from_gcj_to_baidu, 1e-10},
+      {ORV_BAIDU_TO_GCJ, orv_transform_from_baidu_to_gcj, 1e-10},
+      {ORV_WGS_TO_BAIDU, orv_transform_from_wgs_to_baidu, 1e-10},
+      {ORV_BAIDU_TO_WGS, orv_transform_from_baidu_to_wgs, 2e-5},
   };
-  enum { kPoints = 9 };
-  orv_coordinate in[kPoints], out[kPoints], inplace[kPoints], searched[kPoints];
+  enum { kPoints = 5 };
+  orv_coordinate in[kPoints], out[kPoints];
   double lat[kPoints], lng[kPoints];
-  for (int i = 0; i < kPoints; ++i) in[i] = (orv_coordinate){20.0 + i * 3.9, 80.0 + i * 7.1};
+  for (int i = 0; i < kPoints; ++i) in[i] = (orv_coordinate){20.0 + i * 7.9, 80.0 + i * 14.1};
   in[kPoints - 1].latitude = NAN;
   for (size_t f = 0; f < sizeof forms / sizeof forms[0]; ++f) {
     const orv_direction dir = forms[f].direction;
-    memcpy(inplace, in, sizeof in);
     for (int i = 0; i < kPoints; ++i) lat[i] = in[i].latitude, lng[i] = in[i].longitude;
     CHECK_STATUS(orv_convert(dir, in, out, kPoints, ORV_INVERSE_ITERATIVE), ORV_STATUS_OK);
-    CHECK_STATUS(orv_convert(dir, inplace, inplace, kPoints, ORV_INVERSE_ITERATIVE), ORV_STATUS_OK);
-    CHECK_STATUS(orv_convert(dir, in, searched, kPoints, ORV_INVERSE_SEARCH), ORV_STATUS_OK);
     CHECK_STATUS(orv_convert_columns(dir, lat, lng, lat, lng, kPoints, ORV_INVERSE_ITERATIVE),
                  ORV_STATUS_OK);
-    /* The search is the single inverse exactly; the iterative inverse is within a metre of it. */
     for (int i = 0; i < kPoints; ++i) {
-      const orv_coordinate one = forms[f].single(in[i]);
-      CHECK(near_point(searched[i], one, forms[f].inverse ? 0.0 : 1e-10));
-      CHECK(near_point(out[i], one, forms[f].inverse ? 2e-5 : 1e-10));
-      CHECK(near_point(inplace[i], out[i], 0.0));
-      CHECK(near(lat[i], out[i].latitude, 0.0) && near(lng[i], out[i].longitude, 0.0));
+      CHECK(near_point(out[i], forms[f].single(in[i]), forms[f].tolerance));
+      CHECK(near_point((orv_coordinate){lat[i], lng[i]}, out[i], 0.0));
     }
   }
+  /* The search is the single inverse exactly, also converted in place. */
+  const orv_coordinate one = orv_transform_from_gcj_to_wgs(in[0]);
+  CHECK_STATUS(orv_convert(ORV_GCJ_TO_WGS, in, in, 1, ORV_INVERSE_SEARCH), ORV_STATUS_OK);
+  CHECK(near_point(in[0], one, 0.0));
+
   CHECK_STATUS(orv_convert(ORV_WGS_TO_GCJ, NULL, out, 1, ORV_INVERSE_ITERATIVE),
                ORV_STATUS_NULL_ARGUMENT);
   CHECK_STATUS(orv_convert_columns(ORV_WGS_TO_GCJ, lat, lng, lat, NULL, 1, ORV_INVERSE_ITERATIVE),
@@ -355,7 +327,6 @@ static void test_conversions(void) {
                ORV_STATUS_OUT_OF_RANGE);
   CHECK_STATUS(orv_convert(ORV_WGS_TO_GCJ, in, out, 1, (orv_inverse_method)-1),
                ORV_STATUS_OUT_OF_RANGE);
-  CHECK(orv_convert_target()[0] != '\0');
 }
 
 /* ---- Input the library must refuse ----------------------------------------------------------- */
@@ -386,13 +357,10 @@ static void test_bad_input(void) {
                ORV_STATUS_NULL_ARGUMENT);
 
   /* Numbers out of range, not a number or infinite. */
-  const double bad[] = {NAN, INFINITY, 90.5};
-  for (size_t i = 0; i < sizeof bad / sizeof bad[0]; ++i) {
+  const double bad[] = {NAN, INFINITY, 90.5}, bad_intervals[] = {NAN, 0.0, 2e9};
+  for (int i = 0; i < 3; ++i) {
     CHECK_STATUS(orv_client_get_reverse_code(client, bad[i], 121.0), ORV_STATUS_OUT_OF_RANGE);
-    CHECK_STATUS(orv_client_get_reverse_code(client, 31.0, bad[i] * 2.0), ORV_STATUS_OUT_OF_RANGE);
-  }
-  const double bad_intervals[] = {NAN, 0.0, 2e9};
-  for (size_t i = 0; i < sizeof bad_intervals / sizeof bad_intervals[0]; ++i) {
+    CHECK_STATUS(orv_client_get_reverse_code(client, 31.0, bad[i] * 2), ORV_STATUS_OUT_OF_RANGE);
     CHECK_STATUS(orv_client_set_interval(client, bad_intervals[i]), ORV_STATUS_OUT_OF_RANGE);
   }
   CHECK(orv_client_interval(client) == 1.0);
@@ -407,9 +375,7 @@ static void test_bad_input(void) {
 
   /* Providers that cannot be made. */
   CHECK_STATUS(orv_use_replay("/nonexistent/track.csv", 1.0, false), ORV_STATUS_FAILED);
-  CHECK(orv_last_error_message()[0] != '\0');
   CHECK_STATUS(orv_use_gpsd(NULL, 65536), ORV_STATUS_OUT_OF_RANGE);
-  CHECK_STATUS(orv_use_nmea("/dev/ttyUSB0", 1234), ORV_STATUS_FAILED);
 
   /* A delegate missing a required callback is refused; so is a NULL out pointer. */
   const orv_delegate no_error = {on_location, NULL, NULL, NULL, NULL, NULL};
@@ -424,13 +390,11 @@ static void test_bad_input(void) {
   CHECK_STATUS(orv_geocode_list_decode("{}", &hits), ORV_STATUS_FAILED);
 
   /* Accessors given NULL. */
-  CHECK(orv_location_res_json(NULL) == NULL && orv_location_res_id(NULL) == NULL);
-  CHECK(orv_location_res_point(NULL).latitude == 0.0 && orv_geocode_list_count(NULL) == 0);
+  CHECK(orv_location_res_json(NULL) == NULL && orv_location_res_point(NULL).latitude == 0.0);
   CHECK(orv_geocode_list_at(NULL, 0) == NULL && orv_geocode_res_name(NULL) == NULL);
   orv_location_res_release(NULL);
-  orv_geocode_list_release(NULL);
-  CHECK(strcmp(orv_status_text(ORV_STATUS_INVALID_UTF8), "invalid UTF-8") == 0);
-  CHECK(strcmp(orv_status_text((orv_status)99), "unknown status") == 0);
+  CHECK(strcmp(orv_status_text(ORV_STATUS_INVALID_UTF8), "invalid UTF-8") == 0 &&
+        strcmp(orv_status_text((orv_status)99), "unknown status") == 0);
 
   CHECK(r.outcomes == 0); /* nothing refused above reached the delegate */
   orv_client_free(client);

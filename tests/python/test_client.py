@@ -1,4 +1,5 @@
 import asyncio
+import concurrent.futures
 import sys
 import threading
 
@@ -86,18 +87,9 @@ def test_callback_exceptions_are_reported_and_interrupts_end_the_run(client, out
 
 
 def test_loop_calls_off_the_main_thread_are_refused():
-    errors = []
-
-    def worker():
-        try:
-            orvlib.run_for(0.01)
-        except RuntimeError as e:
-            errors.append(str(e))
-
-    t = threading.Thread(target=worker)
-    t.start()
-    t.join()
-    assert errors and "main thread" in errors[0]
+    with concurrent.futures.ThreadPoolExecutor(1) as pool:
+        with pytest.raises(RuntimeError, match="main thread"):
+            pool.submit(orvlib.run_for, 0.01).result()
     with pytest.raises(ValueError):
         orvlib.run_for(-1)
 

@@ -31,7 +31,7 @@ def test_pandas_frame_keeps_shape_and_order_and_converts_the_columns():
     assert out["id"].equals(frame["id"])
 
 
-def test_bad_values_and_nullable_columns():
+def test_bad_values_nullable_columns_and_bad_calls():
     out = orvlib.dask.convert(BAD)
     assert np.isnan(out["lat"][0]) and np.isnan(out["lng"][1])
     # Outside the region (beyond ±90/±180 too) WGS-84 to GCJ-02 leaves points as they are.
@@ -40,14 +40,12 @@ def test_bad_values_and_nullable_columns():
     nullable.loc[0, "lat"] = pd.NA
     np.testing.assert_array_equal(orvlib.dask.convert(nullable)["lat"].to_numpy(),
                                   out["lat"].to_numpy())
-
-
-def test_bad_calls_fail_before_any_partition_runs():
-    for kwargs, error in ((dict(src="utm"), ValueError), (dict(lat="latitude"), KeyError)):
+    # Refused before any partition runs.
+    for frame, kwargs, error in ((dd.from_pandas(BAD, npartitions=2), dict(src="utm"), ValueError),
+                                 (dd.from_pandas(BAD, npartitions=2), dict(lat="x"), KeyError),
+                                 (BAD.to_numpy(), {}, TypeError)):
         with pytest.raises(error):
-            orvlib.dask.convert(dd.from_pandas(BAD, npartitions=2), **kwargs)
-    with pytest.raises(TypeError):
-        orvlib.dask.convert(BAD.to_numpy())
+            orvlib.dask.convert(frame, **kwargs)
 
 
 def partition(i):
