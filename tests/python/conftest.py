@@ -34,11 +34,6 @@ class Outcomes:
     def __init__(self):
         self.location, self.error, self.reverse, self.geocode, self.poi = [], [], [], [], []
 
-    def callbacks(self):
-        return dict(on_location=self.location.append, on_error=self.error.append,
-                    on_reverse=self.reverse.append, on_geocode=self.geocode.append,
-                    on_poi=self.poi.append)
-
     def wait(self, kind, count=1, timeout=10):
         orvlib.run_until(lambda: len(getattr(self, kind)) >= count or self.error, timeout)
         assert not self.error or kind == "error", self.error
@@ -54,7 +49,8 @@ def outcomes():
 @pytest.fixture
 def client(service, outcomes):
     orvlib.set_service(service.base_url, ca_file=service.ca_file)  # snippets may have changed it
-    c = orvlib.Client(**outcomes.callbacks())
+    c = orvlib.Client(**{"on_" + kind: getattr(outcomes, kind).append
+                         for kind in ("location", "error", "reverse", "geocode", "poi")})
     c.init_key(DEMO_KEY)
     c.set_agree_privacy(True)
     return c

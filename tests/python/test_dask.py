@@ -33,9 +33,9 @@ def test_pandas_frame_keeps_shape_and_order_and_converts_the_columns():
 
 def test_bad_values_nullable_columns_and_bad_calls():
     out = orvlib.dask.convert(BAD)
-    assert np.isnan(out["lat"][0]) and np.isnan(out["lng"][1])
-    # Outside the region (beyond ±90/±180 too) WGS-84 to GCJ-02 leaves points as they are.
-    assert (out.loc[2:3, ["lat", "lng"]].to_numpy() == BAD.loc[2:3, ["lat", "lng"]].to_numpy()).all()
+    want = orvlib.convert(BAD["lat"].to_numpy(), BAD["lng"].to_numpy())
+    np.testing.assert_array_equal(out["lat"].to_numpy(), want[0])
+    # Missing values of a nullable column convert as not-a-number.
     nullable = BAD.astype("Float64")
     nullable.loc[0, "lat"] = pd.NA
     np.testing.assert_array_equal(orvlib.dask.convert(nullable)["lat"].to_numpy(),

@@ -1,7 +1,6 @@
 // Runs the built orvloc on temporary files and checks its output, exit codes and messages.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -179,32 +178,6 @@ TEST_F(Orvloc, MalformedInputNamesTheSpotAndLeavesNoOutput) {
         << c.message;
     fs::remove(dir_ / (std::string("in.") + c.ext));
   }
-}
-
-// Enough records to cross the converter's blocks and read buffer, with quoted fields, line
-// breaks inside quotes and CRLF endings among them; then a fault deep in the file.
-TEST_F(Orvloc, LargeCsvConvertsAcrossBlocksAndNamesALateFault) {
-  std::string in = "id,lng,note,lat\n", expected = in;
-  for (int i = 0; i < 150000; ++i) {
-    const orv::Coordinate c{20.0 + (i % 3001) * 0.01, 100.0 + (i % 1999) * 0.013};
-    const orv::Coordinate g = engine(orv::Direction::gcjToWgs, c);
-    const std::string note = i % 11 == 0 ? "\"a,\nb\"" : "n" + std::to_string(i);
-    const std::string eol = i % 5 == 0 ? "\r\n" : "\n";
-    const auto q = [&](const std::string& v) { return i % 7 == 0 ? "\"" + v + "\"" : v; };
-    in += std::to_string(i) + "," + q(fmt(c.longitude)) + "," + note + "," + fmt(c.latitude) + eol;
-    expected +=
-        std::to_string(i) + "," + q(fmt(g.longitude)) + "," + note + "," + fmt(g.latitude) + eol;
-  }
-  Outcome r = convertFile("--from gcj02 --to wgs84", "csv", in);
-  ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_TRUE(r.out == expected) << "output differs";
-
-  const auto lines = std::count(in.begin(), in.end(), '\n');
-  r = convertFile("--from gcj02 --to wgs84", "csv", in + "x,1,2\n");
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("line " + std::to_string(lines + 1) + ": 3 fields, header has 4"),
-            std::string::npos)
-      << r.err;
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-#include <vector>
-
 #include "version/version_info.h"
 
 namespace {
@@ -45,18 +42,6 @@ TEST(VersionCache, FirstReadStaysAndEachValueIsReadOnItsOwn) {
   bundle.clear();
   EXPECT_EQ(cache.sdkVersion(), "1.0.0");
   EXPECT_EQ(cache.buildNumber(), "7");
-}
-
-TEST(VersionCache, ConcurrentFirstReadsShareOneValue) {
-  Bundle bundle;
-  bundle.setObject("CFBundleVersion", std::string("12"));
-  VersionCache cache(bundle);
-  std::vector<const std::string*> seen(8);
-  std::vector<std::thread> threads;
-  for (auto& s : seen) threads.emplace_back([&] { s = &cache.buildNumber(); });
-  for (auto& t : threads) t.join();
-  for (const auto* s : seen) EXPECT_EQ(s, seen[0]);
-  EXPECT_EQ(*seen[0], "12");
 }
 
 TEST(OrvVersion, ReadsTheLibrarysGeneratedBundle) {
