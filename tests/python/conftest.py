@@ -8,10 +8,8 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD_PYTHON = pathlib.Path(os.environ.get("ORV_PYTHON_DIR", ROOT / "build" / "python"))
-if str(BUILD_PYTHON) not in sys.path:
-    sys.path.insert(0, str(BUILD_PYTHON))
-# Worker processes (Dask) and example scripts import orvlib, and the tests' own helpers, from the
-# same places.
+sys.path.insert(0, str(BUILD_PYTHON))
+# Dask workers and example scripts import orvlib and the tests' own helpers from the same places.
 os.environ["PYTHONPATH"] = os.pathsep.join(
     p for p in (str(BUILD_PYTHON), str(ROOT / "tests" / "python"), os.environ.get("PYTHONPATH"))
     if p)

@@ -21,9 +21,8 @@ def test_every_request_under_both_names(client, outcomes):
     client.track_location(orvlib.Location(31.2281, 121.4656, horizontal_accuracy=8))
     for kind, count in (("reverse", 2), ("geocode", 1), ("poi", 2), ("location", 1)):
         outcomes.wait(kind, count)
-    res = outcomes.reverse[0]
-    assert (res.latitude, res.longitude) == PEOPLES_SQUARE
-    assert outcomes.geocode[0][0].geo_point == outcomes.geocode[0][0].geoPoint
+    res, hit = outcomes.reverse[0], outcomes.geocode[0][0]
+    assert (res.latitude, res.longitude) == PEOPLES_SQUARE and hit.geo_point == hit.geoPoint
     assert all(len(hits) <= 3 for hits in outcomes.poi)
     # Records are read-only and convert to dicts and JSON.
     with pytest.raises(AttributeError):
@@ -37,8 +36,7 @@ def test_gate_failures_arrive_at_once_on_the_calling_thread(service):
     c = orvlib.Client(on_error=lambda m: errors.append((m, threading.current_thread())))
     c.geocode("人民大道", "上海市")
     assert errors == [("您未同意隐私政策", threading.main_thread())]
-    c.accesskey = "k"
-    c.agree = True
+    c.accesskey, c.agree = "k", True
     assert c.access_key == "k" and c.isAgree and c.locate_once and c.interval == 1.0
     with pytest.raises(TypeError, match="unknown callback keyword"):
         orvlib.Client(on_nothing=print)
@@ -101,14 +99,23 @@ def provider():
 
 def test_asyncio_attachment_runs_callbacks_and_timers(client, outcomes, provider):
     async def main():
+        done = asyncio.Event()
+
+        def note(kind):
+            def add(value):
+                getattr(outcomes, kind).append(value)
+                if len(outcomes.location) >= 3 and outcomes.reverse or outcomes.error:
+                    done.set()
+            return add
+
+        client.set_delegate(**{"on_" + kind: note(kind) for kind in ("location", "reverse", "error")})
         with orvlib.asyncio.attach():
             client.reverse_geocode(*PEOPLES_SQUARE)
             client.locate_once = False
             client.interval = 0.05
             client.start_location()  # its sampling timer must wake the asyncio loop
             provider.push(31.2281, 121.4656, horizontal_accuracy=5)
-            while len(outcomes.location) < 3 or not outcomes.reverse:
-                await asyncio.sleep(0.01)
+            await done.wait()
             client.stop_location()
 
     asyncio.run(asyncio.wait_for(main(), 10))
@@ -116,9 +123,7 @@ def test_asyncio_attachment_runs_callbacks_and_timers(client, outcomes, provider
     assert outcomes.location[0].location.address.name
 
 
-class ThreadProvider:
-    """Pushes one fix from a thread of its own when a stream starts."""
-
+class ThreadProvider:  # pushes one fix from a thread of its own when a stream starts
     def __init__(self):
         self.events = []
 
@@ -139,11 +144,9 @@ def test_provider_written_in_python_and_bad_choices(client, outcomes, provider, 
     outcomes.wait("location")
     orvlib.run_for(0.1)
     assert mine.events == ["start", "stop"] and len(outcomes.location) == 1
-    with pytest.raises(TypeError):
-        orvlib.use_provider(object())
-    with pytest.raises(ValueError):
-        orvlib.use_provider(mine, authorization_status=7)
-    with pytest.raises(ValueError):
-        orvlib.use_replay(str(tmp_path / "missing.csv"))
-    with pytest.raises(ValueError):
-        orvlib.use_nmea("/dev/ttyUSB0", baud_rate=1234)
+    for choose, error in ((lambda: orvlib.use_provider(object()), TypeError),
+                          (lambda: orvlib.use_provider(mine, authorization_status=7), ValueError),
+                          (lambda: orvlib.use_replay(str(tmp_path / "missing.csv")), ValueError),
+                          (lambda: orvlib.use_nmea("/dev/ttyUSB0", baud_rate=1234), ValueError)):
+        with pytest.raises(error):
+            choose()

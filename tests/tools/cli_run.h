@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,9 +15,7 @@ namespace orv::test {
 
 inline std::string readFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 struct CliRun {
@@ -33,9 +32,9 @@ struct CliRun {
 inline CliRun runShell(const std::string& command) {
   std::string dir = (std::filesystem::temp_directory_path() / "cli_run_XXXXXX").string();
   if (::mkdtemp(dir.data()) == nullptr) return {-1, "", "cannot make a scratch folder"};
-  const std::string out = dir + "/stdout", err = dir + "/stderr";
-  const int status = std::system((command + " >'" + out + "' 2>'" + err + "'").c_str());
-  CliRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+  const int status = std::system((command + " >'" + dir + "/out' 2>'" + dir + "/err'").c_str());
+  CliRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir + "/out"),
+             readFile(dir + "/err")};
   std::filesystem::remove_all(dir);
   return run;
 }

@@ -139,8 +139,9 @@ TEST_F(ServiceCommands, KeyFromAFile) {
   EXPECT_EQ(ok.code, 0) << ok.err;  // read and trimmed
   std::filesystem::remove(key);
   const CliRun missing = orvloc(args + " --key-file '" + key.string() + "'");
-  EXPECT_EQ(missing.code, 2);
-  EXPECT_THAT(missing.err, HasSubstr("cannot read the key file"));
+  EXPECT_TRUE(missing.code == 2 &&
+              missing.err.find("cannot read the key file") != std::string::npos)
+      << missing.err;
 }
 
 // The key never reaches the output, also where the log shows the URL with the key encoded; the
@@ -162,22 +163,18 @@ TEST_F(ServiceCommands, UntrustedCertificateIsATransportFailure) {
   EXPECT_EQ(run.err.rfind("orvloc: ", 0), 0u) << run.err;
 }
 
-// A dropped connection and an answer slower than --timeout end the command with exit 1.
-TEST(ServiceFaults, DropAndTimeoutAreFailures) {
-  EmulatorOptions dropping, slow;
-  dropping.dropRate = 1.0;
+// An answer slower than --timeout ends the command with exit 1.
+TEST(ServiceFaults, SlowAnswersTimeOut) {
+  EmulatorOptions slow;
   slow.latencyMs = 1500;
-  for (const auto& [options, args, err] :
-       {std::tuple{dropping, "", "orvloc: "},
-        std::tuple{slow, " --timeout 0.2", "orvloc: no answer within 0.2 s\n"}}) {
-    auto emulator = startEmulator(options);
-    ASSERT_NE(emulator, nullptr);
-    const CliRun run = orvloc("geocode 天安门 --city 北京市 --agree --key orv-demo-key" +
-                              serviceArgs(*emulator) + args);
-    EXPECT_EQ(run.code, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err.rfind(err, 0), 0u) << run.err;
-  }
+  auto emulator = startEmulator(slow);
+  ASSERT_NE(emulator, nullptr);
+  const CliRun run =
+      orvloc("geocode 天安门 --city 北京市 --agree --key orv-demo-key --timeout 0.2" +
+             serviceArgs(*emulator));
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "orvloc: no answer within 0.2 s\n");
 }
 
 // The JSON object after `"<member>":` in a demo line.

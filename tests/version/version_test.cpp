@@ -17,7 +17,6 @@ TEST(VersionCache, TextIsTakenAsIsAnythingElseFallsBack) {
   } cases[] = {
       {std::nullopt, std::nullopt, "0.0.0", "0"},
       {InfoValue{std::string("2.3.1")}, InfoValue{std::string("418")}, "2.3.1", "418"},
-      {InfoValue{std::string()}, InfoValue{std::string()}, "", ""},
       {InfoValue{2.5}, InfoValue{int64_t{418}}, "0.0.0", "0"},
   };
   for (const auto& c : cases) {
