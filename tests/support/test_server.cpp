@@ -6,12 +6,12 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
-#include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -112,17 +112,17 @@ std::string ReceivedRequest::header(const std::string& name) const {
   return {};
 }
 
-TestServer::TestServer(bool tls, size_t threads)
+TestServer::TestServer(bool tls, size_t threads, int keepAliveSeconds)
     : certificate_(tls ? std::make_shared<TestCertificate>() : nullptr) {
-  start(threads);
+  start(threads, keepAliveSeconds);
 }
 
 TestServer::TestServer(std::shared_ptr<TestCertificate> certificate, size_t threads)
     : certificate_(std::move(certificate)) {
-  start(threads);
+  start(threads, kKeepAliveSeconds);
 }
 
-void TestServer::start(size_t threads) {
+void TestServer::start(size_t threads, int keepAliveSeconds) {
   if (certificate_) {
     server_ = std::make_unique<httplib::SSLServer>(certificate_->certFile().c_str(),
                                                    certificate_->keyFile().c_str());
@@ -131,10 +131,9 @@ void TestServer::start(size_t threads) {
   }
   check(server_->is_valid(), "server setup");
   server_->set_tcp_nodelay(true);
-  // Keep connections for as many requests as a client sends, like a production server, but let an
-  // idle one go after a second: stop() waits for every kept-alive connection to time out.
+  // Keep connections for as many requests as a client sends, like a production server.
   server_->set_keep_alive_max_count(1000000);
-  server_->set_keep_alive_timeout(kKeepAliveSeconds);
+  server_->set_keep_alive_timeout(keepAliveSeconds);
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
     ReceivedRequest r{req.method, req.path, req.target, {}, {}, req.body};
@@ -174,7 +173,25 @@ void TestServer::start(size_t threads) {
 
 TestServer::~TestServer() {
   server_->stop();
+  // The library's workers wait out the keep-alive time of every idle connection before they end.
+  closeAcceptedConnections();
   thread_.join();
+}
+
+// The library keeps accepted sockets to itself; they are the ones whose local port is ours. Only
+// shut down, never closed: the workers still own them.
+void TestServer::closeAcceptedConnections() const {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    int fd = -1;
+    const std::string name = entry.path().filename();
+    if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc{}) continue;
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+        local.sin_family == AF_INET && ntohs(local.sin_port) == port_) {
+      ::shutdown(fd, SHUT_RDWR);
+    }
+  }
 }
 
 std::string TestServer::baseUrl() const {
@@ -205,6 +222,9 @@ RawServer::RawServer(Behaviour behaviour) : behaviour_(behaviour) {
 
 RawServer::~RawServer() {
   stop_ = true;
+  // Wakes the blocking accept() or read().
+  ::shutdown(listenFd_, SHUT_RDWR);
+  if (int fd = connectionFd_.load(); fd >= 0) ::shutdown(fd, SHUT_RDWR);
   thread_.join();
   ::close(listenFd_);
 }
@@ -214,17 +234,15 @@ std::string RawServer::baseUrl() const { return "http://127.0.0.1:" + std::to_st
 void RawServer::serve() {
   std::vector<int> held;
   while (!stop_) {
-    pollfd p{listenFd_, POLLIN, 0};
-    if (::poll(&p, 1, 20) <= 0) continue;
-    int fd = ::accept(listenFd_, nullptr, nullptr);
+    const int fd = ::accept(listenFd_, nullptr, nullptr);
     if (fd < 0) continue;
+    connectionFd_ = fd;
+    if (stop_) ::shutdown(fd, SHUT_RDWR);
     // Read until the end of the request head.
     std::string head;
     char buf[4096];
-    while (head.find("\r\n\r\n") == std::string::npos && !stop_) {
-      pollfd c{fd, POLLIN, 0};
-      if (::poll(&c, 1, 20) <= 0) continue;
-      ssize_t n = ::read(fd, buf, sizeof buf);
+    while (head.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
       if (n <= 0) break;
       head.append(buf, static_cast<size_t>(n));
     }
@@ -236,6 +254,7 @@ void RawServer::serve() {
         (void)::write(fd, halfBody.data(), halfBody.size());
         linger l{1, 0};  // close with RST
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        connectionFd_ = -1;
         ::close(fd);
         break;
       }
@@ -249,6 +268,7 @@ void RawServer::serve() {
       case Behaviour::notHttp: {
         const std::string line = "hello, this is not HTTP\r\n\r\n";
         (void)::write(fd, line.data(), line.size());
+        connectionFd_ = -1;
         ::close(fd);
         break;
       }
