@@ -56,8 +56,6 @@ double sumError(Coordinate a, Coordinate b) {
 TEST(KnownAnswers, EachDirection) {
   const std::tuple<Coordinate, Coordinate, bool> cases[] = {
       {{31.1774276, 121.5272106}, {31.17530398364597, 121.531541859215}, false},
-      {{22.543847, 113.912316}, {22.540796131694766, 113.9171764808363}, false},
-      {{39.911954, 116.377817}, {39.91334545536069, 116.38404722455657}, false},
       {{39.915, 116.404}, {39.92133699351022, 116.41036949371029}, true}};
   for (const auto& [from, to, baidu] : cases) {
     const Coordinate got =
@@ -172,12 +170,9 @@ std::vector<Coordinate> engine(Direction d, std::span<const Coordinate> in,
   std::vector<double> lat, lng, outLat(in.size()), outLng(in.size());
   for (const Coordinate c : in) lat.push_back(c.latitude), lng.push_back(c.longitude);
   EXPECT_TRUE(orv::convert(d, lat, lng, outLat, outLng, m));
-  for (size_t i = 0; i < in.size(); ++i) {
-    if (!near(out[i], {outLat[i], outLng[i]})) {
-      ADD_FAILURE() << "columns differ, direction " << static_cast<int>(d) << " point " << i;
-      break;
-    }
-  }
+  size_t same = 0;
+  while (same < in.size() && near(out[same], {outLat[same], outLng[same]})) ++same;
+  EXPECT_EQ(same, in.size()) << "columns differ, direction " << static_cast<int>(d);
   return out;
 }
 

@@ -1,6 +1,5 @@
-// The public JSONTestSuite parsing cases, read in place: the reader under the records accepts
-// every y_ case, rejects every n_ case and survives every i_ case; our writer reproduces every
-// y_ value.
+// The public JSONTestSuite parsing cases, read in place: the reader accepts every y_ case, rejects
+// every n_ case and survives every i_ case; the writer reproduces every y_ value.
 #include <gtest/gtest.h>
 #include <simdjson.h>
 

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "network/network_error.h"
 #include "network/request_builder.h"
 #include "network/service.h"
@@ -11,10 +9,9 @@ namespace orv::detail {
 namespace {
 
 struct FakeBody {
-  double value;
+  bool ok;
   Result<std::string> toJson() const {
-    if (!std::isfinite(value)) return Error{"JSONWriter", 7, "non-finite number"};
-    return std::string("{\"v\":") + std::to_string(static_cast<int>(value)) + "}";
+    return ok ? Result<std::string>(std::string("{}")) : Error{"JSONWriter", 7, "non-finite"};
   }
 };
 
@@ -63,14 +60,13 @@ TEST(MakeURLRequest, ContentType) {
 
 TEST(MakeURLRequest, BodyEncodedOrItsErrorPassedOnUnchanged) {
   auto b = builder("http://127.0.0.1/x");
-  b.bodyParameters = FakeBody{3};
-  EXPECT_EQ(b.makeURLRequest().value().body, "{\"v\":3}");
-
-  b.bodyParameters = FakeBody{NAN};
+  b.bodyParameters = FakeBody{true};
+  EXPECT_EQ(b.makeURLRequest().value().body, "{}");
+  b.bodyParameters = FakeBody{false};
   auto bad = b.makeURLRequest();
   ASSERT_FALSE(bad.ok());
   EXPECT_EQ(bad.error().domain, "JSONWriter");
-  EXPECT_EQ(bad.error().message, "non-finite number");
+  EXPECT_EQ(bad.error().message, "non-finite");
 }
 
 TEST(Service, BaseUrlFromConfigurationElseDefault) {

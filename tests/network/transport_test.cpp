@@ -30,17 +30,14 @@ URLRequest request(const std::string& url, double timeout = 10,
 }
 
 // One transfer on the shared session, waited for.
-TransferOutcome send(const URLRequest& request) {
+TransferOutcome send(const std::string& url, double timeout = 10,
+                     HTTPMethod method = HTTPMethod::get) {
   std::promise<TransferOutcome> done;
-  Transport::shared().start(request, [&](TransferOutcome o) { done.set_value(std::move(o)); });
+  Transport::shared().start(request(url, timeout, method),
+                            [&](TransferOutcome o) { done.set_value(std::move(o)); });
   auto outcome = done.get_future();
   EXPECT_EQ(outcome.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   return outcome.get();
-}
-
-TransferOutcome send(const std::string& url, double timeout = 10,
-                     HTTPMethod method = HTTPMethod::get) {
-  return send(request(url, timeout, method));
 }
 
 void answerText(test::TestServer& server, const std::string& path) {
@@ -53,7 +50,6 @@ void expectTransportError(const TransferOutcome& r, int code) {
   ASSERT_TRUE(r.error.has_value());
   EXPECT_EQ(r.error->domain, "CURLE");
   EXPECT_EQ(r.error->code, code) << r.error->message;
-  EXPECT_FALSE(r.error->message.empty());
 }
 
 // A failure after the headers keeps the response; one before them has none.
@@ -73,9 +69,7 @@ TEST(Transport, MisbehavingServers) {
     auto r = send(server.baseUrl() + "/x", timeout);
     expectTransportError(r, code);
     ASSERT_EQ(r.response != nullptr, hasResponse) << code;
-    if (hasResponse) {
-      EXPECT_EQ(r.response->statusCode, 200);
-    }
+    EXPECT_EQ(hasResponse ? r.response->statusCode : 200, 200);
   }
 }
 
@@ -103,8 +97,7 @@ TEST(Transport, RedirectsAreNotFollowed) {
 }
 
 // A request the server has read goes once, even when the server then closes without an answer,
-// on a new connection (0 answered first) or a kept-alive one (1 answered first). Only a request
-// that never reached the server goes again (see ConnectionsClosedByTheServerAreNotReused).
+// on a new connection (0 answered first) or a kept-alive one (1 answered first).
 TEST(Transport, RequestReadByTheServerIsNeverSentAgain) {
   for (const int answered : {0, 1}) {
     for (const HTTPMethod method : {HTTPMethod::get, HTTPMethod::post}) {
@@ -118,8 +111,8 @@ TEST(Transport, RequestReadByTheServerIsNeverSentAgain) {
   }
 }
 
-// The server closes idle connections with a TLS close_notify; a burst after that must not fail on
-// the connections it closed.
+// Only a request that never reached the server goes again: the server closes idle connections with
+// a TLS close_notify, and a burst after that must not fail on the connections it closed.
 TEST(Transport, ConnectionsClosedByTheServerAreNotReused) {
   constexpr int kKeepAliveSeconds = 1;
   test::TestServer server(true, 72, kKeepAliveSeconds);
