@@ -45,7 +45,7 @@ def test_gate_failures_arrive_at_once_on_the_calling_thread(service):
 @pytest.mark.parametrize("name", ["on_reverse", "onReceivedReverseCodeWithOrvLocation"])
 def test_delegate_objects_get_callbacks_on_the_loop_thread(service, name):
     got = []
-    delegate = type("Delegate", (), {name: lambda self, res: got.append(threading.current_thread())})()
+    delegate = type("Delegate", (), {name: lambda _, r: got.append(threading.current_thread())})()
     c = orvlib.Client(delegate)
     assert c.delegate is delegate
     c.init_key(DEMO_KEY)
@@ -108,7 +108,7 @@ def test_asyncio_attachment_runs_callbacks_and_timers(client, outcomes, provider
                     done.set()
             return add
 
-        client.set_delegate(**{"on_" + kind: note(kind) for kind in ("location", "reverse", "error")})
+        client.set_delegate(**{"on_" + k: note(k) for k in ("location", "reverse", "error")})
         with orvlib.asyncio.attach():
             client.reverse_geocode(*PEOPLES_SQUARE)
             client.locate_once = False
