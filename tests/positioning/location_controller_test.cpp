@@ -102,7 +102,7 @@ struct StartCase {
   const char* name;
   std::optional<InfoValue> whenInUse;
   Status status;
-  std::optional<InfoValue> modes;
+  std::optional<std::vector<std::string>> modes;
   bool always;                        // declares the always text
   std::optional<Status> afterAlways;  // answer to the upgrade request
   std::vector<std::string> events;    // written with logging off: failures and the two warnings
@@ -148,11 +148,12 @@ constexpr Status kAlways = Status::authorizedAlways;
 INSTANTIATE_TEST_SUITE_P(
     Branches, ContinuousStartTest,
     ::testing::Values(
-        StartCase{"NoWhenInUse", no, kWhenInUse, no, false, no, {kNoWhenInUse}, false},
-        StartCase{"WhenInUseNotText", int64_t{1}, kWhenInUse, no, false, no, {kNoWhenInUse}, false},
+        // Absent (the client's tests) or not text: missing.
+        StartCase{"WhenInUseNotText", int64_t{1}, kWhenInUse, no, false, no, {kNoWhenInUse},
+                  false},
         StartCase{"Denied", kText, Status::denied, kLocationMode, true, no, {kDenied}, false},
-        StartCase{"NoModeForeground", kText, Status::notDetermined, no, false, no, {kNoMode}, true},
-        StartCase{"ModesCaseSensitive", kText, kAlways, kOtherModes, true, no, {kNoMode}, true},
+        StartCase{"ModesCaseSensitive", kText, Status::notDetermined, kOtherModes, true, no,
+                  {kNoMode}, true},
         StartCase{"BackgroundWithoutAlways", kText, kWhenInUse, kLocationMode, false, no,
                   {kNoAlways}, false},
         StartCase{"AlwaysAuthorized", kText, kAlways, kLocationMode, true, no, {}, true},
@@ -165,13 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST_F(ControllerTest, SingleRunChecksLikeTheContinuousOneAndEndsWithItsFix) {
-  sim->setAuthorizationStatus(Status::denied);
-  controller->requestOnceLocation(false);
-  EXPECT_EQ(timeline->reports(), (std::vector<std::string>{kDenied}));
-  EXPECT_FALSE(sim->isUpdating());
-
-  timeline->events.clear();
+TEST_F(ControllerTest, SingleRunEndsWithItsFix) {
   sim->setAuthorizationStatus(Status::notDetermined);
   controller->requestOnceLocation(false);
   EXPECT_EQ(timeline->events, (std::vector<std::string>{"log:请求单次定位："}));
@@ -181,46 +176,32 @@ TEST_F(ControllerTest, SingleRunChecksLikeTheContinuousOneAndEndsWithItsFix) {
   EXPECT_FALSE(sim->isUpdating());
 }
 
-struct WindowCase {
-  std::vector<double> accuracies;
-  size_t chosen;
-};
-
-void PrintTo(const WindowCase& c, std::ostream* os) {
-  for (double a : c.accuracies) *os << a << ' ';
-  *os << "-> #" << c.chosen;
-}
-
-class FastWindowTest : public ControllerTest, public ::testing::WithParamInterface<WindowCase> {};
-
-TEST_P(FastWindowTest, ReportsTheMostAccurateFixOnceAfterStopping) {
-  const WindowCase& c = GetParam();
-  controller->requestOnceLocation(true);
-  EXPECT_EQ(timeline->events, (std::vector<std::string>{"log:请求单次定位（快速模式）："}));
-  clock.advance(1s);  // the window opens at the first fix, not at the request
-  for (size_t i = 0; i < c.accuracies.size(); ++i) {
-    push({fixAt(30.0 + static_cast<double>(i), 120, c.accuracies[i])});
-    clock.advance(40ms);
+// The window opens at the first fix, not at the request, and lasts 200 ms. The most accurate fix
+// wins: ties keep the first; a negative accuracy is unknown and loses unless all are unknown.
+TEST_F(ControllerTest, FastWindowReportsTheMostAccurateFixOnceAfterStopping) {
+  const std::pair<std::vector<double>, size_t> cases[] = {
+      {{30, 10, 10}, 1}, {{-1, 50}, 1}, {{-1, -1}, 0}, {{5, -1, 7}, 0}};
+  for (const auto& [accuracies, chosen] : cases) {
+    timeline->events.clear();
+    controller->requestOnceLocation(true);
+    EXPECT_EQ(timeline->events.at(0), "log:请求单次定位（快速模式）：");
+    clock.advance(1s);
+    for (size_t i = 0; i < accuracies.size(); ++i) {
+      push({fixAt(30.0 + static_cast<double>(i), 120, accuracies[i])});
+      clock.advance(40ms);
+    }
+    clock.advance(200ms - 40ms * static_cast<int>(accuracies.size()) - 1ms);
+    EXPECT_TRUE(timeline->reports().empty());
+    clock.advance(1ms);
+    const auto expected = okFor(30.0 + static_cast<double>(chosen), accuracies[chosen]);
+    EXPECT_EQ(timeline->reports(), std::vector<std::string>{expected});
+    EXPECT_EQ(timeline->events[timeline->events.size() - 2], kStopLine);
+    EXPECT_FALSE(timeline->updatingAtReport);
+    push({fixAt(50, 120, 1)});  // late fixes find the updates stopped
+    clock.advance(1s);
+    EXPECT_EQ(timeline->reports().size(), 1u);
   }
-  clock.advance(200ms - 40ms * static_cast<int>(c.accuracies.size()) - 1ms);
-  EXPECT_TRUE(timeline->reports().empty());
-  clock.advance(1ms);
-  const std::string expected = okFor(30.0 + static_cast<double>(c.chosen), c.accuracies[c.chosen]);
-  EXPECT_EQ(timeline->reports(), (std::vector<std::string>{expected}));
-  ASSERT_GE(timeline->events.size(), 2u);
-  EXPECT_EQ(timeline->events[timeline->events.size() - 2], kStopLine);
-  EXPECT_FALSE(timeline->updatingAtReport);
-  EXPECT_FALSE(controller->isFastOnceLocation());
-
-  push({fixAt(50, 120, 1)});  // late fixes find the updates stopped
-  clock.advance(1s);
-  EXPECT_EQ(timeline->reports().size(), 1u);
 }
-
-// Ties keep the first; a negative accuracy is unknown and loses unless all are unknown.
-INSTANTIATE_TEST_SUITE_P(Choices, FastWindowTest,
-                         ::testing::Values(WindowCase{{30, 10, 10}, 1}, WindowCase{{-1, 50}, 1},
-                                           WindowCase{{-1, -1}, 0}, WindowCase{{5, -1, 7}, 0}));
 
 TEST_F(ControllerTest, PlatformErrorLeavesTheWindowOpen) {
   controller->requestOnceLocation(true);
@@ -243,48 +224,20 @@ TEST_F(ControllerTest, WindowOpenWhenControllerGoesAwayReportsNothing) {
   EXPECT_TRUE(timeline->reports().empty());
 }
 
-struct BatchCase {
-  const char* name;
-  std::vector<Location> batch;
-  std::optional<double> reportedLatitude;
-};
-
-void PrintTo(const BatchCase& c, std::ostream* os) { *os << c.name; }
-
-class FixHandlingTest : public ControllerTest, public ::testing::WithParamInterface<BatchCase> {};
-
-TEST_P(FixHandlingTest, OnlyTheNewestNonZeroFixCounts) {
-  const BatchCase& c = GetParam();
-  controller->startContinuousLocation();
-  push({fixAt(10, 10)});
-  timeline->events.clear();
-  push(c.batch);
-  const double latitude = c.reportedLatitude.value_or(10);
-  EXPECT_EQ(controller->locationPoint().coordinate.latitude, latitude);
-  if (c.reportedLatitude) {
-    EXPECT_EQ(timeline->reports(), (std::vector<std::string>{okFor(latitude)}));
-  } else {
-    EXPECT_TRUE(timeline->events.empty());  // neither a report nor a log line
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Batches, FixHandlingTest,
-    ::testing::Values(BatchCase{"Newest", {fixAt(30, 120), fixAt(-31, -121)}, -31.0},
-                      BatchCase{"NewestZeroLatitude", {fixAt(30, 120), fixAt(0, 121)}, no},
-                      BatchCase{"ZeroLongitude", {fixAt(31, 0)}, no}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Shortest round-trip numbers; whole ones keep a decimal, extreme magnitudes take an exponent.
-TEST_F(ControllerTest, FixLinesUseShortestRoundTripNumbers) {
+// Only the newest fix of a batch counts, and only with both coordinates non-zero. Numbers are
+// written shortest round-trip; whole ones keep a decimal, extreme magnitudes take an exponent.
+TEST_F(ControllerTest, NewestNonZeroFixCountsAndIsLogged) {
   controller->startContinuousLocation();
   timeline->events.clear();
-  push({fixAt(0.1 + 0.2, -120, -1)});
+  push({fixAt(30, 120), fixAt(0.1 + 0.2, -120, -1)});
   push({fixAt(1e-5, 179.99999999999997, 1e16)});
+  push({fixAt(31, 120), fixAt(0, 121)});
+  push({fixAt(31, 0)});
   EXPECT_EQ(timeline->events,
             (std::vector<std::string>{
                 "log:纬度：0.30000000000000004 经度：-120.0 精度：-1.0", okFor(0.1 + 0.2, -1),
                 "log:纬度：1e-05 经度：179.99999999999997 精度：1e+16", okFor(1e-5, 1e16)}));
+  EXPECT_EQ(controller->locationPoint().coordinate.latitude, 1e-5);
 }
 
 TEST_F(ControllerTest, StopWithoutAStartStillLogs) {
@@ -292,11 +245,8 @@ TEST_F(ControllerTest, StopWithoutAStartStillLogs) {
   EXPECT_EQ(timeline->events, (std::vector<std::string>{kStopLine}));
 }
 
-TEST_F(ControllerTest, ContinuousReportsEachFixWithoutDelegateKeepingIt) {
+TEST_F(ControllerTest, DelegateIsNotKept) {
   controller->startContinuousLocation();
-  push({fixAt(30, 120)});
-  push({fixAt(31, 120)});
-  EXPECT_EQ(timeline->reports(), (std::vector<std::string>{okFor(30), okFor(31)}));
   setLogSink([](std::string_view) {});
   std::weak_ptr<Timeline> weak = timeline;
   timeline.reset();
