@@ -1,37 +1,15 @@
 #include "network/network_checker.h"
 
-#include <mutex>
-
 #include "network/request_builder.h"
 #include "network/service.h"
 #include "platform/route_query.h"
 
 namespace orv::detail {
-namespace {
-
-struct Seam {
-  std::mutex mutex;
-  NetworkChecker::FlagsQuery query;
-};
-
-Seam& seam() {
-  static Seam value;
-  return value;
-}
-
-}  // namespace
 
 static_assert(NetworkChecker::kReachable == kRouteReachable);
 static_assert(NetworkChecker::kConnectionRequired == kRouteConnectionRequired);
 
 bool NetworkChecker::isNetworkReachable() {
-  FlagsQuery query;
-  {
-    std::lock_guard lock(seam().mutex);
-    query = seam().query;
-  }
-  // Called outside the lock: a slow or re-entrant test query must not block other callers.
-  if (query) return isReachable(query());
   const std::optional<std::string> host = urlHost(serviceBaseUrl());
   return host && isReachable(queryFlagsForHost(*host));
 }
@@ -43,11 +21,6 @@ std::optional<uint32_t> NetworkChecker::queryFlagsForHost(const std::string& hos
     return isReachable(v4) ? v4 : queryAddressRouteFlags("::1");
   }
   return isIpLiteral(host) ? queryAddressRouteFlags(host) : queryDefaultRouteFlags();
-}
-
-void NetworkChecker::setFlagsQueryForTesting(FlagsQuery query) {
-  std::lock_guard lock(seam().mutex);
-  seam().query = std::move(query);
 }
 
 }  // namespace orv::detail

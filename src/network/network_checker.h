@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -23,12 +22,6 @@ class NetworkChecker {
   }
   // The routing question for a service host, as isNetworkReachable() asks it.
   static std::optional<uint32_t> queryFlagsForHost(const std::string& host);
-
-  // Test seam: while set, isNetworkReachable() reads its flags from `query` instead of the
-  // platform (nullopt from the query = the platform query failed). An empty function restores
-  // the platform query. Thread-safe.
-  using FlagsQuery = std::function<std::optional<uint32_t>()>;
-  static void setFlagsQueryForTesting(FlagsQuery query);
 };
 
 }  // namespace orv::detail

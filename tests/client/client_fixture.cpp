@@ -28,7 +28,6 @@ ClientTest::~ClientTest() {
   OrvClientLocation::setLogSink({});
   OrvClientLocation::setIsLogEnabled(false);
   OrvClientLocation::setServiceConfiguration({});
-  detail::NetworkChecker::setFlagsQueryForTesting({});
   // Outcomes still queued belong to this test; run them out before the trace goes away.
   RunLoop::main().processPending();
 }
@@ -57,10 +56,11 @@ void ClientTest::settle(size_t requests) {
   RunLoop::main().runFor(std::chrono::milliseconds(500));
 }
 
+// Reachability follows the configured service: the server on loopback routes, a broadcast
+// address never leads to a service.
 void ClientTest::setReachable(bool reachable) {
-  detail::NetworkChecker::setFlagsQueryForTesting([reachable]() -> std::optional<uint32_t> {
-    return reachable ? detail::NetworkChecker::kReachable : 0u;
-  });
+  OrvClientLocation::setServiceConfiguration(
+      {reachable ? server.baseUrl() : "https://255.255.255.255", server.caFile(), ""});
 }
 
 PositioningTest::PositioningTest() {

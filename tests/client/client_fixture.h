@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "network/network_checker.h"
 #include "orv/client.h"
 #include "orv/location_service.h"
 #include "orv/run_loop.h"

@@ -30,6 +30,7 @@ void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
 
 class ErrorCodeTest : public PositioningTest, public ::testing::WithParamInterface<ErrorCase> {
  protected:
+  ErrorCodeTest() { setReachable(true); }  // requests go to the server; runs fail before them
   ~ErrorCodeTest() override {
     detail::Transport::shared().setResponseBodyLimit(detail::Transport::kDefaultResponseBodyLimit);
   }

@@ -236,7 +236,8 @@ TEST(Transport, ProxyComesOnlyFromTheConfiguration) {
 // The server closes idle connections with a TLS close_notify; a burst after that must not fail on
 // the connections it closed.
 TEST(Transport, ConnectionsClosedByTheServerAreNotReused) {
-  test::TestServer server(true);
+  constexpr int kKeepAliveSeconds = 1;
+  test::TestServer server(true, 72, kKeepAliveSeconds);
   server.handle("/x", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(R"({"text":"k"})", "application/json");
   });
@@ -257,8 +258,7 @@ TEST(Transport, ConnectionsClosedByTheServerAreNotReused) {
     return succeeded == kRequests;
   };
   EXPECT_TRUE(burst());
-  std::this_thread::sleep_for(
-      std::chrono::milliseconds(test::TestServer::kKeepAliveSeconds * 1500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kKeepAliveSeconds * 1500));
   EXPECT_TRUE(burst());
   setServiceConfiguration({});
 }
