@@ -130,6 +130,19 @@ TEST_F(ServiceCommands, LocateEndsAtAPositioningFailureAndRefusesUnknownSources)
   }
 }
 
+// An endless run prints each sample as it comes and ends cleanly on SIGTERM. The reader keeps
+// the pipe open until the command has ended, so only the signal can end it.
+TEST_F(ServiceCommands, EndlessLocateStreamsUntilTerminated) {
+  const CliRun run = runShell(
+      "d=$(mktemp -d) && mkfifo \"$d/p\" && { " + kOrvloc + "locate --count 0 --interval 0.2" +
+      " --replay '" + kWalk + "'" + common() + " >\"$d/p\" & pid=$!; exec 3<\"$d/p\";" +
+      " head -n 2 <&3; kill -TERM $pid; wait $pid; echo \"exit $?\"; exec 3<&-; rm -r \"$d\"; }");
+  const auto lines = run.lines();
+  ASSERT_EQ(lines.size(), 3u) << run.out << run.err;
+  EXPECT_NE(placeOf(lines[0]), "");
+  EXPECT_EQ(lines[2], "exit 0");
+}
+
 TEST_F(ServiceCommands, KeyFromAFile) {
   const auto key =
       std::filesystem::temp_directory_path() / ("orvloc_key_" + std::to_string(::getpid()));
