@@ -9,15 +9,12 @@ trap 'kill "$emu_pid" 2>/dev/null || true; wait "$emu_pid" 2>/dev/null || true; 
 
 read -r _ _ base <&"${EMU[0]}"  # "base URL: https://127.0.0.1:PORT"
 read -r _ _ ca <&"${EMU[0]}"    # "CA file:  /path"
-
 {
   echo "time,lat,lng,alt,hacc,vacc,speed"
   for i in $(seq 0 19); do echo "$i,31.2$((285 + i)),121.4718,4,5,8,1.3"; done
 } >"$work/track.csv"
 
-"$host" "$base" "$ca" orv-demo-key "$work/track.csv" 3 >"$work/out"
-cat "$work/out"
-grep -q '^position 3: {"id":' "$work/out"
-grep -q '^reverse geocode: ' "$work/out"
-grep -q '^nearby: [0-9]* hits' "$work/out"
-echo "c_host: three positions, a reverse geocode and a nearby search"
+"$host" "$base" "$ca" orv-demo-key "$work/track.csv" 3 | tee "$work/out"
+for line in '^position 3: {"id":' '^reverse geocode: ' '^nearby: [0-9]* hits'; do
+  grep -q "$line" "$work/out" || { echo "missing: $line" >&2; exit 1; }
+done

@@ -18,46 +18,6 @@ size_t Trace::count(const std::string& event) const {
   return static_cast<size_t>(std::count(events.begin(), events.end(), event));
 }
 
-void RecordingDelegate::onLocationError(const LocationError& error) {
-  typed.push_back(error);
-  LocationDelegate::onLocationError(error);
-}
-void RecordingDelegate::onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> location) {
-  ++calls;
-  trace_.events.push_back("delegate:location");
-  locations.push_back(std::move(location));
-  if (afterLocation) afterLocation();
-}
-void RecordingDelegate::onLocationErrorWithMsg(const std::string& msg) {
-  ++calls;
-  trace_.events.push_back("delegate:error:" + msg);
-  errors.push_back(msg);
-  if (afterError) afterError();
-}
-void RecordingDelegate::onReceivedReverseCodeWithOrvLocation(
-    std::shared_ptr<LocationRes> location) {
-  ++calls;
-  trace_.events.push_back("delegate:reverse");
-  locations.push_back(std::move(location));
-}
-void RecordingDelegate::onReceivedGeocodeWithResult(const GeocodeList& result) {
-  ++calls;
-  trace_.events.push_back("delegate:geocode:" + std::to_string(result.size()));
-  lists.push_back(result);
-}
-void RecordingDelegate::onReceivedPoiSearchWithResult(const GeocodeList& result) {
-  ++calls;
-  trace_.events.push_back("delegate:poi:" + std::to_string(result.size()));
-  lists.push_back(result);
-}
-
-void RequiredOnlyDelegate::onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes>) {
-  trace_.events.push_back("delegate:location");
-}
-void RequiredOnlyDelegate::onLocationErrorWithMsg(const std::string& msg) {
-  trace_.events.push_back("delegate:error:" + msg);
-}
-
 ClientTest::ClientTest() {
   OrvClientLocation::setServiceConfiguration({server.baseUrl(), server.caFile(), ""});
   OrvClientLocation::setIsLogEnabled(true);

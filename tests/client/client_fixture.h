@@ -31,12 +31,32 @@ struct Trace {
 class RecordingDelegate : public LocationDelegate {
  public:
   explicit RecordingDelegate(Trace& trace) : trace_(trace) {}
-  void onLocationError(const LocationError& error) override;
-  void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> location) override;
-  void onLocationErrorWithMsg(const std::string& msg) override;
-  void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<LocationRes> location) override;
-  void onReceivedGeocodeWithResult(const GeocodeList& result) override;
-  void onReceivedPoiSearchWithResult(const GeocodeList& result) override;
+  void onLocationError(const LocationError& error) override {
+    typed.push_back(error);
+    LocationDelegate::onLocationError(error);
+  }
+  void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> location) override {
+    note("location");
+    locations.push_back(std::move(location));
+    if (afterLocation) afterLocation();
+  }
+  void onLocationErrorWithMsg(const std::string& msg) override {
+    note("error:" + msg);
+    errors.push_back(msg);
+    if (afterError) afterError();
+  }
+  void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<LocationRes> location) override {
+    note("reverse");
+    locations.push_back(std::move(location));
+  }
+  void onReceivedGeocodeWithResult(const GeocodeList& result) override {
+    note("geocode:" + std::to_string(result.size()));
+    lists.push_back(result);
+  }
+  void onReceivedPoiSearchWithResult(const GeocodeList& result) override {
+    note("poi:" + std::to_string(result.size()));
+    lists.push_back(result);
+  }
 
   std::vector<std::shared_ptr<LocationRes>> locations;
   std::vector<LocationError> typed;
@@ -49,17 +69,10 @@ class RecordingDelegate : public LocationDelegate {
   std::function<void()> afterError;
 
  private:
-  Trace& trace_;
-};
-
-// Implements only the two required callbacks.
-class RequiredOnlyDelegate : public LocationDelegate {
- public:
-  explicit RequiredOnlyDelegate(Trace& trace) : trace_(trace) {}
-  void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes>) override;
-  void onLocationErrorWithMsg(const std::string& msg) override;
-
- private:
+  void note(const std::string& event) {
+    ++calls;
+    trace_.events.push_back("delegate:" + event);
+  }
   Trace& trace_;
 };
 

@@ -1,12 +1,6 @@
 #include "model/request_bodies.h"
 
 #include <gtest/gtest.h>
-#include <simdjson.h>
-
-#include <cmath>
-#include <limits>
-
-#include "model/json_writer.h"
 
 namespace orv::detail {
 namespace {
@@ -28,9 +22,7 @@ TrackRequest workedTrackRequest() {
 }
 
 TEST(TrackRequestTest, WorkedExampleBytes) {
-  auto json = workedTrackRequest().toJson();
-  ASSERT_TRUE(json.ok()) << json.error().message;
-  EXPECT_EQ(json.value(),
+  EXPECT_EQ(workedTrackRequest().toJson().value(),
             R"({"timestamp":1733390400123,"id":"3F2A9C1E-7B4D-4E8A-9C21-5D6E7F8A9B0C",)"
             R"("asset":{"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEFF","manufacturer":"Apple",)"
             R"("model":"iPhone","os":{"type":"iOS","version":"17.4.1"}},"location":{"gnss":)"
@@ -38,48 +30,20 @@ TEST(TrackRequestTest, WorkedExampleBytes) {
             R"("altitude":43.6,"verticalAccuracy":12.3,"velocity":0.8}}})");
 }
 
-TEST(TrackRequestTest, AbsentOptionalsLeaveKeysOut) {
-  AssetInfo asset;
-  asset.id = "X";
-  EXPECT_EQ(asset.toJson().value(), R"({"id":"X"})");
-
+// Zero is a value, not absence; absent optionals leave their keys out. A text that is not UTF-8
+// fails the body, naming the field.
+TEST(TrackRequestTest, AbsentOptionalsAndInvalidText) {
   GnssData gnss;
-  gnss.altitude = 0.0;  // zero is a value, not absence
-  gnss.velocity = 0.0;
+  gnss.altitude = 0.0;
   EXPECT_EQ(gnss.toJson().value(),
-            R"({"point":{"longitude":0.0,"latitude":0.0},"accuracy":0.0,"altitude":0.0,)"
-            R"("velocity":0.0})");
-}
-
-struct SpoiltCase {
-  const char* name;
-  void (*spoil)(TrackRequest&);
-  const char* message;
-};
-
-void PrintTo(const SpoiltCase& c, std::ostream* os) { *os << c.name; }
-
-class TrackRequestSpoilt : public testing::TestWithParam<SpoiltCase> {};
-
-TEST_P(TrackRequestSpoilt, FailsNamingTheField) {
+            R"({"point":{"longitude":0.0,"latitude":0.0},"accuracy":0.0,"altitude":0.0})");
   TrackRequest r = workedTrackRequest();
-  GetParam().spoil(r);
+  r.asset.model = std::string("iPh\xC3one");
   auto json = r.toJson();
   ASSERT_FALSE(json.ok());
   EXPECT_EQ(json.error().domain, "EncodingError");
-  EXPECT_EQ(json.error().message, GetParam().message);
+  EXPECT_EQ(json.error().message, "invalidValue: asset.model is not valid UTF-8");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Fields, TrackRequestSpoilt,
-    testing::Values(
-        SpoiltCase{"accuracy", [](TrackRequest& r) { r.location.gnss.accuracy = NAN; },
-                   "invalidValue: location.gnss.accuracy is not a finite number"},
-        SpoiltCase{"longitude", [](TrackRequest& r) { r.location.gnss.point.longitude = INFINITY; },
-                   "invalidValue: location.gnss.point.longitude is not a finite number"},
-        SpoiltCase{"model", [](TrackRequest& r) { r.asset.model = std::string("iPh\xC3one"); },
-                   "invalidValue: asset.model is not valid UTF-8"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReverseGeoRequestTest, WorkedExampleBytes) {
   ReverseGeoRequest r;
@@ -92,48 +56,6 @@ TEST(ReverseGeoRequestTest, WorkedExampleBytes) {
             R"({"asset":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEFF","location":{"position":)"
             R"({"point":{"longitude":116.403963,"latitude":39.915119},"spatialReference":)"
             R"("gcj02"}},"timestamp":1733390400123,"id":"9C8B7A6D-5E4F-4321-8765-0FEDCBA98765"})");
-}
-
-TEST(ReverseGeoRequestTest, MinimalBodyHasOnlyRequiredKeys) {
-  ReverseGeoRequest r;
-  r.asset = "A";
-  EXPECT_EQ(r.toJson().value(),
-            R"({"asset":"A","location":{"position":{"point":{"longitude":0.0,"latitude":0.0}}}})");
-}
-
-// The writer's texts and numbers must read back exactly through the strict reader.
-TEST(JsonWriterTest, StringsAndNumbersReadBack) {
-  const std::string texts[] = {std::string("a\0b", 3), "quote\" back\\slash", "\x01\x1f\x7f",
-                               "\n\r\t\b\f",           "北京市朝阳区 😀",      "/"};
-  const double numbers[] = {0.1,
-                            -0.0,
-                            120.0,
-                            1e300,
-                            5e-324,
-                            -1.7976931348623157e308,
-                            9223372036854775808.0,
-                            123456789012345678.0,
-                            39.90923};
-  simdjson::dom::parser parser;
-  for (const auto& t : texts) {
-    JsonWriter w;
-    w.string(t, JsonPath{});
-    auto out = std::move(w).finish().value();
-    std::string_view back;
-    ASSERT_EQ(parser.parse(out).get(back), simdjson::SUCCESS) << out;
-    EXPECT_EQ(back, t);
-  }
-  for (double d : numbers) {
-    JsonWriter w;
-    w.number(d, JsonPath{});
-    auto out = std::move(w).finish().value();
-    simdjson::dom::element e;
-    ASSERT_EQ(parser.parse(out).get(e), simdjson::SUCCESS) << out;
-    ASSERT_TRUE(e.is_double()) << out;
-    double back = e.get_double().value();
-    EXPECT_EQ(back, d) << out;
-    EXPECT_EQ(std::signbit(back), std::signbit(d)) << out;
-  }
 }
 
 }  // namespace

@@ -8,10 +8,8 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD_PYTHON = pathlib.Path(os.environ.get("ORV_PYTHON_DIR", ROOT / "build" / "python"))
-if str(BUILD_PYTHON) not in sys.path:
-    sys.path.insert(0, str(BUILD_PYTHON))
-# Worker processes (Dask) and example scripts import orvlib, and the tests' own helpers, from the
-# same places.
+sys.path.insert(0, str(BUILD_PYTHON))
+# Dask workers and example scripts import orvlib and the tests' own helpers from the same places.
 os.environ["PYTHONPATH"] = os.pathsep.join(
     p for p in (str(BUILD_PYTHON), str(ROOT / "tests" / "python"), os.environ.get("PYTHONPATH"))
     if p)
@@ -34,11 +32,6 @@ class Outcomes:
     def __init__(self):
         self.location, self.error, self.reverse, self.geocode, self.poi = [], [], [], [], []
 
-    def callbacks(self):
-        return dict(on_location=self.location.append, on_error=self.error.append,
-                    on_reverse=self.reverse.append, on_geocode=self.geocode.append,
-                    on_poi=self.poi.append)
-
     def wait(self, kind, count=1, timeout=10):
         orvlib.run_until(lambda: len(getattr(self, kind)) >= count or self.error, timeout)
         assert not self.error or kind == "error", self.error
@@ -54,7 +47,8 @@ def outcomes():
 @pytest.fixture
 def client(service, outcomes):
     orvlib.set_service(service.base_url, ca_file=service.ca_file)  # snippets may have changed it
-    c = orvlib.Client(**outcomes.callbacks())
+    c = orvlib.Client(**{"on_" + kind: getattr(outcomes, kind).append
+                         for kind in ("location", "error", "reverse", "geocode", "poi")})
     c.init_key(DEMO_KEY)
     c.set_agree_privacy(True)
     return c

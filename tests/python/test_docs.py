@@ -15,11 +15,6 @@ def readme_snippets():
     return re.findall(r"```python\n(.*?)```", section, re.S)
 
 
-def test_readme_has_conversion_client_and_dask_snippets():
-    joined = "".join(readme_snippets())
-    assert "orvlib.convert(" in joined and "Client(" in joined and "orvlib.dask.convert(" in joined
-
-
 @pytest.mark.parametrize("snippet", readme_snippets())
 def test_readme_snippet_runs(snippet):
     exec(compile(snippet, "README.md", "exec"), {})

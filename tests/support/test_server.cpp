@@ -6,7 +6,6 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
-#include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -223,6 +222,9 @@ RawServer::RawServer(Behaviour behaviour) : behaviour_(behaviour) {
 
 RawServer::~RawServer() {
   stop_ = true;
+  // Wakes the blocking accept() or read().
+  ::shutdown(listenFd_, SHUT_RDWR);
+  if (int fd = connectionFd_.load(); fd >= 0) ::shutdown(fd, SHUT_RDWR);
   thread_.join();
   ::close(listenFd_);
 }
@@ -232,17 +234,15 @@ std::string RawServer::baseUrl() const { return "http://127.0.0.1:" + std::to_st
 void RawServer::serve() {
   std::vector<int> held;
   while (!stop_) {
-    pollfd p{listenFd_, POLLIN, 0};
-    if (::poll(&p, 1, 20) <= 0) continue;
-    int fd = ::accept(listenFd_, nullptr, nullptr);
+    const int fd = ::accept(listenFd_, nullptr, nullptr);
     if (fd < 0) continue;
+    connectionFd_ = fd;
+    if (stop_) ::shutdown(fd, SHUT_RDWR);
     // Read until the end of the request head.
     std::string head;
     char buf[4096];
-    while (head.find("\r\n\r\n") == std::string::npos && !stop_) {
-      pollfd c{fd, POLLIN, 0};
-      if (::poll(&c, 1, 20) <= 0) continue;
-      ssize_t n = ::read(fd, buf, sizeof buf);
+    while (head.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
       if (n <= 0) break;
       head.append(buf, static_cast<size_t>(n));
     }
@@ -254,6 +254,7 @@ void RawServer::serve() {
         (void)::write(fd, halfBody.data(), halfBody.size());
         linger l{1, 0};  // close with RST
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        connectionFd_ = -1;
         ::close(fd);
         break;
       }
@@ -267,6 +268,7 @@ void RawServer::serve() {
       case Behaviour::notHttp: {
         const std::string line = "hello, this is not HTTP\r\n\r\n";
         (void)::write(fd, line.data(), line.size());
+        connectionFd_ = -1;
         ::close(fd);
         break;
       }

@@ -106,6 +106,7 @@ class RawServer {
   Behaviour behaviour_;
   int listenFd_ = -1;
   int port_ = 0;
+  std::atomic<int> connectionFd_{-1};  // the one being read or answered
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

@@ -1,7 +1,5 @@
 #include "platform/location/location_manager.h"
 
-#include <atomic>
-#include <charconv>
 #include <optional>
 #include <utility>
 
@@ -16,26 +14,6 @@ namespace {
 double metresBetween(const Coordinate& a, const Coordinate& b) {
   return greatCircleMetres(a.latitude, b.latitude, a.longitude, b.longitude);
 }
-
-std::string numberText(double v) {
-  char buf[32];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
-  return ec == std::errc{} ? std::string(buf, end) : std::string("nan");
-}
-
-std::atomic<ManagerCallObserver*> callObserver{nullptr};
-
-// `text` forms the call's name only when someone observes the calls.
-template <class Text>
-void recordWith(Text&& text) {
-  if (auto* observer = callObserver.load(std::memory_order_acquire)) observer->managerCall(text());
-}
-
-void record(const char* call) {
-  recordWith([call] { return std::string(call); });
-}
-
-const char* flag(bool on) { return on ? "true" : "false"; }
 
 }  // namespace
 
@@ -146,65 +124,43 @@ LocationManager::~LocationManager() {
   impl_->stopStreamingIfIdle();
 }
 
-void setManagerCallObserver(ManagerCallObserver* observer) {
-  callObserver.store(observer, std::memory_order_release);
-}
-
 int LocationManager::authorizationStatus() {
   return static_cast<int>(currentLocationProvider()->authorizationStatus());
 }
 
-void LocationManager::setDistanceFilter(double metres) {
-  recordWith([metres] { return "setDistanceFilter:" + numberText(metres); });
-  impl_->distanceFilter = metres;
-}
+void LocationManager::setDistanceFilter(double metres) { impl_->distanceFilter = metres; }
 
-void LocationManager::setDesiredAccuracy(double accuracy) {
-  // Providers deliver what they have; the setting is recorded, not acted upon.
-  recordWith([accuracy] { return "setDesiredAccuracy:" + numberText(accuracy); });
-}
+// Providers deliver what they have, with no notion of pausing or of the background: these
+// settings take no effect here.
+void LocationManager::setDesiredAccuracy(double) {}
+void LocationManager::setPausesLocationUpdatesAutomatically(bool) {}
+void LocationManager::setAllowsBackgroundLocationUpdates(bool) {}
 
 void LocationManager::setDelegate(std::weak_ptr<LocationManagerDelegate> delegate) {
-  record("setDelegate");
   impl_->delegate = std::move(delegate);
 }
 
-void LocationManager::setPausesLocationUpdatesAutomatically(bool pauses) {
-  recordWith(
-      [pauses] { return std::string("setPausesLocationUpdatesAutomatically:") + flag(pauses); });
-}
-
-void LocationManager::setAllowsBackgroundLocationUpdates(bool allows) {
-  recordWith(
-      [allows] { return std::string("setAllowsBackgroundLocationUpdates:") + flag(allows); });
-}
-
 void LocationManager::requestWhenInUseAuthorization() {
-  record("requestWhenInUseAuthorization");
   currentLocationProvider()->requestAuthorization(false);
 }
 
 void LocationManager::requestAlwaysAuthorization() {
-  record("requestAlwaysAuthorization");
   currentLocationProvider()->requestAuthorization(true);
 }
 
 void LocationManager::startUpdatingLocation() {
-  record("startUpdatingLocation");
   if (!impl_->updating) impl_->lastDelivered.reset();
   impl_->updating = true;
   impl_->ensureStreaming();
 }
 
 void LocationManager::stopUpdatingLocation() {
-  record("stopUpdatingLocation");
   impl_->updating = false;
   impl_->oneShot = false;
   impl_->stopStreamingIfIdle();
 }
 
 void LocationManager::requestLocation() {
-  record("requestLocation");
   impl_->oneShot = true;
   impl_->ensureStreaming();
 }

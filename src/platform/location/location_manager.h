@@ -21,16 +21,6 @@ class LocationManagerDelegate {
 
 inline constexpr double kLocationAccuracyBest = -1.0;
 
-// Sees every manager call by name ("startUpdatingLocation", "setDistanceFilter:3", ...). Tests
-// install one; without it no call text is ever formed.
-class ManagerCallObserver {
- public:
-  virtual ~ManagerCallObserver() = default;
-  virtual void managerCall(std::string call) = 0;
-};
-// The observer must outlive its installation; null removes it.
-void setManagerCallObserver(ManagerCallObserver* observer);
-
 class LocationManager {
  public:
   LocationManager();
