@@ -30,7 +30,7 @@ TEST_F(LocationManagerTest, CallbacksArriveLaterOnTheCreatingThread) {
   manager->startUpdatingLocation();
   std::thread([this] { sim->pushLocation(fixAt(30)); }).join();
   sim->pushError("boom");
-  EXPECT_TRUE(delegate->batches.empty());
+  EXPECT_TRUE(delegate->fixes.empty());
   EXPECT_TRUE(delegate->errors.empty());
   loop.processPending();
   EXPECT_EQ(delegate->threads, (std::vector{std::this_thread::get_id()}));
@@ -44,7 +44,7 @@ TEST_F(LocationManagerTest, NothingArrivesUnlessUpdating) {
   sim->pushLocation(fixAt(30));
   sim->pushError("late");
   loop.processPending();
-  EXPECT_TRUE(delegate->batches.empty());
+  EXPECT_TRUE(delegate->fixes.empty());
   EXPECT_TRUE(delegate->errors.empty());
   EXPECT_FALSE(sim->isUpdating());
   manager->startUpdatingLocation();
@@ -174,7 +174,7 @@ TEST(LocationManagerLoop, FixesAfterTheCreatingLoopEndedAreDropped) {
   sim->pushLocation(fixAt(30));
   manager.reset();
   LocationService::useNone();
-  EXPECT_TRUE(delegate->batches.empty());
+  EXPECT_TRUE(delegate->fixes.empty());
 }
 
 }  // namespace
