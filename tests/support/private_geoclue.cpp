@@ -79,18 +79,6 @@ bool PrivateGeoClue::startMock(const std::string& parameters) {
   return mockPid_ > 0;
 }
 
-bool PrivateGeoClue::pushLocation(double lat, double lon, double accuracy, double altitude,
-                                  double speed, double heading) {
-  sd_bus* b = nullptr;
-  if (sd_bus_open_system(&b) < 0) return false;
-  const int r =
-      sd_bus_call_method(b, "org.freedesktop.GeoClue2", "/org/freedesktop/GeoClue2/Manager",
-                         "org.freedesktop.DBus.Mock", "PushLocation", nullptr, nullptr, "dddddd",
-                         lat, lon, accuracy, altitude, speed, heading);
-  sd_bus_flush_close_unref(b);
-  return r >= 0;
-}
-
 uint32_t PrivateGeoClue::clientProperty(const char* name) {
   sd_bus* b = nullptr;
   uint32_t value = UINT32_MAX;

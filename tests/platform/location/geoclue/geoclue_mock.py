@@ -2,9 +2,8 @@
 
 Parameters (JSON through -p): "deny" makes GetClient answer AccessDenied; "no_agent" makes it never
 answer, as GeoClue 2.6 waits for the user's authorization agent; "initial" ([lat, lon, accuracy])
-is pushed when the client starts. The Manager's mock method PushLocation(dddddd) (latitude,
-longitude, accuracy, altitude, speed, heading) adds a Location and announces it to a started
-client. The template prints its pid once loaded, when the bus name is already owned.
+([lat, lon, accuracy] and optionally altitude, speed, heading) is announced as a new Location when
+the client starts. The template prints its pid once loaded, when the bus name is already owned.
 '''
 
 import os
@@ -12,7 +11,7 @@ import sys
 import time
 
 import dbus
-from dbusmock import MOCK_IFACE, mockobject
+from dbusmock import mockobject
 from gi.repository import GLib
 
 BUS_NAME = 'org.freedesktop.GeoClue2'
@@ -86,8 +85,3 @@ def client_start(client):
 def client_stop(client):
     client.Set(CLIENT_IFACE, 'Active', False)
     manager().geoclue['active'] = False
-
-
-@dbus.service.method(MOCK_IFACE, in_signature='dddddd', out_signature='')
-def PushLocation(self, lat, lon, accuracy, altitude, speed, heading):
-    push(lat, lon, accuracy, altitude, speed, heading)
