@@ -119,6 +119,17 @@ TEST_F(TimerTest, DegeneratePeriods) {
   EXPECT_GT(loop.timeUntilNextTimer(), RunLoop::Duration(24h * 365 * 30));
 }
 
+TEST_F(TimerTest, TimeUntilNextTimerFollowsTheEarliestValidTimer) {
+  EXPECT_FALSE(loop.timeUntilNextTimer().has_value());
+  record(2s, false);
+  auto soon = record(500ms, false);
+  EXPECT_EQ(loop.timeUntilNextTimer(), RunLoop::Duration(500ms));
+  soon->invalidate();
+  EXPECT_EQ(loop.timeUntilNextTimer(), RunLoop::Duration(2s));
+  clock.jump(3s);
+  EXPECT_EQ(loop.timeUntilNextTimer(), RunLoop::Duration::zero());
+}
+
 TEST(TimerThreadTest, TimerOfAFinishedThreadBecomesInvalid) {
   std::shared_ptr<Timer> t;
   std::thread([&] { t = Timer::scheduled(1s, true, [](Timer&) {}); }).join();
