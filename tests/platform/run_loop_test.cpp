@@ -59,29 +59,6 @@ TEST_F(RunLoopTest, PostedWorkAndRunUntil) {
   EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4}));
 }
 
-// Many threads post at once: nothing lost, each thread's tasks in its own order.
-TEST_F(RunLoopTest, ConcurrentPostsKeepPerThreadOrder) {
-  constexpr int kThreads = 4, kPerThread = 500;
-  std::vector<std::vector<int>> seen(kThreads);
-  int total = 0;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kPerThread; ++i) {
-        RunLoop::main().post([&, t, i] {
-          seen[t].push_back(i);
-          ++total;
-        });
-      }
-    });
-  }
-  EXPECT_TRUE(loop.runUntil([&] { return total == kThreads * kPerThread; }, 60s));
-  for (auto& th : threads) th.join();
-  std::vector<int> inOrder(kPerThread);
-  for (int i = 0; i < kPerThread; ++i) inOrder[i] = i;
-  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen[t], inOrder) << "thread " << t;
-}
-
 // A worker's loop is its own: main() stays the main loop there, posts to the worker run on it,
 // running it off its thread is refused, and stop() from another thread ends its run().
 TEST_F(RunLoopTest, WorkerThreadRunsItsOwnLoop) {

@@ -68,10 +68,8 @@ class ReplayTest : public ManagerTest {
   std::vector<std::pair<int64_t, double>> arrived() const {
     std::vector<std::pair<int64_t, double>> out;
     for (size_t i = 0; i < delegate->fixes.size(); ++i) {
-      out.emplace_back(
-          std::chrono::duration_cast<std::chrono::milliseconds>(delegate->arrivals[i] - start)
-              .count(),
-          delegate->fixes[i].coordinate.latitude);
+      out.emplace_back((delegate->arrivals[i] - start) / 1ms,
+                       delegate->fixes[i].coordinate.latitude);
     }
     return out;
   }
