@@ -124,16 +124,5 @@ TEST_P(ListRequestTest, OnlySearchesOutliveTheirClient) {
 INSTANTIATE_TEST_SUITE_P(Operations, ListRequestTest, ::testing::ValuesIn(kOps),
                          [](const auto& info) { return info.param.name; });
 
-TEST_F(ClientTest, AnUnusableServiceUrlFailsOnTheMainQueue) {
-  OrvClientLocation::setServiceConfiguration({"not a url", "", ""});
-  auto client = makeClient();
-  trace.events.clear();
-  client->poiKeySearch("n", "010", "c", 1, 20);
-  EXPECT_TRUE(delegate->errors.empty());
-  ASSERT_TRUE(waitFor([&] { return delegate->errors.size() == 1; }));
-  EXPECT_THAT(trace.events,
-              ElementsAre("请求失败，状态码：-1，错误：无效的URL", "delegate:error:无效的URL"));
-}
-
 }  // namespace
 }  // namespace orv::test

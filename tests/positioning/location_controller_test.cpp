@@ -245,15 +245,5 @@ TEST_F(ControllerTest, StopWithoutAStartStillLogs) {
   EXPECT_EQ(timeline->events, (std::vector<std::string>{kStopLine}));
 }
 
-TEST_F(ControllerTest, DelegateIsNotKept) {
-  controller->startContinuousLocation();
-  setLogSink([](std::string_view) {});
-  std::weak_ptr<Timeline> weak = timeline;
-  timeline.reset();
-  EXPECT_TRUE(weak.expired());
-  push({fixAt(32, 120)});
-  EXPECT_EQ(controller->locationPoint().coordinate.latitude, 32);
-}
-
 }  // namespace
 }  // namespace orv::detail
