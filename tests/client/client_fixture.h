@@ -76,23 +76,16 @@ class RecordingDelegate : public LocationDelegate {
   Trace& trace_;
 };
 
-inline constexpr const char* kLocationAnswer = R"({
-  "id": "r-0001", "asset": "asset-0001",
-  "location": {
-    "timestamp": 1700000000123,
-    "address": { "name": "Example Street 1", "context": [
-      { "type": "city", "name": "Example City", "code": "C01" } ] },
-    "place": { "type": "building", "name": "Example Tower", "distance": { "line": 42.5 } },
-    "position": { "point": { "longitude": 116.4805, "latitude": 39.9965 } }
-  }
-})";
+inline constexpr const char* kLocationAnswer = R"({"id": "r-0001", "asset": "asset-0001",
+  "location": {"timestamp": 1700000000123, "address": {"name": "Example Street 1", "context": []},
+    "place": {"type": "building", "name": "Example Tower", "distance": {"line": 42.5}},
+    "position": {"point": {"longitude": 116.4805, "latitude": 39.9965}}}})";
 
 inline constexpr const char* kTwoHits = R"([
-  { "id": "p-1", "geoPoint": "g1", "type": "poi", "name": "Tower", "code": "B01",
-    "address": { "name": "Street 1", "context": [] }, "relevance": 0.9, "distance": 125.0 },
-  { "id": "p-2", "geoPoint": "g2", "type": "poi", "name": "Park", "code": "B02",
-    "address": { "name": "City", "context": [] }, "relevance": 0.7, "distance": 240 }
-])";
+  {"id": "p-1", "geoPoint": "g1", "type": "poi", "name": "Tower", "code": "B01",
+   "address": {"name": "Street 1", "context": []}, "relevance": 0.9, "distance": 125.0},
+  {"id": "p-2", "geoPoint": "g2", "type": "poi", "name": "Park", "code": "B02",
+   "address": {"name": "City", "context": []}, "relevance": 0.7, "distance": 240}])";
 
 class ClientTest : public ::testing::Test {
  protected:

@@ -156,7 +156,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {kNoMode}, true},
         StartCase{"BackgroundWithoutAlways", kText, kWhenInUse, kLocationMode, false, no,
                   {kNoAlways}, false},
-        StartCase{"AlwaysAuthorized", kText, kAlways, kLocationMode, true, no, {}, true},
         StartCase{"UpgradeRefused", kText, kWhenInUse, kLocationMode, true, no, {kNoBackground},
                   true},
         StartCase{"UpgradeGranted", kText, kWhenInUse, kLocationMode, true, kAlways, {}, true},
