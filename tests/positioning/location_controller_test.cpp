@@ -98,72 +98,57 @@ TEST_F(ControllerTest, InitOptionAsksForWhenInUseAndFiltersThreeMetres) {
   EXPECT_EQ(timeline->reports(), (std::vector<std::string>{okFor(30), okFor(30.00004)}));
 }
 
-struct StartCase {
-  const char* name;
-  std::optional<InfoValue> whenInUse;
-  Status status;
-  std::optional<std::vector<std::string>> modes;
-  bool always;                        // declares the always text
-  std::optional<Status> afterAlways;  // answer to the upgrade request
-  std::vector<std::string> events;    // written with logging off: failures and the two warnings
-  bool streams;
-};
-
-void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
-
-class ContinuousStartTest : public ControllerTest,
-                            public ::testing::WithParamInterface<StartCase> {};
-
-TEST_P(ContinuousStartTest, ChecksDeclarationsAndAuthorization) {
-  const StartCase& c = GetParam();
-  Bundle& bundle = Bundle::mainBundle();
-  bundle.clear();
-  if (c.whenInUse) bundle.setObject(kWhenInUseKey, *c.whenInUse);
-  if (c.modes) bundle.setObject("UIBackgroundModes", *c.modes);
-  if (c.always) bundle.setObject("NSLocationAlwaysAndWhenInUseUsageDescription", std::string("w"));
-  sim->setAuthorizationStatus(c.status);
-  sim->setStatusAfterRequest(std::nullopt, c.afterAlways);
-  setLogEnabled(false);
-  controller->startContinuousLocation();
-  // Failures and warnings come before the call returns.
-  EXPECT_EQ(timeline->events, c.events);
-  EXPECT_EQ(sim->isUpdating(), c.streams);
-}
-
-constexpr auto no = std::nullopt;
-const std::string kText = "why";
-const std::vector<std::string> kLocationMode{"location"};
-const std::vector<std::string> kOtherModes{"fetch", "Location"};  // the match is case-sensitive
-const std::string kNoWhenInUse = "fail:Info.plist 缺少 NSLocationWhenInUseUsageDescription 配置";
 const std::string kDenied = "fail:定位权限已被拒绝或受限，请前往设置开启";
-const std::string kNoAlways =
-    "fail:Info.plist 缺少 NSLocationAlwaysAndWhenInUseUsageDescription 配置，后台定位不可用";
-const std::string kNoMode =
-    "log:未配置后台定位能力（UIBackgroundModes → location），连续定位仅前台生效";
-const std::string kNoBackground = "log:用户未授权后台定位，连续定位仅前台生效";
-constexpr Status kWhenInUse = Status::authorizedWhenInUse;
-constexpr Status kAlways = Status::authorizedAlways;
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(
-    Branches, ContinuousStartTest,
-    ::testing::Values(
-        // Absent (the client's tests) or not text: missing.
-        StartCase{"WhenInUseNotText", int64_t{1}, kWhenInUse, no, false, no, {kNoWhenInUse},
-                  false},
-        StartCase{"Denied", kText, Status::denied, kLocationMode, true, no, {kDenied}, false},
-        StartCase{"ModesCaseSensitive", kText, Status::notDetermined, kOtherModes, true, no,
-                  {kNoMode}, true},
-        StartCase{"BackgroundWithoutAlways", kText, kWhenInUse, kLocationMode, false, no,
-                  {kNoAlways}, false},
-        StartCase{"UpgradeRefused", kText, kWhenInUse, kLocationMode, true, no, {kNoBackground},
-                  true},
-        StartCase{"UpgradeGranted", kText, kWhenInUse, kLocationMode, true, kAlways, {}, true},
-        // Only "when in use" asks for the upgrade; granting it would silence the warning.
-        StartCase{"NotDeterminedNoUpgrade", kText, Status::notDetermined, kLocationMode, true,
-                  kAlways, {kNoBackground}, true}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
+// Failures and warnings come before the call returns; after a failure nothing streams.
+TEST_F(ControllerTest, ContinuousStartChecksDeclarationsAndAuthorization) {
+  using Modes = std::optional<std::vector<std::string>>;
+  struct Case {
+    std::optional<InfoValue> whenInUse;
+    Status status;
+    Modes modes;
+    bool always;                        // declares the always text
+    std::optional<Status> afterAlways;  // answer to the upgrade request
+    std::string event;                  // with logging off: a failure, a warning or nothing
+  };
+  constexpr auto no = std::nullopt;
+  const std::string why = "why";
+  const Modes location = std::vector<std::string>{"location"};
+  const Status inUse = Status::authorizedWhenInUse;
+  const std::string noBackground = "log:用户未授权后台定位，连续定位仅前台生效";
+  // clang-format off
+  const Case cases[] = {
+      {int64_t{1}, inUse, no, false, no,  // not text counts as missing
+       "fail:Info.plist 缺少 NSLocationWhenInUseUsageDescription 配置"},
+      {why, Status::denied, location, true, no, kDenied},
+      {why, Status::notDetermined, std::vector<std::string>{"fetch", "Location"}, true, no,
+       "log:未配置后台定位能力（UIBackgroundModes → location），连续定位仅前台生效"},
+      {why, inUse, location, false, no,
+       "fail:Info.plist 缺少 NSLocationAlwaysAndWhenInUseUsageDescription 配置，后台定位不可用"},
+      {why, inUse, location, true, no, noBackground},  // the upgrade refused
+      {why, inUse, location, true, Status::authorizedAlways, ""},
+      // Only "when in use" asks for the upgrade; granting it would silence the warning.
+      {why, Status::notDetermined, location, true, Status::authorizedAlways, noBackground},
+  };
+  // clang-format on
+  setLogEnabled(false);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    Bundle& bundle = Bundle::mainBundle();
+    bundle.clear();
+    if (c.whenInUse) bundle.setObject(kWhenInUseKey, *c.whenInUse);
+    if (c.modes) bundle.setObject("UIBackgroundModes", *c.modes);
+    if (c.always) bundle.setObject("NSLocationAlwaysAndWhenInUseUsageDescription", why);
+    sim->setAuthorizationStatus(c.status);
+    sim->setStatusAfterRequest(no, c.afterAlways);
+    timeline->events.clear();
+    controller->startContinuousLocation();
+    const auto expected = c.event.empty() ? std::vector<std::string>{} : std::vector{c.event};
+    EXPECT_EQ(timeline->events, expected) << i;
+    EXPECT_EQ(sim->isUpdating(), !c.event.starts_with("fail:")) << i;
+    controller->stopUpdating();
+  }
+}
 
 TEST_F(ControllerTest, SingleRunEndsWithItsFix) {
   sim->setAuthorizationStatus(Status::notDetermined);
