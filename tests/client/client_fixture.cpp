@@ -1,7 +1,5 @@
 #include "client_fixture.h"
 
-#include <algorithm>
-
 #include "orv/bundle.h"
 
 namespace orv::test {
@@ -12,10 +10,6 @@ std::vector<std::string> Trace::logLines() const {
     if (!e.starts_with("delegate:")) out.push_back(e);
   }
   return out;
-}
-
-size_t Trace::count(const std::string& event) const {
-  return static_cast<size_t>(std::count(events.begin(), events.end(), event));
 }
 
 ClientTest::ClientTest() {

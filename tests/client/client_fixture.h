@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -23,7 +24,9 @@ using GeocodeList = std::vector<std::shared_ptr<GeocodeRes>>;
 struct Trace {
   std::vector<std::string> events;
   std::vector<std::string> logLines() const;  // without the delegate's entries
-  size_t count(const std::string& event) const;
+  size_t count(const std::string& event) const {
+    return static_cast<size_t>(std::count(events.begin(), events.end(), event));
+  }
 };
 
 // Records every callback as an event: "location", "error:<msg>", "reverse", "geocode:<n>",
@@ -35,28 +38,21 @@ class RecordingDelegate : public LocationDelegate {
     typed.push_back(error);
     LocationDelegate::onLocationError(error);
   }
-  void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> location) override {
-    note("location");
-    locations.push_back(std::move(location));
-    if (afterLocation) afterLocation();
-  }
   void onLocationErrorWithMsg(const std::string& msg) override {
     note("error:" + msg);
     errors.push_back(msg);
     if (afterError) afterError();
   }
-  void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<LocationRes> location) override {
-    note("reverse");
-    locations.push_back(std::move(location));
+  void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> res) override {
+    located("location", std::move(res));
+  }
+  void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<LocationRes> res) override {
+    located("reverse", std::move(res));
   }
   void onReceivedGeocodeWithResult(const GeocodeList& result) override {
-    note("geocode:" + std::to_string(result.size()));
-    lists.push_back(result);
+    listed("geocode:", result);
   }
-  void onReceivedPoiSearchWithResult(const GeocodeList& result) override {
-    note("poi:" + std::to_string(result.size()));
-    lists.push_back(result);
-  }
+  void onReceivedPoiSearchWithResult(const GeocodeList& result) override { listed("poi:", result); }
 
   std::vector<std::shared_ptr<LocationRes>> locations;
   std::vector<LocationError> typed;
@@ -72,6 +68,15 @@ class RecordingDelegate : public LocationDelegate {
   void note(const std::string& event) {
     ++calls;
     trace_.events.push_back("delegate:" + event);
+  }
+  void located(const char* event, std::shared_ptr<LocationRes> res) {
+    note(event);
+    locations.push_back(std::move(res));
+    if (afterLocation) afterLocation();
+  }
+  void listed(const char* event, const GeocodeList& result) {
+    note(event + std::to_string(result.size()));
+    lists.push_back(result);
   }
   Trace& trace_;
 };

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "client_fixture.h"
 #include "network/service.h"
 
@@ -26,41 +28,27 @@ struct ListOp {
 
 void PrintTo(const ListOp& op, std::ostream* os) { *os << op.name; }
 
+// clang-format off
 const ListOp kOps[] = {
-    {"Geocode",
-     std::string(detail::kGeocodePath),
+    {"Geocode", std::string(detail::kGeocodePath),
      [](OrvClientLocation& c) { c.getGeocCode(kAwkward, "北京 市"); },
      {{"access_key", "test-key"}, {"address", kAwkward}, {"city", "北京 市"}},
-     "delegate:geocode:",
-     false},
-    {"PlaceSearch",
-     std::string(detail::kPlaceSearchPath),
+     "delegate:geocode:", false},
+    {"PlaceSearch", std::string(detail::kPlaceSearchPath),
      [](OrvClientLocation& c) { c.poiKeySearch(kAwkward, "010", "", -1, 20); },
-     {{"access_key", "test-key"},
-      {"name", kAwkward},
-      {"city", ""},
-      {"city_code", "010"},
-      {"page_index", "-1"},
-      {"page_size", "20"}},
-     "delegate:poi:",
-     true},
-    {"NearbySearch",
-     std::string(detail::kNearbySearchPath),
+     {{"access_key", "test-key"}, {"name", kAwkward}, {"city", ""}, {"city_code", "010"},
+      {"page_index", "-1"}, {"page_size", "20"}},
+     "delegate:poi:", true},
+    {"NearbySearch", std::string(detail::kNearbySearchPath),
      [](OrvClientLocation& c) {
-       c.poiNearbySearch("咖啡 & tea", "116.4,39.9", 1000, "050000", "distance=asc", 0,
-                         -2147483647 - 1);
+       c.poiNearbySearch("咖啡 & tea", "116.4,39.9", 1000, "050000", "distance=asc", 0, INT32_MIN);
      },
-     {{"access_key", "test-key"},
-      {"name", "咖啡 & tea"},
-      {"location", "116.4,39.9"},
-      {"radius", "1000"},
-      {"category", "050000"},
-      {"orderby", "distance=asc"},
-      {"page_index", "0"},
-      {"page_size", "-2147483648"}},
-     "delegate:poi:",
-     true},
+     {{"access_key", "test-key"}, {"name", "咖啡 & tea"}, {"location", "116.4,39.9"},
+      {"radius", "1000"}, {"category", "050000"}, {"orderby", "distance=asc"},
+      {"page_index", "0"}, {"page_size", "-2147483648"}},
+     "delegate:poi:", true},
 };
+// clang-format on
 
 class ListRequestTest : public ClientTest, public ::testing::WithParamInterface<ListOp> {
  protected:

@@ -172,12 +172,5 @@ TEST_F(ClientTest, ReverseSendsThePointInGcj02WithTwoQueryItems) {
   EXPECT_EQ(trace.count("\n逆地理编码请求Body:"), 1u);
 }
 
-TEST_F(ClientTest, WithoutDelegateOnlyLogLinesAreProduced) {
-  answer(std::string(detail::kTrackPointsPath), 201, kLocationAnswer);
-  auto client = makeClient(nullptr);
-  client->getTrackLocation(fixAt(39.9, 116.4));
-  ASSERT_TRUE(waitFor([&] { return trace.count("融合定位成功，状态码: 201") == 1; }));
-}
-
 }  // namespace
 }  // namespace orv::test

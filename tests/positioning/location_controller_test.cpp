@@ -224,10 +224,5 @@ TEST_F(ControllerTest, NewestNonZeroFixCountsAndIsLogged) {
   EXPECT_EQ(controller->locationPoint().coordinate.latitude, 1e-5);
 }
 
-TEST_F(ControllerTest, StopWithoutAStartStillLogs) {
-  LocationController::create()->stopUpdating();
-  EXPECT_EQ(timeline->events, (std::vector<std::string>{kStopLine}));
-}
-
 }  // namespace
 }  // namespace orv::detail
