@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(Failures, ErrorCodeTest, ::testing::Values(
     ErrorCase{"InvalidInterval",
               [](ErrorCodeTest& t) {
                 t.client->setIsLocateOnce(false);
-                t.client->setInterval(0);
+                t.client->setInterval(std::nan(""));  // not positive, as 0 or -1
                 t.start();
               },
               ErrorCode::invalidInterval, "orv.client", -1, "定位间隔无效*"},

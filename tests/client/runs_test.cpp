@@ -10,7 +10,6 @@
 #include "client/client_state.h"
 #include "client_fixture.h"
 #include "manual_clock.h"
-#include "network/service.h"
 #include "orv/bundle.h"
 #include "orv/coord_transform.h"
 
@@ -71,9 +70,8 @@ TEST_F(RunTest, OfflineAnswerIsTheFixInGcj02StampedNow) {
   const auto& res = *delegate->locations[0];
   EXPECT_THAT(res.location()->timestamp(),
               ::testing::AllOf(::testing::Ge(before), ::testing::Le(detail::currentMilliStamp())));
-  // Everything else keeps the defaults.
   const Coordinate gcj = JyrCoorTransform::transformFromWGSToGCJ(fix(0).coordinate);
-  LocationRes expected;
+  LocationRes expected;  // everything else keeps the defaults
   expected.location()->position()->point()->setLatitude(gcj.latitude);
   expected.location()->position()->point()->setLongitude(gcj.longitude);
   expected.location()->setTimestamp(res.location()->timestamp());
@@ -95,27 +93,29 @@ TEST_F(RunTest, SingleRunsEndWithTheirAnswer) {
   EXPECT_EQ(answered(), (std::vector<int>{1, 3}));
 }
 
+// The first fix is answered at once, then the newest every interval, at least every millisecond.
+// The run keeps its kind and the interval accepted at its start, whatever the host sets meanwhile.
 TEST_F(RunTest, FirstFixAtOnceThenTheNewestEveryInterval) {
-  const milliseconds period(2500);
-  continuous();
-  client->setInterval(2.5);
-  client->startLocation();
-  push(fix(1));
-  EXPECT_EQ(answered(), std::vector<int>{1});
-  // The run keeps its kind and the interval read when its timer started.
-  client->setInterval(1000.0);
-  client->setIsLocateOnce(true);
-  clock.advance(period / 2);
-  push(fix(2));  // not handled directly: the timer samples it
-  clock.advance(period / 2 - milliseconds(1));
-  EXPECT_EQ(answered(), std::vector<int>{1});
-  clock.advance(milliseconds(1));
-  EXPECT_EQ(answered(), (std::vector<int>{1, 2}));
-  clock.advance(period);  // not moving still gives one answer per period
-  EXPECT_EQ(answered(), (std::vector<int>{1, 2, 2}));
-
-  client->stopLocation();
-  expectIdle();
+  for (const auto& [interval, period] :
+       {std::pair{2.5, milliseconds(2500)}, {1e-12, milliseconds(1)}}) {
+    delegate->locations.clear();
+    continuous();
+    client->setInterval(interval);
+    client->startLocation();
+    client->setInterval(0.0);  // made invalid before the timer starts
+    push(fix(1));
+    client->setInterval(1000.0);
+    client->setIsLocateOnce(true);
+    push(fix(2));  // not handled directly: the timer samples it
+    clock.advance(period - std::chrono::microseconds(1));
+    EXPECT_EQ(answered(), std::vector<int>{1});
+    clock.advance(std::chrono::microseconds(1));
+    EXPECT_EQ(answered(), (std::vector<int>{1, 2}));
+    clock.advance(period);  // not moving still gives one answer per period
+    EXPECT_EQ(answered(), (std::vector<int>{1, 2, 2}));
+    client->stopLocation();
+    expectIdle();
+  }
 }
 
 TEST_F(RunTest, SecondStartIsIgnoredIdleStopIsSilentRefusalEndsTheRun) {
@@ -137,18 +137,6 @@ TEST_F(RunTest, SecondStartIsIgnoredIdleStopIsSilentRefusalEndsTheRun) {
   provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
   client->startLocation();
   EXPECT_TRUE(provider->isUpdating());
-}
-
-TEST_F(RunTest, ReachableTicksAskTheService) {
-  answer(std::string(detail::kTrackPointsPath), 200, kLocationAnswer);
-  setReachable(true);
-  continuous();
-  client->startLocation();
-  push(fix(1));
-  clock.advance(seconds(1));
-  ASSERT_TRUE(waitFor([&] { return delegate->locations.size() == 2; }));
-  EXPECT_EQ(server.receivedCount(), 2u);
-  EXPECT_EQ(delegate->locations[0]->location()->place()->name(), "Example Tower");
 }
 
 // The host may stop, or destroy the client, inside any callback a run causes (run under ASan:
@@ -267,46 +255,6 @@ TEST_F(RunTest, NoSequenceOfHostCallsLeavesAnythingRunningAfterStop) {
     provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
     client->setIsFastLocation(false);
   }
-}
-
-TEST_F(RunTest, IntervalRules) {
-  // Not positive (NaN included): refused before anything starts.
-  continuous();
-  client->setInterval(std::nan(""));
-  client->startLocation();
-  EXPECT_THAT(delegate->errors, ElementsAre(std::string(detail::kInvalidIntervalMessage)));
-  expectIdle();
-
-  // Positive periods below the loop's resolution sample every millisecond: neither stalled nor
-  // on every pass of the loop.
-  client->setInterval(1e-12);
-  client->startLocation();
-  push(fix(1));
-  clock.advance(std::chrono::microseconds(999));
-  EXPECT_EQ(delegate->locations.size(), 1u);
-  clock.advance(std::chrono::microseconds(1));
-  EXPECT_EQ(delegate->locations.size(), 2u);
-  clock.advance(milliseconds(2));
-  EXPECT_EQ(delegate->locations.size(), 4u);
-  client->stopLocation();
-
-  // One made invalid before the first fix: the accepted one stands.
-  delegate->locations.clear();
-  client->setInterval(2.0);
-  client->startLocation();
-  client->setInterval(0.0);
-  push(fix(1));
-  clock.advance(seconds(1));
-  EXPECT_EQ(delegate->locations.size(), 1u);
-  clock.advance(seconds(1));
-  EXPECT_EQ(delegate->locations.size(), 2u);
-  client->stopLocation();
-
-  // A single run never reads it.
-  client->setIsLocateOnce(true);
-  client->startLocation();
-  push(fix(3));
-  EXPECT_EQ(answered(), (std::vector<int>{1, 1, 3}));
 }
 
 }  // namespace

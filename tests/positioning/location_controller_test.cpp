@@ -187,18 +187,6 @@ TEST_F(ControllerTest, FastWindowReportsTheMostAccurateFixOnceAfterStopping) {
   }
 }
 
-TEST_F(ControllerTest, PlatformErrorLeavesTheWindowOpen) {
-  controller->requestOnceLocation(true);
-  push({fixAt(31, 120)});
-  sim->pushError("信号弱");
-  loop.processPending();
-  EXPECT_EQ(timeline->events.back(), "fail:信号弱");
-  EXPECT_EQ(timeline->events[timeline->events.size() - 2], "log:定位失败：信号弱");
-  EXPECT_TRUE(sim->isUpdating());
-  clock.advance(200ms);
-  EXPECT_EQ(timeline->reports(), (std::vector<std::string>{"fail:信号弱", okFor(31)}));
-}
-
 TEST_F(ControllerTest, WindowOpenWhenControllerGoesAwayReportsNothing) {
   controller->requestOnceLocation(true);
   push({fixAt(31, 120)});
