@@ -41,15 +41,6 @@ void ClientTest::answer(const std::string& path, int status, const std::string& 
   });
 }
 
-bool ClientTest::waitFor(const std::function<bool()>& done) {
-  return RunLoop::main().runUntil(done, std::chrono::seconds(10));
-}
-
-void ClientTest::settle(size_t requests) {
-  EXPECT_TRUE(waitFor([&] { return server.receivedCount() >= requests; }));
-  RunLoop::main().runFor(std::chrono::milliseconds(500));
-}
-
 // Reachability follows the configured service: the server on loopback routes, a broadcast
 // address never leads to a service.
 void ClientTest::setReachable(bool reachable) {

@@ -93,20 +93,24 @@ inline constexpr const char* kTwoHits = R"([
    "address": {"name": "City", "context": []}, "relevance": 0.7, "distance": 240}])";
 
 class ClientTest : public ::testing::Test {
- protected:
+ public:
   ClientTest();
   ~ClientTest() override;
 
   // A client with consent and the key "test-key".
   std::unique_ptr<OrvClientLocation> makeClient(std::shared_ptr<LocationDelegate> delegate);
   std::unique_ptr<OrvClientLocation> makeClient() { return makeClient(delegate); }
-
   void answer(const std::string& path, int status, const std::string& body);
   // Runs the main loop until `done` or 10 s.
-  bool waitFor(const std::function<bool()>& done);
+  bool waitFor(const std::function<bool()>& done) {
+    return RunLoop::main().runUntil(done, std::chrono::seconds(10));
+  }
   // Runs the main loop until `n` requests have reached the server and then a little longer, so
   // that outcomes which would (wrongly) be delivered have had their chance.
-  void settle(size_t requests);
+  void settle(size_t requests) {
+    EXPECT_TRUE(waitFor([&] { return server.receivedCount() >= requests; }));
+    RunLoop::main().runFor(std::chrono::milliseconds(500));
+  }
   void setReachable(bool reachable);
 
   Trace trace;
@@ -117,7 +121,7 @@ class ClientTest : public ::testing::Test {
 // A client that may position: the when-in-use declaration, the simulated provider authorized,
 // the service unreachable so that runs answer on the device.
 class PositioningTest : public ClientTest {
- protected:
+ public:
   PositioningTest();
   ~PositioningTest() override;
 

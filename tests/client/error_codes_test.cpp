@@ -32,33 +32,22 @@ struct ErrorCase {
 void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
 
 class ErrorCodeTest : public PositioningTest, public ::testing::WithParamInterface<ErrorCase> {
- protected:
+ public:
   ErrorCodeTest() { setReachable(true); }  // requests go to the server; runs fail before them
   ~ErrorCodeTest() override {
     detail::Transport::shared().setResponseBodyLimit(detail::Transport::kDefaultResponseBodyLimit);
   }
-
- public:
-  using ClientTest::server;
-  using PositioningTest::client;
-  using PositioningTest::provider;
   void geocode(const std::string& baseUrl, const std::string& caFile) {
     OrvClientLocation::setServiceConfiguration({baseUrl, caFile, ""});
     client->getGeocCode("天安门", "北京");
   }
   void geocode() { geocode(server.baseUrl(), server.caFile()); }
   void start() { client->startLocation(); }
-  using ClientTest::answer;
 };
 
-Act answering(int status, std::string body, std::string retryAfter = {}) {
+Act answering(int status, std::string body) {
   return [=](ErrorCodeTest& t) {
-    t.server.handle(std::string(detail::kGeocodePath),
-                    [=](const httplib::Request&, httplib::Response& res) {
-                      res.status = status;
-                      if (!retryAfter.empty()) res.set_header("Retry-After", retryAfter);
-                      res.set_content(body, "application/json");
-                    });
+    t.answer(std::string(detail::kGeocodePath), status, body);
     t.geocode();
   };
 }
@@ -159,7 +148,12 @@ INSTANTIATE_TEST_SUITE_P(Failures, ErrorCodeTest, ::testing::Values(
 // clang-format on
 
 TEST_F(ErrorCodeTest, TooManyRequestsCarriesRetryAfter) {
-  answering(429, "{}", "120")(*this);
+  server.handle(std::string(detail::kGeocodePath),
+                [](const httplib::Request&, httplib::Response& res) {
+                  res.status = 429;
+                  res.set_header("Retry-After", "120");
+                });
+  geocode();
   ASSERT_TRUE(waitFor([&] { return !delegate->typed.empty(); }));
   EXPECT_EQ(delegate->typed[0].status, 429);
   EXPECT_EQ(delegate->typed[0].retryAfter, std::optional(120s));

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
-#include <random>
 
 #include "client/client_state.h"
 #include "client_fixture.h"
@@ -220,42 +219,6 @@ TEST_P(FailureTest, PlatformFailureEndsTheRunAndStopsTheController) {
 INSTANTIATE_TEST_SUITE_P(Kinds, FailureTest,
                          ::testing::Values(Kind::once, Kind::fast, Kind::continuous,
                                            Kind::sampling));
-
-// Host calls in any order: once stopLocation returns, neither the sampling timer nor device
-// updates may be left running (stopLocation is idle while no run is under way, so anything left
-// running by then could never be stopped).
-TEST_F(RunTest, NoSequenceOfHostCallsLeavesAnythingRunningAfterStop) {
-  using Status = AuthorizationStatus;
-  // clang-format off
-  const std::vector<std::function<void()>> steps = {
-      [&] { client->startLocation(); }, [&] { client->startFastLocation(); },
-      [&] { client->stopLocation(); }, [&] { client->setIsLocateOnce(true); },
-      [&] { client->setIsLocateOnce(false); }, [&] { client->setIsFastLocation(false); },
-      [&] { client->setInterval(0.5); }, [&] { client->setInterval(0.0); },
-      [&] { push(fix(1)); }, [&] { pushError("信号丢失"); },
-      [&] { clock.advance(milliseconds(250)); }, [&] { clock.advance(seconds(1)); },
-      [&] { provider->setAuthorizationStatus(Status::denied); },
-      [&] { provider->setAuthorizationStatus(Status::authorizedWhenInUse); },
-  };
-  // clang-format on
-  std::mt19937 random(13);
-  for (int sequence = 0; sequence < 100; ++sequence) {
-    std::vector<size_t> taken;
-    for (int i = 0; i < 8; ++i) {
-      taken.push_back(random() % steps.size());
-      steps[taken.back()]();
-    }
-    client->stopLocation();
-    const size_t calls = delegate->calls;
-    expectIdle(::testing::PrintToString(taken));
-    // Whatever was left would act within a few seconds: sample, answer or restart the device.
-    clock.advance(seconds(3));
-    ASSERT_EQ(delegate->calls, calls) << ::testing::PrintToString(taken);
-    ASSERT_FALSE(provider->isUpdating()) << ::testing::PrintToString(taken);
-    provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
-    client->setIsFastLocation(false);
-  }
-}
 
 }  // namespace
 }  // namespace orv::test
