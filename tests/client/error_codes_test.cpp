@@ -180,7 +180,6 @@ TEST(RequestErrorTest, TransportAndRequestLayerCodes) {
     return requestError(Error{std::string(domain), value, "m"}, nullptr, {}).code;
   };
   EXPECT_EQ(code(detail::kTransportErrorDomain, 28), ErrorCode::timedOut);
-  EXPECT_EQ(code(detail::kTransportErrorDomain, 6), ErrorCode::networkUnreachable);
   EXPECT_EQ(requestError(detail::NetworkError::invalidRequest().toError(), nullptr, {}).code,
             ErrorCode::invalidResponse);
   EXPECT_EQ(requestError(detail::NetworkError::invalidURL().toError(), nullptr, {}).code,
