@@ -4,14 +4,6 @@
 
 namespace orv::test {
 
-std::vector<std::string> Trace::logLines() const {
-  std::vector<std::string> out;
-  for (const auto& e : events) {
-    if (!e.starts_with("delegate:")) out.push_back(e);
-  }
-  return out;
-}
-
 ClientTest::ClientTest() {
   OrvClientLocation::setServiceConfiguration({server.baseUrl(), server.caFile(), ""});
   OrvClientLocation::setIsLogEnabled(true);
@@ -26,9 +18,8 @@ ClientTest::~ClientTest() {
   RunLoop::main().processPending();
 }
 
-std::unique_ptr<OrvClientLocation> ClientTest::makeClient(
-    std::shared_ptr<LocationDelegate> withDelegate) {
-  auto client = std::make_unique<OrvClientLocation>(std::move(withDelegate));
+std::unique_ptr<OrvClientLocation> ClientTest::makeClient() {
+  auto client = std::make_unique<OrvClientLocation>(delegate);
   client->setAgreePrivacy(true);
   client->initKey("test-key");
   return client;

@@ -23,7 +23,6 @@ using GeocodeList = std::vector<std::shared_ptr<GeocodeRes>>;
 // The log lines and delegate calls of one test, in the order they happened.
 struct Trace {
   std::vector<std::string> events;
-  std::vector<std::string> logLines() const;  // without the delegate's entries
   size_t count(const std::string& event) const {
     return static_cast<size_t>(std::count(events.begin(), events.end(), event));
   }
@@ -98,8 +97,7 @@ class ClientTest : public ::testing::Test {
   ~ClientTest() override;
 
   // A client with consent and the key "test-key".
-  std::unique_ptr<OrvClientLocation> makeClient(std::shared_ptr<LocationDelegate> delegate);
-  std::unique_ptr<OrvClientLocation> makeClient() { return makeClient(delegate); }
+  std::unique_ptr<OrvClientLocation> makeClient();
   void answer(const std::string& path, int status, const std::string& body);
   // Runs the main loop until `done` or 10 s.
   bool waitFor(const std::function<bool()>& done) {

@@ -64,8 +64,7 @@ TEST_F(ClientThreadTest, TwoWorkerThreadsEachGetTheirOwnOutcomes) {
   a.join();
   b.join();
   RunLoop::main().processPending();  // nothing was delivered to the main loop either
-  EXPECT_TRUE(onOwnThread[0]);
-  EXPECT_TRUE(onOwnThread[1]);
+  EXPECT_TRUE(onOwnThread[0] && onOwnThread[1]);
 }
 
 // An outcome that arrives after its thread (and loop) ended is dropped, not delivered to freed

@@ -161,15 +161,15 @@ TEST_F(ErrorCodeTest, TooManyRequestsCarriesRetryAfter) {
 
 TEST(RetryAfterTest, SecondsOrHttpDate) {
   const auto now = std::chrono::system_clock::from_time_t(784111777);  // 06 Nov 1994 08:49:37
-  struct Case {
-    const char* value;
-    std::optional<std::chrono::seconds> wait;
-  };
-  for (const Case& c : {Case{" 120 ", 120s}, Case{"Sun, 06 Nov 1994 08:50:07 GMT", 30s},
-                        Case{"Sun, 06 Nov 1994 08:00:00 GMT", 0s}, Case{"1.5", std::nullopt},
-                        Case{"Sun, 06 Nov 1994 08:50:07 UTC", std::nullopt},
-                        Case{"Sun, 06 Foo 1994 08:50:07 GMT", std::nullopt}}) {
-    EXPECT_EQ(detail::parseRetryAfter(c.value, now), c.wait) << c.value;
+  const std::pair<const char*, std::optional<std::chrono::seconds>> cases[] = {
+      {" 120 ", 120s},
+      {"Sun, 06 Nov 1994 08:50:07 GMT", 30s},
+      {"Sun, 06 Nov 1994 08:00:00 GMT", 0s},
+      {"1.5", std::nullopt},
+      {"Sun, 06 Nov 1994 08:50:07 UTC", std::nullopt},
+      {"Sun, 06 Foo 1994 08:50:07 GMT", std::nullopt}};
+  for (const auto& [value, wait] : cases) {
+    EXPECT_EQ(detail::parseRetryAfter(value, now), wait) << value;
   }
 }
 

@@ -68,12 +68,11 @@ TEST_P(ListRequestTest, OutcomesAndTheQuerySent) {
   auto client = makeClient();
   // Any decodable 2xx is a success.
   const auto events = run(*client, 201, kTwoHits);
-  const auto received = server.received();
-  ASSERT_EQ(received.size(), 1u);
-  EXPECT_EQ(received[0].method, "GET");
-  EXPECT_TRUE(received[0].body.empty());
-  EXPECT_EQ(received[0].query, op.query);
-  const std::string url = "请求URL：" + server.baseUrl() + received[0].target;
+  const auto r = server.received().at(0);
+  EXPECT_EQ(r.method, "GET");
+  EXPECT_TRUE(r.body.empty());
+  EXPECT_EQ(r.query, op.query);
+  const std::string url = "请求URL：" + server.baseUrl() + r.target;
   const std::string line = "请求成功，状态码：201，返回2条结果";
   std::vector<std::string> expected{url, op.successEvent + "2"};
   expected.insert(op.isSearch ? expected.end() : expected.begin() + 1, line);

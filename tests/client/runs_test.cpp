@@ -9,7 +9,6 @@
 #include "client/client_state.h"
 #include "client_fixture.h"
 #include "manual_clock.h"
-#include "orv/bundle.h"
 #include "orv/coord_transform.h"
 
 namespace orv::test {
@@ -65,8 +64,7 @@ TEST_F(RunTest, OfflineAnswerIsTheFixInGcj02StampedNow) {
   const int64_t before = detail::currentMilliStamp();
   client->startLocation();
   push(fix(0));
-  ASSERT_EQ(delegate->locations.size(), 1u);
-  const auto& res = *delegate->locations[0];
+  const auto& res = *delegate->locations.at(0);
   EXPECT_THAT(res.location()->timestamp(),
               ::testing::AllOf(::testing::Ge(before), ::testing::Le(detail::currentMilliStamp())));
   const Coordinate gcj = JyrCoorTransform::transformFromWGSToGCJ(fix(0).coordinate);

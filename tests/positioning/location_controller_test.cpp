@@ -114,7 +114,6 @@ TEST_F(ControllerTest, ContinuousStartChecksDeclarationsAndAuthorization) {
   const std::string why = "why";
   const Modes location = std::vector<std::string>{"location"};
   const Status inUse = Status::authorizedWhenInUse;
-  const std::string noBackground = "log:用户未授权后台定位，连续定位仅前台生效";
   // clang-format off
   const Case cases[] = {
       {int64_t{1}, inUse, no, false, no,  // not text counts as missing
@@ -124,10 +123,10 @@ TEST_F(ControllerTest, ContinuousStartChecksDeclarationsAndAuthorization) {
        "log:未配置后台定位能力（UIBackgroundModes → location），连续定位仅前台生效"},
       {why, inUse, location, false, no,
        "fail:Info.plist 缺少 NSLocationAlwaysAndWhenInUseUsageDescription 配置，后台定位不可用"},
-      {why, inUse, location, true, no, noBackground},  // the upgrade refused
       {why, inUse, location, true, Status::authorizedAlways, ""},
       // Only "when in use" asks for the upgrade; granting it would silence the warning.
-      {why, Status::notDetermined, location, true, Status::authorizedAlways, noBackground},
+      {why, Status::notDetermined, location, true, Status::authorizedAlways,
+       "log:用户未授权后台定位，连续定位仅前台生效"},
   };
   // clang-format on
   setLogEnabled(false);
@@ -180,15 +179,6 @@ TEST_F(ControllerTest, FastWindowReportsTheMostAccurateFixOnceAfterStopping) {
     clock.advance(1s);
     EXPECT_EQ(timeline->reports().size(), 1u);
   }
-}
-
-TEST_F(ControllerTest, WindowOpenWhenControllerGoesAwayReportsNothing) {
-  controller->requestOnceLocation(true);
-  push({fixAt(31, 120)});
-  controller.reset();
-  EXPECT_FALSE(sim->isUpdating());
-  clock.advance(1s);
-  EXPECT_TRUE(timeline->reports().empty());
 }
 
 // Only the newest fix of a batch counts, and only with both coordinates non-zero. Numbers are
