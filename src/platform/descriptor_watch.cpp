@@ -15,7 +15,9 @@ bool RunLoop::Impl::dispatchDescriptors() {
   const int n = ::epoll_wait(epollFd, ready.data(), static_cast<int>(ready.size()), 0);
   bool ran = false;
   for (int i = 0; i < n; ++i) {
-    const auto it = watches.find(ready[static_cast<size_t>(i)].data.u64);
+    // epoll_event is packed: copy the id rather than bind a reference to it.
+    const uint64_t id = ready[static_cast<size_t>(i)].data.u64;
+    const auto it = watches.find(id);
     if (it == watches.end()) continue;  // the event descriptor, or a watch ended meanwhile
     const auto handler = it->second;    // kept alive while it runs, even if it ends the watch
     (*handler)(ready[static_cast<size_t>(i)].events);

@@ -186,8 +186,8 @@ class Engine : public testing::TestWithParam<orv::detail::EngineTarget> {
 };
 
 // The forward directions within the engine's bound, the search exactly, and the inputs the single
-// forms take exactly in every direction; the iterative inverse differs from the search by design
-// (see below), except far outside.
+// forms take exactly in every direction; the iterative inverse is another method than the search
+// (see below) and agrees only far outside.
 TEST_P(Engine, MatchesTheSingleForms) {
   using D = Direction;
   constexpr auto kIterative = InverseMethod::iterative, kSearch = InverseMethod::search;

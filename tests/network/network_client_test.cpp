@@ -42,7 +42,7 @@ TEST(HandleResponse, FirstRuleThatAppliesDecides) {
       {200, "not json", std::nullopt, "数据解码失败", "，原始数据：not json"},
       {200, "\xff\xfe{", std::nullopt, "数据解码失败", "，原始数据：无数据"},
   };
-  std::vector<std::string> lines;
+  static std::vector<std::string> lines;  // outlives the test: the sink may be left set on failure
   setLogEnabled(true);
   setLogSink([&](std::string_view line) { lines.emplace_back(line); });
   for (const Case& c : cases) {

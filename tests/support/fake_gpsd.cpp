@@ -1,16 +1,12 @@
 #include "fake_gpsd.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <stdexcept>
 
 #include "nmea_logs.h"
@@ -26,10 +22,7 @@ int listenOn(uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
+  sockaddr_in addr{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
   if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
     ::close(fd);
     throw std::runtime_error("cannot listen on loopback");
@@ -46,19 +39,12 @@ uint16_t portOf(int fd) {
 
 bool readable(int fd, int timeoutMs) {
   pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, timeoutMs) > 0;
+  return fd >= 0 && ::poll(&p, 1, timeoutMs) > 0;
 }
 
 void closeFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
-}
-
-std::string gpsdPath() {
-  for (const char* p : {"/usr/sbin/gpsd", "/usr/local/sbin/gpsd", "/usr/bin/gpsd"}) {
-    if (::access(p, X_OK) == 0) return p;
-  }
-  return {};
 }
 
 }  // namespace
@@ -73,45 +59,37 @@ FakeGpsd::~FakeGpsd() {
 bool FakeGpsd::accept() {
   closeFd(connFd_);
   received_.clear();
-  if (listenFd_ < 0 || !readable(listenFd_, kWaitMs)) return false;
+  if (!readable(listenFd_, kWaitMs)) return false;
   connFd_ = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
   return connFd_ >= 0;
 }
 
 std::string FakeGpsd::greet(int protoMajor, bool watchJson) {
-  std::string version(kGpsdVersionLine);
-  version.replace(version.find("\"proto_major\":3"), 15,
-                  "\"proto_major\":" + std::to_string(protoMajor));
-  send(version);
+  send(R"({"class":"VERSION","release":"3.22","rev":"3.22","proto_major":)" +
+       std::to_string(protoMajor) + ",\"proto_minor\":14}\r\n");
   std::string request = readLine();
-  send("{\"class\":\"DEVICES\",\"devices\":[]}\r\n");
-  send(std::string("{\"class\":\"WATCH\",\"enable\":true,\"json\":") +
-       (watchJson ? "true" : "false") + "}\r\n");
+  send(std::string("{\"class\":\"DEVICES\",\"devices\":[]}\r\n") +
+       "{\"class\":\"WATCH\",\"enable\":true,\"json\":" + (watchJson ? "true" : "false") + "}\r\n");
   return request;
 }
 
 void FakeGpsd::send(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::send(connFd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n <= 0) return;
-    bytes.remove_prefix(static_cast<size_t>(n));
+  for (ssize_t n; !bytes.empty(); bytes.remove_prefix(static_cast<size_t>(n))) {
+    if ((n = ::send(connFd_, bytes.data(), bytes.size(), MSG_NOSIGNAL)) <= 0) return;
   }
 }
 
 std::string FakeGpsd::readLine() {
-  for (;;) {
-    const auto eol = received_.find('\n');
-    if (eol != std::string::npos) {
-      std::string line = received_.substr(0, eol);
-      received_.erase(0, eol + 1);
-      return line;
-    }
+  size_t eol;
+  while ((eol = received_.find('\n')) == std::string::npos) {
     char buf[512];
-    if (!readable(connFd_, kWaitMs)) return {};
-    const ssize_t n = ::recv(connFd_, buf, sizeof buf, 0);
+    const ssize_t n = readable(connFd_, kWaitMs) ? ::recv(connFd_, buf, sizeof buf, 0) : 0;
     if (n <= 0) return {};
     received_.append(buf, static_cast<size_t>(n));
   }
+  std::string line = received_.substr(0, eol);
+  received_.erase(0, eol + 1);
+  return line;
 }
 
 void FakeGpsd::disconnect() { closeFd(connFd_); }
@@ -123,28 +101,22 @@ void FakeGpsd::listenAgain() {
 }
 
 PrivateGpsd::PrivateGpsd() {
-  const std::string gpsd = gpsdPath();
-  if (gpsd.empty()) {
+  const std::string gpsd = "/usr/sbin/gpsd";
+  if (::access(gpsd.c_str(), X_OK) != 0) {
     skipReason_ = "gpsd is not installed (scripts/setup.sh installs it)";
     return;
   }
-  char dirTemplate[] = "/tmp/orv-gpsd-XXXXXX";
-  dir_ = ::mkdtemp(dirTemplate);
+  // The feeder listens first: gpsd connects to it once its own port is open.
   const int feedFd = listenOn(0);
   const std::string feedUrl = "tcp://127.0.0.1:" + std::to_string(portOf(feedFd));
-  // The feeder listens first: gpsd connects to it once its own port is open.
   feeder_ = std::thread([this, feedFd] { feed(feedFd); });
   port_ = static_cast<uint16_t>(unusedLoopbackPort());
-  const std::string port = std::to_string(port_);
-  const std::string control = dir_ + "/ctl.sock";
   // gpsd complains about the missing system D-Bus; keep the test output clean.
-  pid_ = startQuiet({gpsd, "-N", "-n", "-b", "-S", port, "-F", control, feedUrl}, true);
+  pid_ = startQuiet({gpsd, "-N", "-n", "-b", "-S", std::to_string(port_), feedUrl}, true);
+  std::unique_lock lock(mutex_);
   if (pid_ < 0) {
     skipReason_ = "cannot start " + gpsd;
-    return;
-  }
-  std::unique_lock lock(mutex_);
-  if (!changed_.wait_for(lock, std::chrono::seconds(10), [this] { return accepted_; })) {
+  } else if (!changed_.wait_for(lock, std::chrono::seconds(10), [this] { return accepted_; })) {
     skipReason_ = "gpsd did not connect to its NMEA feed";
   }
 }
@@ -157,13 +129,10 @@ PrivateGpsd::~PrivateGpsd() {
   }
   changed_.notify_all();
   if (feeder_.joinable()) feeder_.join();
-  if (!dir_.empty()) std::filesystem::remove_all(dir_);
 }
 
 void PrivateGpsd::feed(int listenFd) {
-  int conn = -1;
-  pollfd p{listenFd, POLLIN, 0};
-  if (::poll(&p, 1, 10000) > 0) conn = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+  const int conn = readable(listenFd, 10000) ? ::accept4(listenFd, nullptr, nullptr, 0) : -1;
   ::close(listenFd);
   std::unique_lock lock(mutex_);
   accepted_ = conn >= 0;

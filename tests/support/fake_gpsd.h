@@ -13,26 +13,22 @@
 
 namespace orv::test {
 
-inline constexpr std::string_view kGpsdVersionLine =
-    "{\"class\":\"VERSION\",\"release\":\"3.22\",\"rev\":\"3.22\",\"proto_major\":3,"
-    "\"proto_minor\":14}\r\n";
-
-// Speaks gpsd's side of a connection by hand. One connection at a time; every wait is bounded.
+// Speaks gpsd's side of one connection at a time, on 127.0.0.1 and an ephemeral port. Every
+// wait ends after 5 s.
 class FakeGpsd {
  public:
-  FakeGpsd();  // listening on 127.0.0.1, an ephemeral port
+  FakeGpsd();
   ~FakeGpsd();
   FakeGpsd(const FakeGpsd&) = delete;
   FakeGpsd& operator=(const FakeGpsd&) = delete;
 
   uint16_t port() const { return port_; }
-  // Waits for the next connection; false after 5 s without one.
-  bool accept();
-  // VERSION with `protoMajor`, then the client's request line, answered by DEVICES and WATCH
+  bool accept();  // the next connection
+  // VERSION with `protoMajor`, reads the client's request line, answers DEVICES and a WATCH
   // echoing "json" as `watchJson`. Returns the request line.
   std::string greet(int protoMajor = 3, bool watchJson = true);
   void send(std::string_view bytes);
-  // One line from the client, without its newline; empty after 5 s or at end of stream.
+  // One line from the client, without its newline; empty at end of stream or without one.
   std::string readLine();
   void disconnect();
   void stopListening();
@@ -46,15 +42,11 @@ class FakeGpsd {
 };
 
 // A private gpsd on loopback whose receiver is a feeder thread writing a GGA and an RMC sentence
-// (39.9 N, 116.4 E) every 200 ms. Unavailable (see skipReason) when gpsd is not installed.
+// (39.9 N, 116.4 E) every 200 ms. skipReason() says why not when gpsd cannot run here.
 class PrivateGpsd {
  public:
   PrivateGpsd();
   ~PrivateGpsd();
-  PrivateGpsd(const PrivateGpsd&) = delete;
-  PrivateGpsd& operator=(const PrivateGpsd&) = delete;
-
-  // Empty when gpsd runs.
   const std::string& skipReason() const { return skipReason_; }
   uint16_t port() const { return port_; }
 
@@ -62,7 +54,6 @@ class PrivateGpsd {
   void feed(int listenFd);
 
   std::string skipReason_;
-  std::string dir_;
   uint16_t port_ = 0;
   pid_t pid_ = -1;
   std::thread feeder_;

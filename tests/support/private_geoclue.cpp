@@ -1,120 +1,82 @@
 #include "private_geoclue.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-
-extern char** environ;
 
 namespace orv::test {
 namespace {
 
-const char* const kPython = "/usr/bin/python3";
-const char* const kDbusDaemon = "/usr/bin/dbus-daemon";
 const char* const kTemplate = ORV_SOURCE_DIR "/tests/platform/location/geoclue/geoclue_mock.py";
 
-// Everything allowed: the bus is ours alone.
-const char* const kPolicy = R"(</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_type="method_return"/>
-    <allow send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="signal"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-  </policy>
-</busconfig>
-)";
-
-}  // namespace
-
-bool ChildProcess::spawn(std::vector<std::string> argv) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  const int rc = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
-  out_ = fds[0];
-  if (rc != 0) pid_ = -1;
-  return rc == 0;
-}
-
-std::string ChildProcess::readLine() const {
-  std::string line;
-  char c;
-  while (::read(out_, &c, 1) == 1 && c != '\n') line += c;
+// The first line a command prints, with its standard error silenced.
+std::string firstLine(const std::string& command, FILE** keep = nullptr) {
+  FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
+  char buf[512] = {};
+  const bool got = p && std::fgets(buf, sizeof buf, p);
+  if (keep) {
+    *keep = p;
+  } else if (p) {
+    ::pclose(p);
+  }
+  std::string line = got ? buf : "";
+  if (!line.empty() && line.back() == '\n') line.pop_back();
   return line;
 }
 
-ChildProcess::~ChildProcess() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  if (out_ >= 0) ::close(out_);
-}
+}  // namespace
 
 std::string PrivateGeoClue::missingTools() {
-  if (::access(kDbusDaemon, X_OK) != 0) return "dbus-daemon is not installed";
+  if (::access("/usr/bin/dbus-daemon", X_OK) != 0) return "dbus-daemon is not installed";
   if (std::system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null") != 0) {
     return "python3-dbusmock is not installed";
   }
   return {};
 }
 
+// A system bus of our own, everything allowed: nobody else is on it.
 PrivateGeoClue::PrivateGeoClue() {
-  static std::atomic<int> counter{0};
-  dir_ = std::filesystem::temp_directory_path() /
-         ("orv_geoclue_" + std::to_string(::getpid()) + "_" + std::to_string(++counter));
-  std::filesystem::create_directories(dir_);
-  std::ofstream(dir_ / "bus.conf")
-      << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-         "<busconfig>\n  <type>system</type>\n  <listen>unix:path="
-      << (dir_ / "socket").string() << kPolicy;
-  if (!bus_.spawn({kDbusDaemon, "--config-file=" + (dir_ / "bus.conf").string(), "--nofork",
-                   "--print-address=1"})) {
-    return;
-  }
-  address_ = bus_.readLine();  // printed once the bus listens
+  char dir[] = "/tmp/orv-geoclue-XXXXXX";
+  config_ = std::string(::mkdtemp(dir)) + "/bus.conf";
+  std::ofstream(config_) << "<busconfig><type>system</type><listen>unix:tmpdir=/tmp</listen>"
+                            "<auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
+                            "<allow own=\"*\"/><allow send_type=\"*\"/><allow receive_type=\"*\"/>"
+                            "</policy></busconfig>";
+  // Forks into the background once it listens and prints its address, then its pid.
+  const std::string out = firstLine("/usr/bin/dbus-daemon --fork --config-file=" + config_ +
+                                    " --print-address=1 --print-pid=1 | tr '\\n' ' '");
+  const auto space = out.find(' ');
+  if (space == std::string::npos || space + 1 >= out.size()) return;
+  busPid_ = std::atoi(out.c_str() + space + 1);
   if (const char* previous = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) savedAddress_ = previous;
-  if (!address_.empty()) ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", out.substr(0, space).c_str(), 1);
 }
 
 PrivateGeoClue::~PrivateGeoClue() {
+  if (mock_) {
+    ::kill(mockPid_, SIGTERM);
+    ::pclose(mock_);
+  }
+  if (busPid_ > 0) ::kill(busPid_, SIGTERM);
   if (savedAddress_) {
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", savedAddress_->c_str(), 1);
   } else {
     ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
   }
-  mock_.reset();
-  std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
+  std::filesystem::remove_all(std::filesystem::path(config_).parent_path());
 }
 
 bool PrivateGeoClue::startMock(const std::string& parameters) {
-  mock_ = std::make_unique<ChildProcess>();
-  // The template prints "ready" once loaded, when the bus name is already owned.
-  return mock_->spawn({kPython, "-m", "dbusmock", "--system", "-t", kTemplate, "-p", parameters}) &&
-         mock_->readLine() == "ready";
+  // The template prints its pid once loaded, when the bus name is already owned.
+  const std::string pid = firstLine("exec /usr/bin/python3 -m dbusmock --system -t " +
+                                        std::string(kTemplate) + " -p '" + parameters + "'",
+                                    &mock_);
+  mockPid_ = std::atoi(pid.c_str());
+  return mockPid_ > 0;
 }
 
 bool PrivateGeoClue::pushLocation(double lat, double lon, double accuracy, double altitude,

@@ -6,26 +6,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <memory>
+#include <cstdio>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace orv::test {
-
-// A child process whose standard output is read line by line.
-class ChildProcess {
- public:
-  bool spawn(std::vector<std::string> argv);
-  // Blocks until a whole line arrives (or the child ends).
-  std::string readLine() const;
-  ~ChildProcess();
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-};
 
 class PrivateGeoClue {
  public:
@@ -37,7 +22,7 @@ class PrivateGeoClue {
   PrivateGeoClue(const PrivateGeoClue&) = delete;
   PrivateGeoClue& operator=(const PrivateGeoClue&) = delete;
 
-  bool busRunning() const { return !address_.empty(); }
+  bool busRunning() const { return busPid_ > 0; }
   // Starts the mock with the template's JSON parameters ("deny", "no_agent", "initial").
   bool startMock(const std::string& parameters);
   // The mock's PushLocation, called over our own connection.
@@ -47,10 +32,10 @@ class PrivateGeoClue {
   uint32_t clientProperty(const char* name);
 
  private:
-  std::filesystem::path dir_;
-  ChildProcess bus_;
-  std::unique_ptr<ChildProcess> mock_;
-  std::string address_;
+  std::string config_;
+  pid_t busPid_ = -1;
+  FILE* mock_ = nullptr;
+  pid_t mockPid_ = -1;
   std::optional<std::string> savedAddress_;
 };
 

@@ -4,83 +4,56 @@
 
 #include <thread>
 
+#include "manager_fixture.h"
 #include "manual_clock.h"
-#include "orv/location_service.h"
-#include "orv/run_loop.h"
 #include "platform/location/location_provider.h"
 
 namespace orv::detail {
 namespace {
 
-Location fixAt(double lat, double lng, double accuracy = 5.0) {
+Location fixAt(double lat, double lng = 120) {
   Location l;
   l.coordinate = {lat, lng};
-  l.horizontalAccuracy = accuracy;
+  l.horizontalAccuracy = 5;
   return l;
 }
 
-struct RecordingDelegate : LocationManagerDelegate {
-  void didUpdateLocations(const std::vector<Location>& locations) override {
-    batches.push_back(locations);
-    threads.push_back(std::this_thread::get_id());
-  }
-  void didFailWithError(const std::string& text) override { errors.push_back(text); }
-  std::vector<std::vector<Location>> batches;
-  std::vector<std::string> errors;
-  std::vector<std::thread::id> threads;
-};
-
-class LocationManagerTest : public ::testing::Test {
+class LocationManagerTest : public ManagerTest {
  protected:
-  void SetUp() override {
-    loop.processPending();
-    manager = std::make_unique<LocationManager>();
-    manager->setDelegate(delegate);
-  }
-  void TearDown() override {
-    manager.reset();
-    LocationService::useNone();
-    loop.processPending();
-  }
-  RunLoop& loop = RunLoop::current();
   ManualClock clock{loop};
   std::shared_ptr<SimulatedLocationProvider> sim = LocationService::useSimulated();
-  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
-  std::unique_ptr<LocationManager> manager;
 };
 
-TEST_F(LocationManagerTest, CallbacksAreNeverSynchronous) {
+// Callbacks are posted, never synchronous, and arrive on the creating thread whichever thread
+// the provider pushed from.
+TEST_F(LocationManagerTest, CallbacksArriveLaterOnTheCreatingThread) {
   manager->startUpdatingLocation();
-  sim->pushLocation(fixAt(30, 120));
+  std::thread([this] { sim->pushLocation(fixAt(30)); }).join();
   sim->pushError("boom");
   EXPECT_TRUE(delegate->batches.empty());
   EXPECT_TRUE(delegate->errors.empty());
   loop.processPending();
-  EXPECT_EQ(delegate->batches.size(), 1u);
+  EXPECT_EQ(delegate->threads, (std::vector{std::this_thread::get_id()}));
   EXPECT_EQ(delegate->errors, (std::vector<std::string>{"boom"}));
 }
 
-TEST_F(LocationManagerTest, FixesPushedFromAnotherThreadArriveOnTheCreatingThread) {
-  manager->startUpdatingLocation();
-  std::thread([this] { sim->pushLocation(fixAt(30, 120)); }).join();
-  loop.processPending();
-  ASSERT_EQ(delegate->threads.size(), 1u);
-  EXPECT_EQ(delegate->threads[0], std::this_thread::get_id());
-}
-
-TEST_F(LocationManagerTest, NothingArrivesUnlessUpdatingOrAsked) {
-  sim->pushLocation(fixAt(30, 120));
+TEST_F(LocationManagerTest, NothingArrivesUnlessUpdating) {
+  sim->pushLocation(fixAt(30));
   manager->startUpdatingLocation();
   manager->stopUpdatingLocation();
-  sim->pushLocation(fixAt(30, 120));
+  sim->pushLocation(fixAt(30));
   sim->pushError("late");
   loop.processPending();
   EXPECT_TRUE(delegate->batches.empty());
   EXPECT_TRUE(delegate->errors.empty());
   EXPECT_FALSE(sim->isUpdating());
+  manager->startUpdatingLocation();
+  sim->pushLocation(fixAt(30));
+  delegate.reset();
+  loop.processPending();  // a delegate that is gone gets nothing, and nothing breaks
 }
 
-// A host's own source: keeps every sink it is given and counts start/stop calls.
+// A host's own source: keeps every sink it is given and each sink it was asked to stop.
 struct HostProvider final : LocationProvider {
   AuthorizationStatus authorizationStatus() const override {
     return AuthorizationStatus::authorizedAlways;
@@ -97,33 +70,36 @@ TEST_F(LocationManagerTest, AStoppedStreamDeliversNothingEvenWhatWasAlreadyOnIts
   EXPECT_EQ(LocationManager::authorizationStatus(), 3);
   manager->startUpdatingLocation();
   ASSERT_EQ(host->sinks.size(), 1u);
-  host->sinks[0]->deliverLocations({fixAt(30, 120)});  // posted, not yet handled
+  host->sinks[0]->deliverLocations({fixAt(30)});  // posted, not yet handled
   manager->stopUpdatingLocation();
-  EXPECT_EQ(host->stopped, (std::vector<const LocationSink*>{host->sinks[0].get()}));
   manager->startUpdatingLocation();  // a new stream, a new sink
   ASSERT_EQ(host->sinks.size(), 2u);
   std::thread([&] {
     host->sinks[0]->deliverError("late");
-    host->sinks[1]->deliverLocations({fixAt(31, 121)});
+    host->sinks[1]->deliverLocations({fixAt(31)});
   }).join();
   loop.processPending();
-  ASSERT_EQ(delegate->batches.size(), 1u);
-  EXPECT_EQ(delegate->batches[0][0].coordinate.latitude, 31);
+  ASSERT_EQ(delegate->fixes.size(), 1u);
+  EXPECT_EQ(delegate->fixes[0].coordinate.latitude, 31);
   EXPECT_TRUE(delegate->errors.empty());
-  manager.reset();  // a sink outliving its manager drops what it gets
-  host->sinks[1]->deliverLocations({fixAt(32, 122)});
+  // Destroyed while updating: the stream stops, and a sink outliving its manager drops its fixes.
+  host->sinks[1]->deliverLocations({fixAt(32)});
+  manager.reset();
+  EXPECT_EQ(host->stopped,
+            (std::vector<const LocationSink*>{host->sinks[0].get(), host->sinks[1].get()}));
+  host->sinks[1]->deliverLocations({fixAt(33)});
   loop.processPending();
-  EXPECT_EQ(delegate->batches.size(), 1u);
+  EXPECT_EQ(delegate->fixes.size(), 1u);
 }
 
-// A one-shot request ends with its first fix or error.
+// A one-shot request ends with its first fix (the newest of the batch) or error; while
+// updating, the stream goes on.
 TEST_F(LocationManagerTest, RequestLocationDeliversTheNextFixOrErrorOnlyThenStops) {
   manager->requestLocation();
-  EXPECT_TRUE(sim->isUpdating());
-  sim->pushLocations({fixAt(30, 120), fixAt(31, 121)});
+  sim->pushLocations({fixAt(30), fixAt(31)});
   loop.processPending();
   EXPECT_FALSE(sim->isUpdating());
-  sim->pushLocation(fixAt(32, 122));
+  sim->pushLocation(fixAt(32));
   loop.processPending();
   ASSERT_EQ(delegate->batches.size(), 1u);
   ASSERT_EQ(delegate->batches[0].size(), 1u);
@@ -134,101 +110,59 @@ TEST_F(LocationManagerTest, RequestLocationDeliversTheNextFixOrErrorOnlyThenStop
   loop.processPending();
   EXPECT_FALSE(sim->isUpdating());
   EXPECT_EQ(delegate->errors, (std::vector<std::string>{"no fix"}));
-}
 
-TEST_F(LocationManagerTest, OneShotWhileUpdatingKeepsTheStreamRunning) {
   manager->startUpdatingLocation();
   manager->requestLocation();
-  sim->pushLocation(fixAt(30, 120));
+  sim->pushLocation(fixAt(30));
   loop.processPending();
   EXPECT_TRUE(sim->isUpdating());
-  EXPECT_EQ(delegate->batches.size(), 1u);
 }
 
 TEST_F(LocationManagerTest, DistanceFilterDropsContinuousFixesCloserThanItToTheLastDelivered) {
   manager->setDistanceFilter(3.0);
   manager->startUpdatingLocation();
-  // One metre of latitude is about 1 / 111195 degree on this sphere.
-  const double m = 1.0 / 111195.0;
+  const double m = 1.0 / 111195.0;  // a metre of latitude on this sphere, in degrees
   // 0 m, +2 m (dropped), +3.5 m from the first (passes), +1 m (dropped), +6 m (passes).
-  sim->pushLocations({fixAt(30, 120), fixAt(30 + 2 * m, 120), fixAt(30 + 3.5 * m, 120)});
-  sim->pushLocation(fixAt(30 + 4.5 * m, 120));
-  sim->pushLocation(fixAt(30 + 9.5 * m, 120));
-  loop.processPending();
-  ASSERT_EQ(delegate->batches.size(), 2u);
-  ASSERT_EQ(delegate->batches[0].size(), 2u);
-  EXPECT_EQ(delegate->batches[0][1].coordinate.latitude, 30 + 3.5 * m);
-  EXPECT_EQ(delegate->batches[1][0].coordinate.latitude, 30 + 9.5 * m);
-
+  sim->pushLocations({fixAt(30), fixAt(30 + 2 * m), fixAt(30 + 3.5 * m)});
+  sim->pushLocation(fixAt(30 + 4.5 * m));
+  sim->pushLocation(fixAt(30 + 9.5 * m));
   // A fresh start delivers its first fix whatever the distance.
+  loop.processPending();
   manager->stopUpdatingLocation();
   manager->startUpdatingLocation();
-  sim->pushLocation(fixAt(30 + 9.5 * m, 120));
+  sim->pushLocation(fixAt(30 + 9.5 * m));
   loop.processPending();
-  EXPECT_EQ(delegate->batches.size(), 3u);
+  std::vector<double> lats;
+  for (const auto& f : delegate->fixes) lats.push_back(f.coordinate.latitude);
+  EXPECT_EQ(lats, (std::vector{30.0, 30 + 3.5 * m, 30 + 9.5 * m, 30 + 9.5 * m}));
 }
 
-TEST_F(LocationManagerTest, DestroyedWhileUpdatingStopsAndDropsPendingCallbacks) {
-  manager->startUpdatingLocation();
-  sim->pushLocation(fixAt(30, 120));
-  manager.reset();
-  EXPECT_FALSE(sim->isUpdating());
-  loop.processPending();
-  EXPECT_TRUE(delegate->batches.empty());
-}
-
-TEST_F(LocationManagerTest, DelegateGoneMeansNoCallback) {
-  manager->startUpdatingLocation();
-  delegate.reset();
-  sim->pushLocation(fixAt(30, 120));
-  loop.processPending();  // must not crash
-  SUCCEED();
-}
-
-struct PromptCase {
-  int before;
-  bool always;
-  int expected;
-};
-
-void PrintTo(const PromptCase& c, std::ostream* os) {
-  *os << "status " << c.before << (c.always ? ", always -> " : ", when-in-use -> ") << c.expected;
-}
-
-class PermissionPromptTest : public LocationManagerTest,
-                             public ::testing::WithParamInterface<PromptCase> {};
-
-TEST_P(PermissionPromptTest, PromptAnswersOnlyAnOpenQuestion) {
-  const auto& c = GetParam();
-  sim->setAuthorizationStatus(AuthorizationStatus{c.before});
+// A prompt answers only an open question: not determined, or when-in-use for the upgrade.
+TEST_F(LocationManagerTest, PermissionPromptAnswersOnlyAnOpenQuestion) {
   sim->setStatusAfterRequest(AuthorizationStatus::authorizedWhenInUse,
                              AuthorizationStatus::authorizedAlways);
-  c.always ? manager->requestAlwaysAuthorization() : manager->requestWhenInUseAuthorization();
-  EXPECT_EQ(LocationManager::authorizationStatus(), c.expected);
+  for (auto [before, always, after] : {std::tuple{0, false, 4}, {4, true, 3}, {1, true, 1}}) {
+    sim->setAuthorizationStatus(AuthorizationStatus{before});
+    always ? manager->requestAlwaysAuthorization() : manager->requestWhenInUseAuthorization();
+    EXPECT_EQ(LocationManager::authorizationStatus(), after) << before << " " << always;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Statuses, PermissionPromptTest,
-                         ::testing::Values(PromptCase{0, false, 4}, PromptCase{4, false, 4},
-                                           PromptCase{4, true, 3}, PromptCase{1, true, 1}));
-
-TEST(DefaultLocationProviderTest, EveryStartFailsSayingHowToChooseAProvider) {
+TEST_F(ManagerTest, WithoutAProviderEveryStartFailsSayingHowToChooseOne) {
   LocationService::useNone();
-  auto delegate = std::make_shared<RecordingDelegate>();
-  LocationManager manager;
-  manager.setDelegate(delegate);
   EXPECT_EQ(LocationManager::authorizationStatus(), 0);
-  manager.startUpdatingLocation();
-  manager.requestLocation();
-  EXPECT_TRUE(delegate->errors.empty());
-  RunLoop::current().processPending();
-  ASSERT_EQ(delegate->errors.size(), 1u);  // one start, one failure; the one-shot rides on it
-  EXPECT_NE(delegate->errors[0].find("No location provider is configured"), std::string::npos);
-  EXPECT_NE(delegate->errors[0].find("orv::LocationService::useSimulated()"), std::string::npos);
-  EXPECT_NE(delegate->errors[0].find("orv::LocationService::useReplay()"), std::string::npos);
-
-  manager.stopUpdatingLocation();
-  manager.requestLocation();
-  RunLoop::current().processPending();
+  manager->startUpdatingLocation();
+  manager->requestLocation();
+  loop.processPending();
+  // One start, one failure: the one-shot rides on the stream.
+  EXPECT_EQ(delegate->errors,
+            (std::vector<std::string>{
+                "No location provider is configured: call orv::LocationService::use(), "
+                "orv::LocationService::useSimulated() or orv::LocationService::useReplay() before "
+                "starting location updates"}));
+  manager->stopUpdatingLocation();
+  manager->requestLocation();
+  loop.processPending();
   EXPECT_EQ(delegate->errors.size(), 2u);
 }
 
@@ -243,7 +177,7 @@ TEST(LocationManagerLoop, FixesAfterTheCreatingLoopEndedAreDropped) {
     manager->setDelegate(delegate);
     manager->startUpdatingLocation();
   }).join();
-  sim->pushLocation(fixAt(30, 120));
+  sim->pushLocation(fixAt(30));
   manager.reset();
   LocationService::useNone();
   EXPECT_TRUE(delegate->batches.empty());

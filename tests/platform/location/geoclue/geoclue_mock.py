@@ -1,15 +1,13 @@
 '''GeoClue2 mock template for python3-dbusmock: Manager, one Client and Location objects.
 
-Parameters (JSON through -p):
-  deny      GetClient answers org.freedesktop.DBus.Error.AccessDenied
-  no_agent  GetClient never answers, as GeoClue 2.6 waits for the user's authorization agent
-Mock methods on the Manager (interface org.freedesktop.DBus.Mock):
-  PushLocation(dddddd) latitude, longitude, accuracy, altitude, speed, heading: a new Location
-  object, announced to a started client with LocationUpdated.
-Start() pushes the initial location given as parameter "initial" ([lat, lon, accuracy]), if any.
-The template prints "ready" on standard output once loaded, when the bus name is already owned.
+Parameters (JSON through -p): "deny" makes GetClient answer AccessDenied; "no_agent" makes it never
+answer, as GeoClue 2.6 waits for the user's authorization agent; "initial" ([lat, lon, accuracy])
+is pushed when the client starts. The Manager's mock method PushLocation(dddddd) (latitude,
+longitude, accuracy, altitude, speed, heading) adds a Location and announces it to a started
+client. The template prints its pid once loaded, when the bus name is already owned.
 '''
 
+import os
 import sys
 import time
 
@@ -38,7 +36,7 @@ def load(mock, parameters):
         'InUse': False,
         'AvailableAccuracyLevel': dbus.UInt32(8),
     }, signature='sv'))
-    print('ready', flush=True)
+    print(os.getpid(), flush=True)
 
 
 def manager():
