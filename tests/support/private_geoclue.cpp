@@ -72,7 +72,7 @@ PrivateGeoClue::~PrivateGeoClue() {
 
 bool PrivateGeoClue::startMock(const std::string& parameters) {
   // The template prints its pid once loaded, when the bus name is already owned.
-  const std::string pid = firstLine("exec /usr/bin/python3 -m dbusmock --system -t " +
+  const std::string pid = firstLine("exec /usr/bin/python3 -B -m dbusmock --system -t " +
                                         std::string(kTemplate) + " -p '" + parameters + "'",
                                     &mock_);
   mockPid_ = std::atoi(pid.c_str());
