@@ -134,9 +134,7 @@ TEST_F(GpsdProviderTest, SystemProviderUsesTheFirstSourceThatAnswersElseSaysWhat
     return SystemCandidate{"gpsd at " + gpsdAddress(o), [o] { return probeTcp(o, 1s); },
                            [o] { return std::make_shared<GpsdProvider>(o, kFast); }};
   };
-  auto none = std::make_shared<SystemProvider>(std::vector{candidate(absent)});
-  EXPECT_EQ(none->authorizationStatus(), AuthorizationStatus::notDetermined);
-  LocationService::use(none);
+  LocationService::use(std::make_shared<SystemProvider>(std::vector{candidate(absent)}));
   manager->startUpdatingLocation();
   ASSERT_TRUE(waitForError());
   EXPECT_EQ(delegate->errors[0],

@@ -60,10 +60,8 @@ TEST_F(LocationManagerTest, AStoppedStreamDeliversNothingEvenWhatWasAlreadyOnIts
   manager->stopUpdatingLocation();
   manager->startUpdatingLocation();  // a new stream, a new sink
   ASSERT_EQ(host->sinks.size(), 2u);
-  std::thread([&] {
-    host->sinks[0]->deliverError("late");
-    host->sinks[1]->deliverLocations({fixAt(31)});
-  }).join();
+  host->sinks[0]->deliverError("late");
+  host->sinks[1]->deliverLocations({fixAt(31)});
   loop.processPending();
   ASSERT_EQ(delegate->fixes.size(), 1u);
   EXPECT_EQ(delegate->fixes[0].coordinate.latitude, 31);
