@@ -1,22 +1,8 @@
 #include "client_fixture.h"
 
-#include <algorithm>
-
 #include "orv/bundle.h"
 
 namespace orv::test {
-
-std::vector<std::string> Trace::logLines() const {
-  std::vector<std::string> out;
-  for (const auto& e : events) {
-    if (!e.starts_with("delegate:")) out.push_back(e);
-  }
-  return out;
-}
-
-size_t Trace::count(const std::string& event) const {
-  return static_cast<size_t>(std::count(events.begin(), events.end(), event));
-}
 
 ClientTest::ClientTest() {
   OrvClientLocation::setServiceConfiguration({server.baseUrl(), server.caFile(), ""});
@@ -32,9 +18,8 @@ ClientTest::~ClientTest() {
   RunLoop::main().processPending();
 }
 
-std::unique_ptr<OrvClientLocation> ClientTest::makeClient(
-    std::shared_ptr<LocationDelegate> withDelegate) {
-  auto client = std::make_unique<OrvClientLocation>(std::move(withDelegate));
+std::unique_ptr<OrvClientLocation> ClientTest::makeClient() {
+  auto client = std::make_unique<OrvClientLocation>(delegate);
   client->setAgreePrivacy(true);
   client->initKey("test-key");
   return client;
@@ -45,15 +30,6 @@ void ClientTest::answer(const std::string& path, int status, const std::string& 
     res.status = status;
     res.set_content(body, "application/json");
   });
-}
-
-bool ClientTest::waitFor(const std::function<bool()>& done) {
-  return RunLoop::main().runUntil(done, std::chrono::seconds(10));
-}
-
-void ClientTest::settle(size_t requests) {
-  EXPECT_TRUE(waitFor([&] { return server.receivedCount() >= requests; }));
-  RunLoop::main().runFor(std::chrono::milliseconds(500));
 }
 
 // Reachability follows the configured service: the server on loopback routes, a broadcast

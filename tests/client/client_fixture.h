@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -22,8 +23,9 @@ using GeocodeList = std::vector<std::shared_ptr<GeocodeRes>>;
 // The log lines and delegate calls of one test, in the order they happened.
 struct Trace {
   std::vector<std::string> events;
-  std::vector<std::string> logLines() const;  // without the delegate's entries
-  size_t count(const std::string& event) const;
+  size_t count(const std::string& event) const {
+    return static_cast<size_t>(std::count(events.begin(), events.end(), event));
+  }
 };
 
 // Records every callback as an event: "location", "error:<msg>", "reverse", "geocode:<n>",
@@ -35,28 +37,21 @@ class RecordingDelegate : public LocationDelegate {
     typed.push_back(error);
     LocationDelegate::onLocationError(error);
   }
-  void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> location) override {
-    note("location");
-    locations.push_back(std::move(location));
-    if (afterLocation) afterLocation();
-  }
   void onLocationErrorWithMsg(const std::string& msg) override {
     note("error:" + msg);
     errors.push_back(msg);
     if (afterError) afterError();
   }
-  void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<LocationRes> location) override {
-    note("reverse");
-    locations.push_back(std::move(location));
+  void onReceivedLocationWithOrvLocation(std::shared_ptr<LocationRes> res) override {
+    located("location", std::move(res));
+  }
+  void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<LocationRes> res) override {
+    located("reverse", std::move(res));
   }
   void onReceivedGeocodeWithResult(const GeocodeList& result) override {
-    note("geocode:" + std::to_string(result.size()));
-    lists.push_back(result);
+    listed("geocode:", result);
   }
-  void onReceivedPoiSearchWithResult(const GeocodeList& result) override {
-    note("poi:" + std::to_string(result.size()));
-    lists.push_back(result);
-  }
+  void onReceivedPoiSearchWithResult(const GeocodeList& result) override { listed("poi:", result); }
 
   std::vector<std::shared_ptr<LocationRes>> locations;
   std::vector<LocationError> typed;
@@ -73,42 +68,47 @@ class RecordingDelegate : public LocationDelegate {
     ++calls;
     trace_.events.push_back("delegate:" + event);
   }
+  void located(const char* event, std::shared_ptr<LocationRes> res) {
+    note(event);
+    locations.push_back(std::move(res));
+    if (afterLocation) afterLocation();
+  }
+  void listed(const char* event, const GeocodeList& result) {
+    note(event + std::to_string(result.size()));
+    lists.push_back(result);
+  }
   Trace& trace_;
 };
 
-inline constexpr const char* kLocationAnswer = R"({
-  "id": "r-0001", "asset": "asset-0001",
-  "location": {
-    "timestamp": 1700000000123,
-    "address": { "name": "Example Street 1", "context": [
-      { "type": "city", "name": "Example City", "code": "C01" } ] },
-    "place": { "type": "building", "name": "Example Tower", "distance": { "line": 42.5 } },
-    "position": { "point": { "longitude": 116.4805, "latitude": 39.9965 } }
-  }
-})";
+inline constexpr const char* kLocationAnswer = R"({"id": "r-0001", "asset": "asset-0001",
+  "location": {"timestamp": 1700000000123, "address": {"name": "Example Street 1", "context": []},
+    "place": {"type": "building", "name": "Example Tower", "distance": {"line": 42.5}},
+    "position": {"point": {"longitude": 116.4805, "latitude": 39.9965}}}})";
 
 inline constexpr const char* kTwoHits = R"([
-  { "id": "p-1", "geoPoint": "g1", "type": "poi", "name": "Tower", "code": "B01",
-    "address": { "name": "Street 1", "context": [] }, "relevance": 0.9, "distance": 125.0 },
-  { "id": "p-2", "geoPoint": "g2", "type": "poi", "name": "Park", "code": "B02",
-    "address": { "name": "City", "context": [] }, "relevance": 0.7, "distance": 240 }
-])";
+  {"id": "p-1", "geoPoint": "g1", "type": "poi", "name": "Tower", "code": "B01",
+   "address": {"name": "Street 1", "context": []}, "relevance": 0.9, "distance": 125.0},
+  {"id": "p-2", "geoPoint": "g2", "type": "poi", "name": "Park", "code": "B02",
+   "address": {"name": "City", "context": []}, "relevance": 0.7, "distance": 240}])";
 
 class ClientTest : public ::testing::Test {
- protected:
+ public:
   ClientTest();
   ~ClientTest() override;
 
   // A client with consent and the key "test-key".
-  std::unique_ptr<OrvClientLocation> makeClient(std::shared_ptr<LocationDelegate> delegate);
-  std::unique_ptr<OrvClientLocation> makeClient() { return makeClient(delegate); }
-
+  std::unique_ptr<OrvClientLocation> makeClient();
   void answer(const std::string& path, int status, const std::string& body);
   // Runs the main loop until `done` or 10 s.
-  bool waitFor(const std::function<bool()>& done);
+  bool waitFor(const std::function<bool()>& done) {
+    return RunLoop::main().runUntil(done, std::chrono::seconds(10));
+  }
   // Runs the main loop until `n` requests have reached the server and then a little longer, so
   // that outcomes which would (wrongly) be delivered have had their chance.
-  void settle(size_t requests);
+  void settle(size_t requests) {
+    EXPECT_TRUE(waitFor([&] { return server.receivedCount() >= requests; }));
+    RunLoop::main().runFor(std::chrono::milliseconds(500));
+  }
   void setReachable(bool reachable);
 
   Trace trace;
@@ -119,7 +119,7 @@ class ClientTest : public ::testing::Test {
 // A client that may position: the when-in-use declaration, the simulated provider authorized,
 // the service unreachable so that runs answer on the device.
 class PositioningTest : public ClientTest {
- protected:
+ public:
   PositioningTest();
   ~PositioningTest() override;
 

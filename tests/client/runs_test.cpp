@@ -5,13 +5,10 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
-#include <random>
 
 #include "client/client_state.h"
 #include "client_fixture.h"
 #include "manual_clock.h"
-#include "network/service.h"
-#include "orv/bundle.h"
 #include "orv/coord_transform.h"
 
 namespace orv::test {
@@ -21,10 +18,10 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 using ::testing::ElementsAre;
 
-// Fixes far enough apart for the 3 m distance filter.
+// Fixes 1.1 km apart: past the distance filter, and far more than the GCJ-02 shift.
 Location fix(int n, double accuracy = 10.0) {
   Location l;
-  l.coordinate = {39.9 + 0.001 * n, 116.4};
+  l.coordinate = {39.9 + 0.01 * n, 116.4};
   l.horizontalAccuracy = accuracy;
   return l;
 }
@@ -49,10 +46,8 @@ class RunTest : public PositioningTest {
   std::vector<int> answered() const {
     std::vector<int> out;
     for (const auto& res : delegate->locations) {
-      const Coordinate wgs = JyrCoorTransform::transformFromGCJToWGS(
-          {res->location()->position()->point()->latitude(),
-           res->location()->position()->point()->longitude()});
-      out.push_back(static_cast<int>(std::lround((wgs.latitude - 39.9) / 0.001)));
+      out.push_back(static_cast<int>(
+          std::lround((res->location()->position()->point()->latitude() - 39.9) / 0.01)));
     }
     return out;
   }
@@ -69,135 +64,76 @@ TEST_F(RunTest, OfflineAnswerIsTheFixInGcj02StampedNow) {
   const int64_t before = detail::currentMilliStamp();
   client->startLocation();
   push(fix(0));
-  ASSERT_EQ(delegate->locations.size(), 1u);
-  const auto& res = *delegate->locations[0];
-  EXPECT_GE(res.location()->timestamp(), before);
-  EXPECT_LE(res.location()->timestamp(), detail::currentMilliStamp());
-  // Everything else keeps the defaults.
+  const auto& res = *delegate->locations.at(0);
+  EXPECT_THAT(res.location()->timestamp(),
+              ::testing::AllOf(::testing::Ge(before), ::testing::Le(detail::currentMilliStamp())));
   const Coordinate gcj = JyrCoorTransform::transformFromWGSToGCJ(fix(0).coordinate);
-  LocationRes expected;
+  LocationRes expected;  // everything else keeps the defaults
   expected.location()->position()->point()->setLatitude(gcj.latitude);
   expected.location()->position()->point()->setLongitude(gcj.longitude);
   expected.location()->setTimestamp(res.location()->timestamp());
   EXPECT_EQ(res.encode().value(), expected.encode().value());
 }
 
-TEST_F(RunTest, SingleRunTakesTheFirstFixAndStops) {
+// A single run ends with its first fix, a fast one after the window (whose pick is the
+// controller's rule).
+TEST_F(RunTest, SingleRunsEndWithTheirAnswer) {
   client->startLocation();
-  EXPECT_TRUE(provider->isUpdating());
   push(fix(1));
   expectIdle();
   push(fix(2));  // after the run: ignored
+  client->startFastLocation();
+  push(fix(3));
   EXPECT_EQ(answered(), std::vector<int>{1});
-  EXPECT_EQ(trace.count("stopLocation"), 0u);
-  // The run is over, so a new one starts.
-  client->startLocation();
-  EXPECT_TRUE(provider->isUpdating());
+  clock.advance(milliseconds(200));
+  expectIdle();
+  EXPECT_EQ(answered(), (std::vector<int>{1, 3}));
 }
 
-// Which fix of the window wins is the controller's rule; here the flags outlive the run.
-TEST_F(RunTest, FastRunAnswersAfterTheWindowAndStaysFast) {
-  for (int run = 0; run < 2; ++run) {
-    if (run == 0) client->startFastLocation();
-    if (run == 1) client->startLocation();
-    push(fix(2 * run + 1, 30));
-    push(fix(2 * run + 2, 5));
-    EXPECT_EQ(delegate->locations.size(), static_cast<size_t>(run));
-    clock.advance(milliseconds(200));
+// The first fix is answered at once, then the newest every interval, at least every millisecond.
+// The run keeps its kind and the interval accepted at its start, whatever the host sets meanwhile.
+TEST_F(RunTest, FirstFixAtOnceThenTheNewestEveryInterval) {
+  for (const auto& [interval, period] :
+       {std::pair{2.5, milliseconds(2500)}, {1e-12, milliseconds(1)}}) {
+    delegate->locations.clear();
+    continuous();
+    client->setInterval(interval);
+    client->startLocation();
+    client->setInterval(0.0);  // made invalid before the timer starts
+    push(fix(1));
+    client->setInterval(1000.0);
+    client->setIsLocateOnce(true);
+    push(fix(2));  // not handled directly: the timer samples it
+    clock.advance(period - std::chrono::microseconds(1));
+    EXPECT_EQ(answered(), std::vector<int>{1});
+    clock.advance(std::chrono::microseconds(1));
+    EXPECT_EQ(answered(), (std::vector<int>{1, 2}));
+    clock.advance(period);  // not moving still gives one answer per period
+    EXPECT_EQ(answered(), (std::vector<int>{1, 2, 2}));
+    client->stopLocation();
     expectIdle();
   }
-  EXPECT_EQ(answered(), (std::vector<int>{2, 4}));
 }
 
-TEST_F(RunTest, FirstFixAtOnceThenTheNewestEveryInterval) {
-  const milliseconds period(2500);
-  continuous();
-  client->setInterval(2.5);
-  client->startLocation();
-  push(fix(1));
-  EXPECT_EQ(answered(), std::vector<int>{1});
-  // The run keeps its kind and the interval read when its timer started.
-  client->setInterval(1000.0);
-  client->setIsLocateOnce(true);
-  clock.advance(period / 2);
-  push(fix(2));  // not handled directly: the timer samples it
-  clock.advance(period / 2 - milliseconds(1));
-  EXPECT_EQ(answered(), std::vector<int>{1});
-  clock.advance(milliseconds(1));
-  EXPECT_EQ(answered(), (std::vector<int>{1, 2}));
-  clock.advance(period);  // not moving still gives one answer per period
-  push(fix(3));
-  clock.advance(period);
-  EXPECT_EQ(answered(), (std::vector<int>{1, 2, 2, 3}));
-
-  client->stopLocation();
-  expectIdle();
-  clock.advance(period * 3);
-  EXPECT_EQ(delegate->locations.size(), 4u);
-}
-
-TEST_F(RunTest, SecondStartIsIgnoredAndIdleStopIsSilent) {
+TEST_F(RunTest, SecondStartIsIgnoredIdleStopIsSilentRefusalEndsTheRun) {
   trace.events.clear();
   client->stopLocation();
   EXPECT_TRUE(trace.events.empty());
-
   continuous();
   client->startLocation();
   trace.events.clear();
   client->startLocation();
   client->startFastLocation();
-  EXPECT_TRUE(trace.events.empty());
-
   client->stopLocation();
   EXPECT_THAT(trace.events, ElementsAre("stopLocation", "手动停止定位成功"));
+  // A refusal (its text is the controller's) comes before the start returns and ends the run.
+  provider->setAuthorizationStatus(AuthorizationStatus::denied);
+  client->startLocation();
+  EXPECT_EQ(delegate->errors.size(), 1u);
   expectIdle();
-  trace.events.clear();
-  client->stopLocation();
-  EXPECT_TRUE(trace.events.empty());
-}
-
-// The refusal's text is the controller's; here it arrives before the start returns and ends the
-// run, so the next start goes ahead.
-TEST_F(RunTest, RefusedStartEndsTheRun) {
-  for (bool once : {true, false}) {
-    provider->setAuthorizationStatus(AuthorizationStatus::denied);
-    client->setIsLocateOnce(once);
-    delegate->errors.clear();
-    client->startLocation();
-    EXPECT_EQ(delegate->errors.size(), 1u);
-    expectIdle();
-    provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
-    client->startLocation();
-    EXPECT_TRUE(provider->isUpdating());
-    client->stopLocation();
-  }
-}
-
-TEST_F(RunTest, ConsentWithdrawnMidRunStopsOnlyTheNetworkRoad) {
-  continuous();
+  provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
   client->startLocation();
-  push(fix(1));
-  client->setAgreePrivacy(false);
-  setReachable(true);
-  clock.advance(seconds(1));
-  clock.advance(seconds(1));
-  EXPECT_THAT(delegate->errors, ElementsAre("您未同意隐私政策", "您未同意隐私政策"));
-  setReachable(false);
-  clock.advance(seconds(1));
-  EXPECT_EQ(answered(), (std::vector<int>{1, 1}));
-  EXPECT_EQ(server.receivedCount(), 0u);
-}
-
-TEST_F(RunTest, ReachableTicksAskTheService) {
-  answer(std::string(detail::kTrackPointsPath), 200, kLocationAnswer);
-  setReachable(true);
-  continuous();
-  client->startLocation();
-  push(fix(1));
-  clock.advance(seconds(1));
-  ASSERT_TRUE(waitFor([&] { return delegate->locations.size() == 2; }));
-  EXPECT_EQ(server.receivedCount(), 2u);
-  EXPECT_EQ(delegate->locations[0]->location()->place()->name(), "Example Tower");
+  EXPECT_TRUE(provider->isUpdating());
 }
 
 // The host may stop, or destroy the client, inside any callback a run causes (run under ASan:
@@ -211,31 +147,27 @@ TEST_F(RunTest, HostMayStopOrDestroyTheClientInsideEveryCallback) {
 
   auto nothing = [] {};
   auto fix1 = [this] { push(fix(1)); };
+  auto deny = [this] { provider->setAuthorizationStatus(AuthorizationStatus::denied); };
+  auto destroyAtSecond = [this] {
+    delegate->afterLocation = [this] {
+      if (delegate->locations.size() == 2) client.reset();
+    };
+  };
   struct Case {
     const char* name;
     std::function<void()> setUp;  // before the start
     bool once;
     std::function<void()> trigger;  // after the start
   };
+  // clang-format off
   const Case cases[] = {
-      {"no consent", [this] { client->setAgreePrivacy(false); }, true, nothing},
-      {"denied", [this] { provider->setAuthorizationStatus(AuthorizationStatus::denied); }, false,
-       nothing},
+      {"denied", deny, false, nothing},
       {"single fix", nothing, true, fix1},
       {"first continuous fix", nothing, false, fix1},
       {"failure", nothing, false, [this] { pushError("x"); }},
-      {"sampling tick",
-       [this] {
-         delegate->afterLocation = [this] {
-           if (delegate->locations.size() == 2) client.reset();
-         };
-       },
-       false,
-       [this] {
-         push(fix(1));
-         clock.advance(seconds(1));
-       }},
+      {"tick", destroyAtSecond, false, [this] { push(fix(1)); clock.advance(seconds(1)); }},
   };
+  // clang-format on
   for (const Case& c : cases) {
     client = makeClient();
     provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
@@ -257,118 +189,25 @@ TEST_F(RunTest, HostMayStopOrDestroyTheClientInsideEveryCallback) {
   delegate->afterError = nullptr;
 }
 
-enum class Kind { once, fast, continuous, sampling };
+class FailureTest : public RunTest, public ::testing::WithParamInterface<bool> {};
 
-class FailureTest : public RunTest, public ::testing::WithParamInterface<Kind> {};
-
-// Whatever the run, a failure stops everything it started and is reported once.
+// A failure ends the run for good and stops everything it started: the stream and either a fast
+// window (true) or the sampling timer (false). It is reported once.
 TEST_P(FailureTest, PlatformFailureEndsTheRunAndStopsTheController) {
-  const Kind kind = GetParam();
-  client->setIsLocateOnce(kind == Kind::once || kind == Kind::fast);
-  if (kind == Kind::fast) {
-    client->startFastLocation();
-    push(fix(1));  // the window is open
-  } else {
-    client->startLocation();
-    if (kind == Kind::sampling) push(fix(1));
-  }
+  client->setIsLocateOnce(GetParam());
+  client->setIsFastLocation(GetParam());
+  client->startLocation();
+  push(fix(1));
   const size_t answers = delegate->locations.size();
   pushError("信号丢失");
-  EXPECT_THAT(delegate->errors, ElementsAre("定位失败：信号丢失"));
   expectIdle();
   clock.advance(seconds(5));
   push(fix(2));
   EXPECT_EQ(delegate->locations.size(), answers);
-  EXPECT_EQ(delegate->errors.size(), 1u);
-  // Nothing is left running for stopLocation to stop.
-  trace.events.clear();
-  client->stopLocation();
-  EXPECT_TRUE(trace.events.empty());
+  EXPECT_THAT(delegate->errors, ElementsAre("定位失败：信号丢失"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, FailureTest,
-                         ::testing::Values(Kind::once, Kind::fast, Kind::continuous,
-                                           Kind::sampling));
-
-// Host calls in any order: once stopLocation returns, neither the sampling timer nor device
-// updates may be left running (stopLocation is idle while no run is under way, so anything left
-// running by then could never be stopped).
-TEST_F(RunTest, NoSequenceOfHostCallsLeavesAnythingRunningAfterStop) {
-  const std::vector<std::function<void()>> steps = {
-      [&] { client->startLocation(); },
-      [&] { client->startFastLocation(); },
-      [&] { client->stopLocation(); },
-      [&] { client->setIsLocateOnce(true); },
-      [&] { client->setIsLocateOnce(false); },
-      [&] { client->setIsFastLocation(false); },
-      [&] { client->setInterval(0.5); },
-      [&] { client->setInterval(0.0); },
-      [&] { push(fix(1)); },
-      [&] { pushError("信号丢失"); },
-      [&] { clock.advance(milliseconds(250)); },
-      [&] { clock.advance(seconds(1)); },
-      [&] { provider->setAuthorizationStatus(AuthorizationStatus::denied); },
-      [&] { provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse); },
-  };
-  std::mt19937 random(13);
-  for (int sequence = 0; sequence < 100; ++sequence) {
-    std::vector<size_t> taken;
-    for (int i = 0; i < 8; ++i) {
-      taken.push_back(random() % steps.size());
-      steps[taken.back()]();
-    }
-    client->stopLocation();
-    const size_t calls = delegate->calls;
-    expectIdle(::testing::PrintToString(taken));
-    // Whatever was left would act within a few seconds: sample, answer or restart the device.
-    clock.advance(seconds(3));
-    ASSERT_EQ(delegate->calls, calls) << ::testing::PrintToString(taken);
-    ASSERT_FALSE(provider->isUpdating()) << ::testing::PrintToString(taken);
-    provider->setAuthorizationStatus(AuthorizationStatus::authorizedWhenInUse);
-    client->setIsFastLocation(false);
-  }
-}
-
-TEST_F(RunTest, IntervalRules) {
-  // Not positive (NaN included): refused before anything starts.
-  continuous();
-  client->setInterval(std::nan(""));
-  client->startLocation();
-  EXPECT_THAT(delegate->errors, ElementsAre(std::string(detail::kInvalidIntervalMessage)));
-  EXPECT_EQ(trace.count(std::string(detail::kInvalidIntervalMessage)), 1u);
-  expectIdle();
-
-  // Positive periods below the loop's resolution sample every millisecond: neither stalled nor
-  // on every pass of the loop.
-  client->setInterval(1e-12);
-  client->startLocation();
-  push(fix(1));
-  clock.advance(std::chrono::microseconds(999));
-  EXPECT_EQ(delegate->locations.size(), 1u);
-  clock.advance(std::chrono::microseconds(1));
-  EXPECT_EQ(delegate->locations.size(), 2u);
-  clock.advance(milliseconds(2));
-  EXPECT_EQ(delegate->locations.size(), 4u);
-  client->stopLocation();
-
-  // One made invalid before the first fix: the accepted one stands.
-  delegate->locations.clear();
-  client->setInterval(2.0);
-  client->startLocation();
-  client->setInterval(0.0);
-  push(fix(1));
-  clock.advance(seconds(1));
-  EXPECT_EQ(delegate->locations.size(), 1u);
-  clock.advance(seconds(1));
-  EXPECT_EQ(delegate->locations.size(), 2u);
-  client->stopLocation();
-
-  // A single run never reads it.
-  client->setIsLocateOnce(true);
-  client->startLocation();
-  push(fix(3));
-  EXPECT_EQ(answered(), (std::vector<int>{1, 1, 3}));
-}
+INSTANTIATE_TEST_SUITE_P(FastOrSampling, FailureTest, ::testing::Bool());
 
 }  // namespace
 }  // namespace orv::test

@@ -35,15 +35,6 @@ class TimerTest : public ::testing::Test {
   std::vector<int64_t> at;
 };
 
-TEST_F(TimerTest, OneShotFiresOnceAtItsDueTime) {
-  auto t = record(250ms, false);
-  clock.advance(249ms);
-  EXPECT_TRUE(at.empty());
-  clock.advance(10s);
-  EXPECT_EQ(at, (std::vector<int64_t>{250}));
-  EXPECT_FALSE(t->isValid());
-}
-
 // Uneven steps do not shift the grid; a stalled loop skips the ticks it missed instead of
 // bursting them.
 TEST_F(TimerTest, RepeatingKeepsItsGridAndSkipsMissedTicks) {
@@ -57,14 +48,21 @@ TEST_F(TimerTest, RepeatingKeepsItsGridAndSkipsMissedTicks) {
   EXPECT_EQ(at, (std::vector<int64_t>{100, 200, 300, 650, 700}));
 }
 
-TEST_F(TimerTest, DueOrderWithCreationOrderBreakingTies) {
+// One-shot timers fire once at their due time, in due order with creation order breaking ties.
+TEST_F(TimerTest, OneShotsFireOnceInDueOrder) {
   std::vector<int> order;
   for (auto [ms, id] : {std::pair{30, 1}, {10, 2}, {20, 3}, {10, 4}}) {
-    timers.push_back(
-        Timer::scheduled(Ms(ms), false, [&order, id = id](Timer&) { order.push_back(id); }));
+    timers.push_back(Timer::scheduled(Ms(ms), false, [this, &order, id = id](Timer&) {
+      order.push_back(id);
+      at.push_back(std::chrono::duration_cast<Ms>(loop.now() - start).count());
+    }));
   }
-  clock.advance(1s);
+  clock.advance(9ms);
+  EXPECT_TRUE(order.empty());
+  clock.advance(10s);
   EXPECT_EQ(order, (std::vector<int>{2, 4, 3, 1}));
+  EXPECT_EQ(at, (std::vector<int64_t>{10, 10, 20, 30}));
+  for (const auto& t : timers) EXPECT_FALSE(t->isValid());
 }
 
 // The loop keeps a valid timer alive; invalidate() (also from inside its own tick, twice)
@@ -86,45 +84,48 @@ TEST_F(TimerTest, InvalidateReleasesTheTimerAndItsCaptures) {
   EXPECT_EQ(owner.use_count(), 1);
 }
 
-TEST_F(TimerTest, InvalidatingAnotherTimerDueAtTheSameTimeCancelsIt) {
+// In a tick, invalidating another timer due in the same pass cancels it, and a timer created
+// waits for the next pass.
+TEST_F(TimerTest, ChangesMadeInATick) {
   std::shared_ptr<Timer> second;
-  timers.push_back(Timer::scheduled(1s, false, [&](Timer&) { second->invalidate(); }));
-  second = record(1s, false);
-  clock.advance(1s);
-  EXPECT_TRUE(at.empty());
-}
-
-TEST_F(TimerTest, TimerCreatedInATickWaitsForTheNextPass) {
-  timers.push_back(Timer::scheduled(0s, false, [&](Timer&) { record(0s, false); }));
+  timers.push_back(Timer::scheduled(0s, false, [&](Timer&) {
+    second->invalidate();
+    record(0s, false);
+  }));
+  second = record(0s, false);
   loop.processPending();
   EXPECT_TRUE(at.empty());
   loop.processPending();
   EXPECT_EQ(at.size(), 1u);
 }
 
-// A repeating timer without a positive period (NaN alike) or one that rounds to nothing fires
-// once rather than on every pass.
-class DegeneratePeriodTest : public TimerTest, public ::testing::WithParamInterface<double> {};
-
-TEST_P(DegeneratePeriodTest, FiresOnceAndStops) {
-  auto t = Timer::scheduled(std::chrono::duration<double>(GetParam()), true,
-                            [&](Timer&) { at.push_back(0); });
-  timers.push_back(t);
-  EXPECT_LT(t->interval().count(), 1e-9);
-  for (int i = 0; i < 5; ++i) loop.processPending();
-  clock.advance(1s);
-  EXPECT_EQ(at.size(), 1u);
-  EXPECT_FALSE(t->isValid());
-}
-
-INSTANTIATE_TEST_SUITE_P(Periods, DegeneratePeriodTest, ::testing::Values(std::nan(""), 1e-12));
-
-TEST_F(TimerTest, HugeIntervalIsCappedNotOverflowed) {
-  auto t = Timer::scheduled(std::chrono::duration<double>(std::numeric_limits<double>::infinity()),
-                            true, [](Timer&) {});
-  timers.push_back(t);
-  EXPECT_EQ(t->interval().count(), 1e9);
+// A repeating timer without a positive period (NaN alike) or with one that rounds to nothing
+// fires once rather than on every pass; a huge one is capped, not overflowed.
+TEST_F(TimerTest, DegeneratePeriods) {
+  for (double period : {std::nan(""), 1e-12}) {
+    timers.push_back(Timer::scheduled(std::chrono::duration<double>(period), true,
+                                      [&](Timer&) { at.push_back(0); }));
+    EXPECT_LT(timers.back()->interval().count(), 1e-9);
+    for (int i = 0; i < 5; ++i) loop.processPending();
+    EXPECT_FALSE(timers.back()->isValid());
+  }
+  EXPECT_EQ(at.size(), 2u);
+  auto huge = Timer::scheduled(
+      std::chrono::duration<double>(std::numeric_limits<double>::infinity()), true, [](Timer&) {});
+  timers.push_back(huge);
+  EXPECT_EQ(huge->interval().count(), 1e9);
   EXPECT_GT(loop.timeUntilNextTimer(), RunLoop::Duration(24h * 365 * 30));
+}
+
+TEST_F(TimerTest, TimeUntilNextTimerFollowsTheEarliestValidTimer) {
+  EXPECT_FALSE(loop.timeUntilNextTimer().has_value());
+  record(2s, false);
+  auto soon = record(500ms, false);
+  EXPECT_EQ(loop.timeUntilNextTimer(), RunLoop::Duration(500ms));
+  soon->invalidate();
+  EXPECT_EQ(loop.timeUntilNextTimer(), RunLoop::Duration(2s));
+  clock.jump(3s);
+  EXPECT_EQ(loop.timeUntilNextTimer(), RunLoop::Duration::zero());
 }
 
 TEST(TimerThreadTest, TimerOfAFinishedThreadBecomesInvalid) {

@@ -89,7 +89,6 @@ TEST_F(ControllerTest, InitOptionAsksForWhenInUseAndFiltersThreeMetres) {
   LocationController::create()->initOption();
   EXPECT_EQ(sim->authorizationStatus(), Status::authorizedWhenInUse);
   EXPECT_EQ(timeline->events, (std::vector<std::string>{"log:initOption："}));
-  EXPECT_FALSE(sim->isUpdating());
 
   controller->startContinuousLocation();
   push({fixAt(30, 120)});
@@ -98,82 +97,61 @@ TEST_F(ControllerTest, InitOptionAsksForWhenInUseAndFiltersThreeMetres) {
   EXPECT_EQ(timeline->reports(), (std::vector<std::string>{okFor(30), okFor(30.00004)}));
 }
 
-struct StartCase {
-  const char* name;
-  std::optional<InfoValue> whenInUse;
-  Status status;
-  std::optional<std::vector<std::string>> modes;
-  bool always;                        // declares the always text
-  std::optional<Status> afterAlways;  // answer to the upgrade request
-  std::vector<std::string> events;    // written with logging off: failures and the two warnings
-  bool streams;
-};
+const std::string kDenied = "fail:定位权限已被拒绝或受限，请前往设置开启";
 
-void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
-
-class ContinuousStartTest : public ControllerTest,
-                            public ::testing::WithParamInterface<StartCase> {};
-
-TEST_P(ContinuousStartTest, ChecksDeclarationsAndAuthorization) {
-  const StartCase& c = GetParam();
-  Bundle& bundle = Bundle::mainBundle();
-  bundle.clear();
-  if (c.whenInUse) bundle.setObject(kWhenInUseKey, *c.whenInUse);
-  if (c.modes) bundle.setObject("UIBackgroundModes", *c.modes);
-  if (c.always) bundle.setObject("NSLocationAlwaysAndWhenInUseUsageDescription", std::string("w"));
-  sim->setAuthorizationStatus(c.status);
-  sim->setStatusAfterRequest(std::nullopt, c.afterAlways);
+// Failures and warnings come before the call returns; after a failure nothing streams.
+TEST_F(ControllerTest, ContinuousStartChecksDeclarationsAndAuthorization) {
+  using Modes = std::optional<std::vector<std::string>>;
+  struct Case {
+    std::optional<InfoValue> whenInUse;
+    Status status;
+    Modes modes;
+    bool always;                        // declares the always text
+    std::optional<Status> afterAlways;  // answer to the upgrade request
+    std::string event;                  // with logging off: a failure, a warning or nothing
+  };
+  constexpr auto no = std::nullopt;
+  const std::string why = "why";
+  const Modes location = std::vector<std::string>{"location"};
+  const Status inUse = Status::authorizedWhenInUse;
+  // clang-format off
+  const Case cases[] = {
+      {int64_t{1}, inUse, no, false, no,  // not text counts as missing
+       "fail:Info.plist 缺少 NSLocationWhenInUseUsageDescription 配置"},
+      {why, Status::denied, location, true, no, kDenied},
+      {why, Status::notDetermined, std::vector<std::string>{"fetch", "Location"}, true, no,
+       "log:未配置后台定位能力（UIBackgroundModes → location），连续定位仅前台生效"},
+      {why, inUse, location, false, no,
+       "fail:Info.plist 缺少 NSLocationAlwaysAndWhenInUseUsageDescription 配置，后台定位不可用"},
+      {why, inUse, location, true, Status::authorizedAlways, ""},
+      // Only "when in use" asks for the upgrade; granting it would silence the warning.
+      {why, Status::notDetermined, location, true, Status::authorizedAlways,
+       "log:用户未授权后台定位，连续定位仅前台生效"},
+  };
+  // clang-format on
   setLogEnabled(false);
-  controller->startContinuousLocation();
-  // Failures and warnings come before the call returns.
-  EXPECT_EQ(timeline->events, c.events);
-  EXPECT_EQ(sim->isUpdating(), c.streams);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    Bundle& bundle = Bundle::mainBundle();
+    bundle.clear();
+    if (c.whenInUse) bundle.setObject(kWhenInUseKey, *c.whenInUse);
+    if (c.modes) bundle.setObject("UIBackgroundModes", *c.modes);
+    if (c.always) bundle.setObject("NSLocationAlwaysAndWhenInUseUsageDescription", why);
+    sim->setAuthorizationStatus(c.status);
+    sim->setStatusAfterRequest(no, c.afterAlways);
+    timeline->events.clear();
+    controller->startContinuousLocation();
+    const auto expected = c.event.empty() ? std::vector<std::string>{} : std::vector{c.event};
+    EXPECT_EQ(timeline->events, expected) << i;
+    EXPECT_EQ(sim->isUpdating(), !c.event.starts_with("fail:")) << i;
+    controller->stopUpdating();
+  }
 }
 
-constexpr auto no = std::nullopt;
-const std::string kText = "why";
-const std::vector<std::string> kLocationMode{"location"};
-const std::vector<std::string> kOtherModes{"fetch", "Location"};  // the match is case-sensitive
-const std::string kNoWhenInUse = "fail:Info.plist 缺少 NSLocationWhenInUseUsageDescription 配置";
-const std::string kDenied = "fail:定位权限已被拒绝或受限，请前往设置开启";
-const std::string kNoAlways =
-    "fail:Info.plist 缺少 NSLocationAlwaysAndWhenInUseUsageDescription 配置，后台定位不可用";
-const std::string kNoMode =
-    "log:未配置后台定位能力（UIBackgroundModes → location），连续定位仅前台生效";
-const std::string kNoBackground = "log:用户未授权后台定位，连续定位仅前台生效";
-constexpr Status kWhenInUse = Status::authorizedWhenInUse;
-constexpr Status kAlways = Status::authorizedAlways;
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(
-    Branches, ContinuousStartTest,
-    ::testing::Values(
-        // Absent (the client's tests) or not text: missing.
-        StartCase{"WhenInUseNotText", int64_t{1}, kWhenInUse, no, false, no, {kNoWhenInUse},
-                  false},
-        StartCase{"Denied", kText, Status::denied, kLocationMode, true, no, {kDenied}, false},
-        StartCase{"ModesCaseSensitive", kText, Status::notDetermined, kOtherModes, true, no,
-                  {kNoMode}, true},
-        StartCase{"BackgroundWithoutAlways", kText, kWhenInUse, kLocationMode, false, no,
-                  {kNoAlways}, false},
-        StartCase{"AlwaysAuthorized", kText, kAlways, kLocationMode, true, no, {}, true},
-        StartCase{"UpgradeRefused", kText, kWhenInUse, kLocationMode, true, no, {kNoBackground},
-                  true},
-        StartCase{"UpgradeGranted", kText, kWhenInUse, kLocationMode, true, kAlways, {}, true},
-        // Only "when in use" asks for the upgrade; granting it would silence the warning.
-        StartCase{"NotDeterminedNoUpgrade", kText, Status::notDetermined, kLocationMode, true,
-                  kAlways, {kNoBackground}, true}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
-
-TEST_F(ControllerTest, SingleRunEndsWithItsFix) {
-  sim->setAuthorizationStatus(Status::notDetermined);
+// Ending the stream after its fix is the location manager's; the run's end is the client's.
+TEST_F(ControllerTest, SingleRunLogsItsRequest) {
   controller->requestOnceLocation(false);
   EXPECT_EQ(timeline->events, (std::vector<std::string>{"log:请求单次定位："}));
-  EXPECT_TRUE(sim->isUpdating());
-  push({fixAt(39.9, 116.4, 65)});
-  EXPECT_EQ(timeline->events.back(), okFor(39.9, 65));
-  EXPECT_FALSE(sim->isUpdating());
 }
 
 // The window opens at the first fix, not at the request, and lasts 200 ms. The most accurate fix
@@ -203,27 +181,6 @@ TEST_F(ControllerTest, FastWindowReportsTheMostAccurateFixOnceAfterStopping) {
   }
 }
 
-TEST_F(ControllerTest, PlatformErrorLeavesTheWindowOpen) {
-  controller->requestOnceLocation(true);
-  push({fixAt(31, 120)});
-  sim->pushError("信号弱");
-  loop.processPending();
-  EXPECT_EQ(timeline->events.back(), "fail:信号弱");
-  EXPECT_EQ(timeline->events[timeline->events.size() - 2], "log:定位失败：信号弱");
-  EXPECT_TRUE(sim->isUpdating());
-  clock.advance(200ms);
-  EXPECT_EQ(timeline->reports(), (std::vector<std::string>{"fail:信号弱", okFor(31)}));
-}
-
-TEST_F(ControllerTest, WindowOpenWhenControllerGoesAwayReportsNothing) {
-  controller->requestOnceLocation(true);
-  push({fixAt(31, 120)});
-  controller.reset();
-  EXPECT_FALSE(sim->isUpdating());
-  clock.advance(1s);
-  EXPECT_TRUE(timeline->reports().empty());
-}
-
 // Only the newest fix of a batch counts, and only with both coordinates non-zero. Numbers are
 // written shortest round-trip; whole ones keep a decimal, extreme magnitudes take an exponent.
 TEST_F(ControllerTest, NewestNonZeroFixCountsAndIsLogged) {
@@ -238,21 +195,6 @@ TEST_F(ControllerTest, NewestNonZeroFixCountsAndIsLogged) {
                 "log:纬度：0.30000000000000004 经度：-120.0 精度：-1.0", okFor(0.1 + 0.2, -1),
                 "log:纬度：1e-05 经度：179.99999999999997 精度：1e+16", okFor(1e-5, 1e16)}));
   EXPECT_EQ(controller->locationPoint().coordinate.latitude, 1e-5);
-}
-
-TEST_F(ControllerTest, StopWithoutAStartStillLogs) {
-  LocationController::create()->stopUpdating();
-  EXPECT_EQ(timeline->events, (std::vector<std::string>{kStopLine}));
-}
-
-TEST_F(ControllerTest, DelegateIsNotKept) {
-  controller->startContinuousLocation();
-  setLogSink([](std::string_view) {});
-  std::weak_ptr<Timeline> weak = timeline;
-  timeline.reset();
-  EXPECT_TRUE(weak.expired());
-  push({fixAt(32, 120)});
-  EXPECT_EQ(controller->locationPoint().coordinate.latitude, 32);
 }
 
 }  // namespace

@@ -4,9 +4,7 @@
 
 #include <sys/types.h>
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -42,7 +40,7 @@ class FakeGpsd {
 };
 
 // A private gpsd on loopback whose receiver is a feeder thread writing a GGA and an RMC sentence
-// (39.9 N, 116.4 E) every 200 ms. skipReason() says why not when gpsd cannot run here.
+// (39.9 N, 116.4 E) every 200 ms. skipReason() says why not when gpsd is not installed.
 class PrivateGpsd {
  public:
   PrivateGpsd();
@@ -51,16 +49,11 @@ class PrivateGpsd {
   uint16_t port() const { return port_; }
 
  private:
-  void feed(int listenFd);
-
   std::string skipReason_;
   uint16_t port_ = 0;
   pid_t pid_ = -1;
+  int stop_[2] = {-1, -1};  // a pipe: closing its write end stops the feeder
   std::thread feeder_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool accepted_ = false;
-  bool stopping_ = false;
 };
 
 }  // namespace orv::test

@@ -58,21 +58,6 @@ inline const std::string kSirfParked = [] {
   return log;
 }();
 
-// A BeiDou + GPS + QZSS receiver with differential corrections, NMEA 4.1 (BD, QZ talkers).
-inline const std::string kBeidouDifferential = [] {
-  std::string log;
-  for (const std::string t : {"040610.000", "040611.000"}) {
-    log += nmeaLines({
-        "GNGGA," + t + ",2232.8765,N,11403.1234,E,2,21,0.6,35.0,M,-2.5,M,1.0,0123",
-        "GNGSA,A,3,10,12,24,25,32,,,,,,,,1.0,0.6,0.8,1",
-        "BDGSA,A,3,201,203,206,209,213,216,,,,,,,1.0,0.6,0.8,4",
-        "QZGSA,A,3,193,,,,,,,,,,,,1.0,0.6,0.8,5",
-        "GNRMC," + t + ",A,2232.8765,N,11403.1234,E,1.50,120.0,071226,,,D,S",
-    });
-  }
-  return log;
-}();
-
 // As sent on the wire: every line ends in CR LF.
 inline std::string asReceived(std::string_view log) {
   std::string out;

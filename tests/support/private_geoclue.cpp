@@ -72,23 +72,11 @@ PrivateGeoClue::~PrivateGeoClue() {
 
 bool PrivateGeoClue::startMock(const std::string& parameters) {
   // The template prints its pid once loaded, when the bus name is already owned.
-  const std::string pid = firstLine("exec /usr/bin/python3 -m dbusmock --system -t " +
+  const std::string pid = firstLine("exec /usr/bin/python3 -B -m dbusmock --system -t " +
                                         std::string(kTemplate) + " -p '" + parameters + "'",
                                     &mock_);
   mockPid_ = std::atoi(pid.c_str());
   return mockPid_ > 0;
-}
-
-bool PrivateGeoClue::pushLocation(double lat, double lon, double accuracy, double altitude,
-                                  double speed, double heading) {
-  sd_bus* b = nullptr;
-  if (sd_bus_open_system(&b) < 0) return false;
-  const int r =
-      sd_bus_call_method(b, "org.freedesktop.GeoClue2", "/org/freedesktop/GeoClue2/Manager",
-                         "org.freedesktop.DBus.Mock", "PushLocation", nullptr, nullptr, "dddddd",
-                         lat, lon, accuracy, altitude, speed, heading);
-  sd_bus_flush_close_unref(b);
-  return r >= 0;
 }
 
 uint32_t PrivateGeoClue::clientProperty(const char* name) {

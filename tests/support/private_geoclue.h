@@ -25,9 +25,6 @@ class PrivateGeoClue {
   bool busRunning() const { return busPid_ > 0; }
   // Starts the mock with the template's JSON parameters ("deny", "no_agent", "initial").
   bool startMock(const std::string& parameters);
-  // The mock's PushLocation, called over our own connection.
-  bool pushLocation(double lat, double lon, double accuracy, double altitude, double speed,
-                    double heading);
   // A uint32 property of the client GeoClue handed out.
   uint32_t clientProperty(const char* name);
 

@@ -25,29 +25,16 @@ class LocationManagerTest : public ManagerTest {
 };
 
 // Callbacks are posted, never synchronous, and arrive on the creating thread whichever thread
-// the provider pushed from.
+// the provider pushed from; without a delegate they are dropped.
 TEST_F(LocationManagerTest, CallbacksArriveLaterOnTheCreatingThread) {
   manager->startUpdatingLocation();
   std::thread([this] { sim->pushLocation(fixAt(30)); }).join();
   sim->pushError("boom");
-  EXPECT_TRUE(delegate->batches.empty());
+  EXPECT_TRUE(delegate->fixes.empty());
   EXPECT_TRUE(delegate->errors.empty());
   loop.processPending();
   EXPECT_EQ(delegate->threads, (std::vector{std::this_thread::get_id()}));
   EXPECT_EQ(delegate->errors, (std::vector<std::string>{"boom"}));
-}
-
-TEST_F(LocationManagerTest, NothingArrivesUnlessUpdating) {
-  sim->pushLocation(fixAt(30));
-  manager->startUpdatingLocation();
-  manager->stopUpdatingLocation();
-  sim->pushLocation(fixAt(30));
-  sim->pushError("late");
-  loop.processPending();
-  EXPECT_TRUE(delegate->batches.empty());
-  EXPECT_TRUE(delegate->errors.empty());
-  EXPECT_FALSE(sim->isUpdating());
-  manager->startUpdatingLocation();
   sim->pushLocation(fixAt(30));
   delegate.reset();
   loop.processPending();  // a delegate that is gone gets nothing, and nothing breaks
@@ -67,7 +54,6 @@ struct HostProvider final : LocationProvider {
 TEST_F(LocationManagerTest, AStoppedStreamDeliversNothingEvenWhatWasAlreadyOnItsWay) {
   auto host = std::make_shared<HostProvider>();
   LocationService::use(host);
-  EXPECT_EQ(LocationManager::authorizationStatus(), 3);
   manager->startUpdatingLocation();
   ASSERT_EQ(host->sinks.size(), 1u);
   host->sinks[0]->deliverLocations({fixAt(30)});  // posted, not yet handled
@@ -99,18 +85,14 @@ TEST_F(LocationManagerTest, RequestLocationDeliversTheNextFixOrErrorOnlyThenStop
   sim->pushLocations({fixAt(30), fixAt(31)});
   loop.processPending();
   EXPECT_FALSE(sim->isUpdating());
-  sim->pushLocation(fixAt(32));
-  loop.processPending();
-  ASSERT_EQ(delegate->batches.size(), 1u);
-  ASSERT_EQ(delegate->batches[0].size(), 1u);
-  EXPECT_EQ(delegate->batches[0][0].coordinate.latitude, 31);
-
   manager->requestLocation();
   sim->pushError("no fix");
+  sim->pushLocation(fixAt(32));
   loop.processPending();
   EXPECT_FALSE(sim->isUpdating());
+  ASSERT_EQ(delegate->fixes.size(), 1u);
+  EXPECT_EQ(delegate->fixes[0].coordinate.latitude, 31);
   EXPECT_EQ(delegate->errors, (std::vector<std::string>{"no fix"}));
-
   manager->startUpdatingLocation();
   manager->requestLocation();
   sim->pushLocation(fixAt(30));
@@ -148,22 +130,21 @@ TEST_F(LocationManagerTest, PermissionPromptAnswersOnlyAnOpenQuestion) {
   }
 }
 
+// One start, one failure (the one-shot rides on the stream); every start fails again.
 TEST_F(ManagerTest, WithoutAProviderEveryStartFailsSayingHowToChooseOne) {
   LocationService::useNone();
   EXPECT_EQ(LocationManager::authorizationStatus(), 0);
   manager->startUpdatingLocation();
   manager->requestLocation();
   loop.processPending();
-  // One start, one failure: the one-shot rides on the stream.
-  EXPECT_EQ(delegate->errors,
-            (std::vector<std::string>{
-                "No location provider is configured: call orv::LocationService::use(), "
-                "orv::LocationService::useSimulated() or orv::LocationService::useReplay() before "
-                "starting location updates"}));
   manager->stopUpdatingLocation();
   manager->requestLocation();
   loop.processPending();
-  EXPECT_EQ(delegate->errors.size(), 2u);
+  const std::string text =
+      "No location provider is configured: call orv::LocationService::use(), "
+      "orv::LocationService::useSimulated() or orv::LocationService::useReplay() before starting "
+      "location updates";
+  EXPECT_EQ(delegate->errors, (std::vector{text, text}));
 }
 
 // A manager made on a worker thread may outlive that thread's loop; a provider's later fixes must
@@ -180,7 +161,7 @@ TEST(LocationManagerLoop, FixesAfterTheCreatingLoopEndedAreDropped) {
   sim->pushLocation(fixAt(30));
   manager.reset();
   LocationService::useNone();
-  EXPECT_TRUE(delegate->batches.empty());
+  EXPECT_TRUE(delegate->fixes.empty());
 }
 
 }  // namespace

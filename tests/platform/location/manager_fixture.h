@@ -16,13 +16,11 @@ namespace orv::detail {
 
 struct RecordingDelegate : LocationManagerDelegate {
   void didUpdateLocations(const std::vector<Location>& locations) override {
-    batches.push_back(locations);
     fixes.insert(fixes.end(), locations.begin(), locations.end());
     for (size_t i = 0; i < locations.size(); ++i) arrivals.push_back(RunLoop::current().now());
     threads.push_back(std::this_thread::get_id());
   }
   void didFailWithError(const std::string& text) override { errors.push_back(text); }
-  std::vector<std::vector<Location>> batches;
   std::vector<Location> fixes;               // every batch's, in order
   std::vector<RunLoop::TimePoint> arrivals;  // one per fix
   std::vector<std::thread::id> threads;      // one per batch

@@ -2,9 +2,8 @@
 
 Parameters (JSON through -p): "deny" makes GetClient answer AccessDenied; "no_agent" makes it never
 answer, as GeoClue 2.6 waits for the user's authorization agent; "initial" ([lat, lon, accuracy])
-is pushed when the client starts. The Manager's mock method PushLocation(dddddd) (latitude,
-longitude, accuracy, altitude, speed, heading) adds a Location and announces it to a started
-client. The template prints its pid once loaded, when the bus name is already owned.
+([lat, lon, accuracy] and optionally altitude, speed, heading) is announced as a new Location when
+the client starts. The template prints its pid once loaded, when the bus name is already owned.
 '''
 
 import os
@@ -12,7 +11,7 @@ import sys
 import time
 
 import dbus
-from dbusmock import MOCK_IFACE, mockobject
+from dbusmock import mockobject
 from gi.repository import GLib
 
 BUS_NAME = 'org.freedesktop.GeoClue2'
@@ -27,15 +26,10 @@ UNKNOWN_ALTITUDE = -sys.float_info.max
 
 
 def load(mock, parameters):
-    mock.geoclue = {'deny': bool(parameters.get('deny', False)),
-                    'no_agent': bool(parameters.get('no_agent', False)),
-                    'initial': parameters.get('initial'),
-                    'locations': 0,
-                    'active': False}
-    mock.AddProperties(MAIN_IFACE, dbus.Dictionary({
-        'InUse': False,
-        'AvailableAccuracyLevel': dbus.UInt32(8),
-    }, signature='sv'))
+    mock.geoclue = {'deny': parameters.get('deny'), 'no_agent': parameters.get('no_agent'),
+                    'initial': parameters.get('initial'), 'locations': 0, 'active': False}
+    mock.AddProperties(MAIN_IFACE, dbus.Dictionary(
+        {'InUse': False, 'AvailableAccuracyLevel': dbus.UInt32(8)}, signature='sv'))
     print(os.getpid(), flush=True)
 
 
@@ -48,17 +42,13 @@ def push(lat, lon, accuracy, altitude=UNKNOWN_ALTITUDE, speed=-1.0, heading=-1.0
     state['locations'] += 1
     path = '/org/freedesktop/GeoClue2/Location/%d' % state['locations']
     now = time.time()
-    manager().AddObject(path, LOCATION_IFACE, {
-        'Latitude': dbus.Double(lat),
-        'Longitude': dbus.Double(lon),
-        'Accuracy': dbus.Double(accuracy),
-        'Altitude': dbus.Double(altitude),
-        'Speed': dbus.Double(speed),
-        'Heading': dbus.Double(heading),
-        'Description': '',
-        'Timestamp': dbus.Struct((dbus.UInt64(int(now)), dbus.UInt64(int(now % 1 * 1e6))),
-                                 signature='tt'),
-    }, [])
+    values = {'Latitude': lat, 'Longitude': lon, 'Accuracy': accuracy, 'Altitude': altitude,
+              'Speed': speed, 'Heading': heading}
+    properties = {k: dbus.Double(v) for k, v in values.items()}
+    properties['Description'] = ''
+    properties['Timestamp'] = dbus.Struct((dbus.UInt64(int(now)), dbus.UInt64(int(now % 1 * 1e6))),
+                                          signature='tt')
+    manager().AddObject(path, LOCATION_IFACE, properties, [])
     if state['active']:
         client = mockobject.objects[CLIENT_OBJ]
         old = client.Get(CLIENT_IFACE, 'Location')
@@ -77,13 +67,10 @@ def GetClient(self):
         time.sleep(30)  # no agent to ask: the caller's timeout must end this
     if CLIENT_OBJ not in mockobject.objects:
         self.AddObject(CLIENT_OBJ, CLIENT_IFACE, {
-            'Location': dbus.ObjectPath('/'),
-            'DistanceThreshold': dbus.UInt32(0),
-            'TimeThreshold': dbus.UInt32(0),
-            'DesktopId': '',
-            'RequestedAccuracyLevel': dbus.UInt32(0),
-            'Active': False,
-        }, [('Start', '', '', client_start), ('Stop', '', '', client_stop)])
+            'Location': dbus.ObjectPath('/'), 'DistanceThreshold': dbus.UInt32(0),
+            'TimeThreshold': dbus.UInt32(0), 'DesktopId': '',
+            'RequestedAccuracyLevel': dbus.UInt32(0), 'Active': False},
+            [('Start', '', '', client_start), ('Stop', '', '', client_stop)])
     return dbus.ObjectPath(CLIENT_OBJ)
 
 
@@ -98,8 +85,3 @@ def client_start(client):
 def client_stop(client):
     client.Set(CLIENT_IFACE, 'Active', False)
     manager().geoclue['active'] = False
-
-
-@dbus.service.method(MOCK_IFACE, in_signature='dddddd', out_signature='')
-def PushLocation(self, lat, lon, accuracy, altitude, speed, heading):
-    push(lat, lon, accuracy, altitude, speed, heading)
