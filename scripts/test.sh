@@ -90,7 +90,8 @@ stage_tsan() {
 
 stage_fuzz() {
   configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo "${clang[@]}" -DORV_BUILD_FUZZ=ON \
-    -DORV_BUILD_TESTS=OFF -DORV_BUILD_TOOLS=OFF -DORV_BUILD_BENCH=OFF -DORV_BUILD_EXAMPLES=OFF
+    -DORV_BUILD_TESTS=OFF -DORV_BUILD_TOOLS=OFF -DORV_BUILD_BENCH=OFF -DORV_BUILD_EXAMPLES=OFF \
+    -DORV_BUILD_PYTHON=OFF
   cmake --build build-fuzz
   shopt -s nullglob
   local f scratch
