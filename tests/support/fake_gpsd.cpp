@@ -1,17 +1,11 @@
 #include "fake_gpsd.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <stdexcept>
-
-#include "nmea_logs.h"
-#include "process.h"
-#include "test_server.h"
 
 namespace orv::test {
 namespace {
@@ -98,53 +92,6 @@ void FakeGpsd::stopListening() { closeFd(listenFd_); }
 
 void FakeGpsd::listenAgain() {
   if (listenFd_ < 0) listenFd_ = listenOn(port_);
-}
-
-PrivateGpsd::PrivateGpsd() {
-  const std::string gpsd = "/usr/sbin/gpsd";
-  if (::access(gpsd.c_str(), X_OK) != 0) {
-    skipReason_ = "gpsd is not installed (scripts/setup.sh installs it)";
-    return;
-  }
-  // The feeder listens first: gpsd connects to it once its own port is open.
-  const int feedFd = listenOn(0);
-  const std::string feedUrl = "tcp://127.0.0.1:" + std::to_string(portOf(feedFd));
-  int ready[2];
-  if (::pipe2(stop_, O_CLOEXEC) != 0 || ::pipe2(ready, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
-  feeder_ = std::thread([feedFd, stop = stop_[0], ready = ready[1]] {
-    const int conn = readable(feedFd, 10000) ? ::accept4(feedFd, nullptr, nullptr, 0) : -1;
-    ::close(feedFd);
-    ::close(ready);  // gpsd connected (its port is open) or never will
-    // Until the stop pipe closes, one epoch every 200 ms.
-    for (bool stopping = conn < 0; !stopping; stopping = readable(stop, 200)) {
-      const std::time_t now = std::time(nullptr);
-      std::tm utc{};
-      ::gmtime_r(&now, &utc);
-      char hms[16], dmy[16];
-      std::strftime(hms, sizeof hms, "%H%M%S.00", &utc);
-      std::strftime(dmy, sizeof dmy, "%d%m%y", &utc);
-      const std::string sentences = asReceived(nmeaLines(
-          {std::string("GPGGA,") + hms + ",3954.0000,N,11624.0000,E,1,08,0.9,50.0,M,0.0,M,,",
-           std::string("GPRMC,") + hms + ",A,3954.0000,N,11624.0000,E,0.5,90.0," + dmy + ",,,A"}));
-      if (::send(conn, sentences.data(), sentences.size(), MSG_NOSIGNAL) < 0) break;
-    }
-    if (conn >= 0) ::close(conn);
-  });
-  port_ = static_cast<uint16_t>(unusedLoopbackPort());
-  // gpsd complains about the missing system D-Bus; keep the test output clean.
-  pid_ = startQuiet({gpsd, "-N", "-n", "-b", "-S", std::to_string(port_), feedUrl}, true);
-  if (pid_ < 0) skipReason_ = "cannot start " + gpsd;
-  readable(ready[0], 15000);
-  ::close(ready[0]);
-}
-
-PrivateGpsd::~PrivateGpsd() {
-  if (pid_ > 0) stopProcess(pid_);
-  if (stop_[1] >= 0) ::close(stop_[1]);
-  if (feeder_.joinable()) feeder_.join();
-  if (stop_[0] >= 0) ::close(stop_[0]);
 }
 
 }  // namespace orv::test

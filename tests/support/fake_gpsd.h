@@ -1,13 +1,9 @@
-// Loopback stand-ins for gpsd in tests: a fake server the test drives line by line, and a real
-// private gpsd fed NMEA sentences over TCP by a feeder thread.
+// A loopback stand-in for gpsd (or any line-based TCP server) that a test drives line by line.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace orv::test {
 
@@ -37,23 +33,6 @@ class FakeGpsd {
   int connFd_ = -1;
   uint16_t port_ = 0;
   std::string received_;
-};
-
-// A private gpsd on loopback whose receiver is a feeder thread writing a GGA and an RMC sentence
-// (39.9 N, 116.4 E) every 200 ms. skipReason() says why not when gpsd is not installed.
-class PrivateGpsd {
- public:
-  PrivateGpsd();
-  ~PrivateGpsd();
-  const std::string& skipReason() const { return skipReason_; }
-  uint16_t port() const { return port_; }
-
- private:
-  std::string skipReason_;
-  uint16_t port_ = 0;
-  pid_t pid_ = -1;
-  int stop_[2] = {-1, -1};  // a pipe: closing its write end stops the feeder
-  std::thread feeder_;
 };
 
 }  // namespace orv::test
