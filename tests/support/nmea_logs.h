@@ -18,10 +18,10 @@ inline std::string nmeaSentence(std::string_view body) {
   return "$" + std::string(body) + tail;
 }
 
-// One sentence per line.
+// One sentence per line, each ending in CR LF as on the wire.
 inline std::string nmeaLines(std::initializer_list<std::string> bodies) {
   std::string out;
-  for (const auto& body : bodies) out += nmeaSentence(body) + "\n";
+  for (const auto& body : bodies) out += nmeaSentence(body) + "\r\n";
   return out;
 }
 
@@ -57,12 +57,5 @@ inline const std::string kSirfParked = [] {
   }
   return log;
 }();
-
-// As sent on the wire: every line ends in CR LF.
-inline std::string asReceived(std::string_view log) {
-  std::string out;
-  for (char c : log) out += c == '\n' ? "\r\n" : std::string(1, c);
-  return out;
-}
 
 }  // namespace orv::test

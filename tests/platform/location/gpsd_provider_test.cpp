@@ -177,9 +177,9 @@ TEST_F(ManagerTest, FixesFromARealGpsd) {
     const std::time_t now = std::time(nullptr);
     std::strftime(hms, sizeof hms, "%H%M%S.00", std::gmtime(&now));
     std::strftime(dmy, sizeof dmy, "%d%m%y", std::gmtime(&now));
-    receiver.send(test::asReceived(test::nmeaLines(
+    receiver.send(test::nmeaLines(
         {std::string("GPGGA,") + hms + ",3954.0000,N,11624.0000,E,1,08,0.9,50.0,M,0.0,M,,",
-         std::string("GPRMC,") + hms + ",A,3954.0000,N,11624.0000,E,0.5,90.0," + dmy + ",,,A"})));
+         std::string("GPRMC,") + hms + ",A,3954.0000,N,11624.0000,E,0.5,90.0," + dmy + ",,,A"}));
     loop.runUntil([&] { return delegate->fixes.size() >= 3; }, 200ms);
   }
   test::stopProcess(gpsd);

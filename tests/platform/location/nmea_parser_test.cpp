@@ -12,7 +12,6 @@ namespace {
 
 using namespace std::chrono;
 using namespace std::string_literals;
-using test::asReceived;
 using test::nmeaSentence;
 
 system_clock::time_point utc(int y, unsigned m, unsigned d, int h, int min, double s) {
@@ -86,7 +85,7 @@ TEST(NmeaDecode, ReadsHemispheresAndUnits) {
 TEST(NmeaLogs, MovingMultiConstellationReceiver) {
   NmeaParser parser;
   std::vector<Location> fixes;
-  parser.feed(asReceived(test::kUbloxDriving), fixes);
+  parser.feed(test::kUbloxDriving, fixes);
   ASSERT_EQ(fixes.size(), 3u);
   const Location& f = fixes[2];
   EXPECT_EQ((std::vector{f.altitude, f.horizontalAccuracy, f.verticalAccuracy, f.course}),
@@ -99,7 +98,7 @@ TEST(NmeaLogs, MovingMultiConstellationReceiver) {
 
 // Without GST the accuracies come from the DOPs.
 TEST(NmeaLogs, WithoutGstAccuraciesComeFromDilutionOfPrecision) {
-  const auto fixes = parseAll(asReceived(test::kSirfParked));
+  const auto fixes = parseAll(test::kSirfParked);
   ASSERT_EQ(fixes.size(), 2u);
   const Location& f = fixes[1];
   EXPECT_EQ((std::vector{f.horizontalAccuracy, f.verticalAccuracy, f.speed, f.course}),
@@ -110,7 +109,7 @@ TEST(NmeaLogs, WithoutGstAccuraciesComeFromDilutionOfPrecision) {
 // Binary noise, a cut sentence and an overlong line drop only their own sentences, fed a byte
 // at a time.
 TEST(NmeaLogs, NoiseAndChunkingDropOnlyTheBadSentences) {
-  const std::string clean = asReceived(test::kUbloxDriving);
+  const std::string clean = test::kUbloxDriving;
   const size_t cut = clean.find("$GNGGA", clean.find("$GNGGA") + 1);
   const std::string noisy = "\xb5\x62\x00garbage\r\n$GNGGA,0812"s + clean.substr(0, cut) +
                             "$GPTXT," + std::string(300, 'x') + "\r\n" + clean.substr(cut);

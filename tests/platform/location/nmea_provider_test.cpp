@@ -80,7 +80,7 @@ TEST_F(NmeaProviderTest, SerialDeviceAndItsGracePeriod) {
   Pty pty;
   ASSERT_TRUE(LocationService::useNmea({pty.name, 115200}).ok());
   manager->startUpdatingLocation();
-  const std::string log = test::asReceived(test::kUbloxDriving);
+  const std::string log = test::kUbloxDriving;
   ASSERT_EQ(::write(pty.master, log.data(), log.size()), static_cast<ssize_t>(log.size()));
   ASSERT_TRUE(waitForFixes(3));
   EXPECT_NEAR(delegate->fixes[2].coordinate.longitude, 116 + (23.45678 + 2 * 0.00875) / 60, 1e-12);
@@ -106,13 +106,13 @@ TEST_F(NmeaProviderTest, TcpConnectionDroppedAndBackWithinGraceIsNoFailure) {
   use("tcp:127.0.0.1:" + std::to_string(server.port()));
   manager->startUpdatingLocation();  // connects at once; the kernel completes it
   ASSERT_TRUE(server.accept());
-  server.send(test::asReceived(test::kUbloxDriving));
+  server.send(test::kUbloxDriving);
   server.disconnect();
   ASSERT_TRUE(waitForFixes(3));
   loop.runFor(50ms);     // sees the end of the stream
   clock.advance(250ms);  // first retry
   ASSERT_TRUE(server.accept());
-  server.send(test::asReceived(test::kSirfParked));
+  server.send(test::kSirfParked);
   ASSERT_TRUE(waitForFixes(4));
   clock.advance(20s);
   EXPECT_TRUE(delegate->errors.empty());
