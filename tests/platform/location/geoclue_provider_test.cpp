@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -23,15 +24,10 @@ using namespace std::chrono_literals;
 std::string firstLine(const std::string& command, FILE** keep = nullptr) {
   FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
   char buf[512] = {};
-  const bool got = p && std::fgets(buf, sizeof buf, p);
-  if (keep) {
-    *keep = p;
-  } else if (p) {
-    ::pclose(p);
-  }
-  std::string line = got ? buf : "";
-  if (!line.empty() && line.back() == '\n') line.pop_back();
-  return line;
+  if (p && std::fgets(buf, sizeof buf, p)) buf[std::strcspn(buf, "\n")] = '\0';
+  if (keep) *keep = p;
+  if (!keep && p) ::pclose(p);
+  return buf;
 }
 
 // While a test runs, DBUS_SYSTEM_BUS_ADDRESS points at a system bus of our own (dbus-daemon,
