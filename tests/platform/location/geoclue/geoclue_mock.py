@@ -1,7 +1,7 @@
 '''GeoClue2 mock template for python3-dbusmock: Manager, one Client and Location objects.
 
 Parameters (JSON through -p): "deny" makes GetClient answer AccessDenied; "no_agent" makes it never
-answer, as GeoClue 2.6 waits for the user's authorization agent; "initial" ([lat, lon, accuracy])
+answer, as GeoClue 2.6 waits for the user's authorization agent; "initial"
 ([lat, lon, accuracy] and optionally altitude, speed, heading) is announced as a new Location when
 the client starts. The template prints its pid once loaded, when the bus name is already owned.
 '''
