@@ -163,6 +163,8 @@ RunLoop::~RunLoop() {
   auto timers = std::move(impl_->timers);
   timers.clear();
   impl_->watches.clear();
+  // A post() or stop() from another thread that is still waking us finishes first.
+  { std::lock_guard lock(impl_->mutex); }
   if (impl_->epollFd >= 0) ::close(impl_->epollFd);
   if (impl_->eventFd >= 0) ::close(impl_->eventFd);
 }
@@ -186,14 +188,13 @@ RunLoop& RunLoop::current() {
 
 bool RunLoop::isCurrent() const { return impl_->onOwnerThread(); }
 
+// post() and stop() wake the loop under its lock: once the owner sees the change it may end its
+// run and destroy the loop, and its destructor takes the lock first.
 void RunLoop::post(Task task) {
   if (!task) return;
-  bool wasEmpty = false;
-  {
-    std::lock_guard lock(impl_->mutex);
-    wasEmpty = impl_->tasks.empty();
-    impl_->tasks.push_back(std::move(task));
-  }
+  std::lock_guard lock(impl_->mutex);
+  const bool wasEmpty = impl_->tasks.empty();
+  impl_->tasks.push_back(std::move(task));
   if (wasEmpty) impl_->wake();
 }
 
@@ -207,6 +208,7 @@ bool RunLoop::runUntil(const std::function<bool()>& done, Duration timeout) {
 }
 
 void RunLoop::stop() {
+  std::lock_guard lock(impl_->mutex);
   impl_->stopRequested = true;
   impl_->wake();
 }

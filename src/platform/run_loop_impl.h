@@ -72,7 +72,7 @@ struct RunLoop::Impl {
   std::map<uint64_t, std::shared_ptr<std::function<void(uint32_t)>>> watches;
   uint64_t nextWatchId = 1;
 
-  std::mutex mutex;  // guards `tasks`
+  std::mutex mutex;  // guards `tasks`; held while another thread wakes the loop
   std::deque<Task> tasks;
 
   std::shared_ptr<detail::LoopHandle> handle;
