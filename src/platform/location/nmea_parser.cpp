@@ -48,21 +48,18 @@ void NmeaParser::feedSentence(std::string_view line, std::vector<Location>& fixe
   const auto s = decodeNmeaSentence(line);
   if (!s) return;
   if (s->timeOfDayMs >= 0) {
-    const bool sameEpoch =
-        open_ && (epoch_.timeOfDayMs == s->timeOfDayMs || (epoch_.timeOfDayMs < 0 && !emitted_));
-    if (!sameEpoch) {
-      openEpoch(fixes);
-    } else if (emitted_) {
-      // A late sentence of an epoch already handed out: the cycle is longer than learned.
-      last_ = nextStep(s->key());
-      return;
+    if (!open_ || epoch_.timeOfDayMs != s->timeOfDayMs) {
+      closeEpoch(fixes);
+      openEpoch();
     }
-  } else if (!open_ || emitted_) {
-    openEpoch(fixes);
+  } else if (!open_) {
+    // Before the first timed sentence of a stream: its epoch began before we joined.
+    return;
   }
   last_ = nextStep(s->key());
+  if (emitted_) return;  // a late sentence of an epoch already handed out
   merge(*s);
-  if (epoch_.timeOfDayMs >= 0 && last_ == terminator_) finish(fixes);
+  if (last_ == terminator_) finish(fixes);
 }
 
 void NmeaParser::flush(std::vector<Location>& fixes) {
@@ -75,7 +72,7 @@ void NmeaParser::reset() {
   open_ = emitted_ = false;
   epoch_ = {};
   keys_.clear();
-  last_ = terminator_ = {};
+  last_ = terminator_ = candidate_ = {};
 }
 
 NmeaParser::Step NmeaParser::nextStep(uint32_t key) {
@@ -84,11 +81,20 @@ NmeaParser::Step NmeaParser::nextStep(uint32_t key) {
   return {key, repeat};
 }
 
-void NmeaParser::openEpoch(std::vector<Location>& fixes) {
-  if (open_) {
-    if (!emitted_) finish(fixes);
+void NmeaParser::closeEpoch(std::vector<Location>& fixes) {
+  if (!open_) return;
+  if (!emitted_) finish(fixes);
+  // Where this epoch ended teaches the cycle's terminator. A lost sentence moves that end for
+  // one epoch only, so the terminator changes when two epochs in a row agree on a new one.
+  if (terminator_ == Step{} || last_ == terminator_ || last_ == candidate_) {
     terminator_ = last_;
+    candidate_ = {};
+  } else {
+    candidate_ = last_;
   }
+}
+
+void NmeaParser::openEpoch() {
   epoch_ = {};
   keys_.clear();
   open_ = true;

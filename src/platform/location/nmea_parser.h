@@ -1,10 +1,13 @@
 // Turns an NMEA 0183 byte stream into fixes: frames sentences, decodes them (nmea_sentence.h) and
 // combines the sentences of one epoch (same UTC time) into one Location.
 //
-// An epoch ends when a sentence with another time arrives, or, once the receiver's cycle has been
-// seen, at the sentence that ended the previous epoch (same talker, type and repeat count), so a
-// fix leaves as soon as its last sentence is read rather than one epoch later. The first epoch
-// of a stream therefore comes out when the second one begins.
+// An epoch begins with a sentence that carries a new time; sentences without a time (GSA, VTG)
+// belong to the epoch whose timed sentences precede them. It ends when a sentence with another
+// time arrives, or, once the receiver's cycle has been seen, at the sentence that ends the cycle
+// (same talker, type and repeat count), so a fix leaves as soon as its last sentence is read
+// rather than one epoch later. The first epoch of a stream therefore comes out when the second
+// one begins. Sentences of an epoch already handed out are dropped; a lost sentence changes the
+// learned end of the cycle only when the next epoch confirms it, so it costs one epoch at most.
 //
 // The combined fix: position from GGA (else RMC), altitude from GGA unless GSA says 2D, speed and
 // course from RMC or VTG, accuracies from the GST standard deviations (horizontal: the root sum
@@ -74,7 +77,8 @@ class NmeaParser {
   };
   void merge(const NmeaSentence& s);
   void finish(std::vector<Location>& fixes);
-  void openEpoch(std::vector<Location>& fixes);
+  void closeEpoch(std::vector<Location>& fixes);
+  void openEpoch();
   Step nextStep(uint32_t key);
   std::chrono::system_clock::time_point timestamp(int32_t timeOfDayMs);
 
@@ -89,7 +93,8 @@ class NmeaParser {
   bool emitted_ = false;
   std::vector<uint32_t> keys_;
   Step last_;
-  Step terminator_;  // the step that ended the previous epoch
+  Step terminator_;  // the step that ends the receiver's cycle
+  Step candidate_;   // a different end seen once, which the next epoch may confirm
 
   // The date of the newest RMC and the time of day of the newest dated epoch, for rollovers.
   std::chrono::sys_days date_{};

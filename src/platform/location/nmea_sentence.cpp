@@ -11,8 +11,10 @@ namespace {
 constexpr double kKnot = 1852.0 / 3600.0;  // metres per second
 constexpr std::size_t kMaxFields = 20;
 
-// GNSS talkers: GPS, combined, GLONASS, Galileo, BeiDou (both spellings), QZSS.
-constexpr std::array<std::string_view, 7> kTalkers = {"GP", "GN", "GL", "GA", "GB", "BD", "QZ"};
+// GNSS talkers: GPS, combined, GLONASS, Galileo, BeiDou (both spellings), QZSS (before and since
+// NMEA 4.11), NavIC.
+constexpr std::array<std::string_view, 9> kTalkers = {"GP", "GN", "GL", "GA", "GB",
+                                                      "BD", "QZ", "GQ", "GI"};
 
 class Fields {
  public:

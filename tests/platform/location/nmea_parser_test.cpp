@@ -51,6 +51,8 @@ TEST(NmeaDecode, AcceptsOnlyWellFormedSentences) {
       {"february_31", nmeaSentence(with(rmc, "230394", "310226")), false},
       {"gsa_missing_field", nmeaSentence("GNGSA,A,3,10,12,24,25,32,,,,,,,1.0,0.6,0.8"), false},
       {"beidou_talker", nmeaSentence(gga("GPGGA", "BDGGA")), true},
+      {"navic_talker", nmeaSentence(gga("GPGGA", "GIGGA")), true},
+      {"qzss_talker_nmea_4_11", nmeaSentence(gga("GPGGA", "GQGGA")), true},
       {"unknown_talker", nmeaSentence(gga("GPGGA", "IIGGA")), false},
       {"minutes_60", nmeaSentence(gga("4807.038", "4860.000")), false},
       {"latitude_91", nmeaSentence(gga("4807.038", "9100.000")), false},
@@ -162,6 +164,92 @@ TEST(NmeaEpochs, FixOnlyWhenStatusSaysSo) {
     if (!std::isnan(c.horizontalAccuracy))
       want = {c.horizontalAccuracy, c.verticalAccuracy, c.altitude};
     EXPECT_EQ(got, want) << c.name;
+  }
+}
+
+// One receiver cycle per epoch, every value in it particular to the epoch (speed and course only
+// from VTG, 3D and 2D GSAs alternating, GST), so a value carried over from another epoch shows.
+struct Cycle {
+  const char* name;
+  std::vector<std::string> (*epoch)(int i);
+  std::vector<std::string> kinds;  // a sentence type per entry of epoch(), for the drop rows
+};
+
+std::string hms(int i) { return "1200" + std::to_string(10 + i) + ".00"; }
+std::string gsa(const char* talker, int i, const char* system) {
+  return std::string(talker) + "GSA,A," + (i % 2 ? "2" : "3") + ",04,05,09,12,,,,,,,,,2." +
+         std::to_string(i) + ",1." + std::to_string(i) + ",2." + std::to_string(i) + system;
+}
+
+const Cycle kCycles[] = {
+    {"gps_timeless_sentences_last",
+     [](int i) {
+       const std::string t = hms(i), lat = "48" + std::to_string(10 + i) + ".000,N,01131.000,E";
+       return std::vector<std::string>{
+           "GPGGA," + t + "," + lat + ",1,08,0.9,54" + std::to_string(i) + ".0,M,46.9,M,,",
+           "GPRMC," + t + ",A," + lat + ",,,071226,,,A",
+           "GPGST," + t + ",1,1,1,0,0." + std::to_string(i + 1) + ",0.2,0.3", gsa("GP", i, ""),
+           "GPVTG," + std::to_string(10 * i) + ".0,T,,M,,N," + std::to_string(i) + ".0,K,A"};
+     },
+     {"GGA", "RMC", "GST", "GSA", "VTG"}},
+    {"multi_constellation",
+     [](int i) {
+       const std::string t = hms(i), lat = "39" + std::to_string(10 + i) + ".000,N,11623.000,E";
+       return std::vector<std::string>{
+           "GNRMC," + t + ",A," + lat + ",,,071226,,,A,V",
+           "GNVTG," + std::to_string(10 * i) + ".0,T,,M,,N," + std::to_string(i) + ".0,K,A",
+           "GNGGA," + t + "," + lat + ",1,18,0.72,5" + std::to_string(i) + ".0,M,-8.1,M,,",
+           gsa("GN", i, ",1"),
+           gsa("GN", i, ",2"),
+           "GPGSV,1,1,04,02,46,300,38,05,55,052,42,12,20,118,33,13,35,080,40,1",
+           "GNGST," + t + ",12,1.8,1.2,65.3,1." + std::to_string(i) + ",1.1,2.6"};
+     },
+     {"RMC", "VTG", "GGA", "GSA", "GSA_second", "GSV", "GST"}},
+};
+
+// What a fix is made of, for comparing whole fixes.
+std::vector<double> values(const Location& f) {
+  return {f.coordinate.latitude,
+          f.coordinate.longitude,
+          f.altitude,
+          f.horizontalAccuracy,
+          f.verticalAccuracy,
+          f.speed,
+          f.course,
+          duration<double>(f.timestamp.time_since_epoch()).count()};
+}
+
+// A sentence lost from one epoch costs that epoch at most: every other epoch's fix comes out as
+// without the loss, with its own values and without waiting for the stream to end.
+TEST(NmeaEpochs, ALostSentenceCostsOnlyItsOwnEpoch) {
+  constexpr int kEpochs = 6;
+  constexpr int kDamaged = 2;
+  for (const auto& cycle : kCycles) {
+    const auto stream = [&](size_t drop) {
+      std::string bytes;
+      for (int i = 0; i < kEpochs; ++i) {
+        const auto bodies = cycle.epoch(i);
+        for (size_t j = 0; j < bodies.size(); ++j) {
+          if (i != kDamaged || j != drop) bytes += nmeaSentence(bodies[j]) + "\r\n";
+        }
+      }
+      // Unflushed: each epoch must leave at its own last sentence.
+      NmeaParser parser;
+      std::vector<Location> fixes;
+      parser.feed(bytes, fixes);
+      std::vector<std::vector<double>> out;
+      for (const auto& f : fixes) out.push_back(values(f));
+      return out;
+    };
+    auto clean = stream(SIZE_MAX);
+    ASSERT_EQ(clean.size(), size_t{kEpochs}) << cycle.name;
+    const double damagedTime = clean[kDamaged].back();
+    clean.erase(clean.begin() + kDamaged);
+    for (size_t drop = 0; drop < cycle.kinds.size(); ++drop) {
+      auto got = stream(drop);
+      std::erase_if(got, [&](const auto& v) { return v.back() == damagedTime; });
+      EXPECT_EQ(got, clean) << cycle.name << " without " << cycle.kinds[drop];
+    }
   }
 }
 
