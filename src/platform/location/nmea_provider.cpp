@@ -26,7 +26,11 @@ namespace {
 
 constexpr RetryBackoff::Seconds kFirstRetry{0.25};
 constexpr RetryBackoff::Seconds kLongestRetry{8.0};
-constexpr double kGraceSeconds = 10.0;
+constexpr RetryBackoff::Seconds kGrace{10.0};
+constexpr RetryBackoff::Seconds kConnectWithin{5.0};
+// Read per readiness event: a source faster than the parser must not keep the loop from its
+// timers and other descriptors, nor pile up fixes before they are delivered.
+constexpr size_t kReadBudget = 16 * 1024;
 
 struct Baud {
   int rate;
@@ -209,14 +213,19 @@ std::string NmeaEndpoint::describe() const {
   return {};
 }
 
-// One manager's stream, on that manager's run loop.
+// One manager's stream, on that manager's run loop. The source counts as working only once bytes
+// arrive: until then (from the start, and after a loss) it is in an outage, which the grace timer
+// reports when it lasts. A source that has never worked is reported as soon as an attempt fails.
 class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
  public:
   Stream(NmeaEndpoint endpoint, const std::shared_ptr<LocationSink>& sink)
       : endpoint_(std::move(endpoint)), sink_(sink) {}
   ~Stream() { end(); }
 
-  void begin() { reopen(); }
+  void begin() {
+    beginOutage();
+    reopen();
+  }
 
   void end() {
     close();
@@ -248,9 +257,15 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
       });
       if (!watch_) error = "cannot wait for its data: " + errnoText(errno);
     }
-    if (!watch_) return failed(error);
+    if (!watch_) return failed(openFailure(endpoint_, error), error);
     connecting_ = connecting;
-    if (!connecting_) opened();
+    if (connecting_) {
+      // A listener whose backlog is full never answers: the kernel would retry for minutes.
+      connectTimer_ = after(kConnectWithin, [](Stream& self) {
+        self.connectTimer_.reset();
+        self.failed(self.connectFailure(ETIMEDOUT), errnoText(ETIMEDOUT));
+      });
+    }
   }
 
   void onReady(uint32_t events) {
@@ -260,22 +275,27 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
       if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
       if (error == 0 && !(events & EPOLLERR)) {
         connecting_ = false;
+        if (connectTimer_) std::exchange(connectTimer_, nullptr)->invalidate();
         watch_->setEvents(EPOLLIN);
-        opened();
       } else {
-        failed(errnoText(error != 0 ? error : ECONNREFUSED));
+        error = error != 0 ? error : ECONNREFUSED;
+        failed(connectFailure(error), errnoText(error));
       }
       return;
     }
-    readAvailable();
+    readSome();
   }
 
-  void readAvailable() {
+  std::string connectFailure(int error) const { return openFailure(endpoint_, errnoText(error)); }
+
+  void readSome() {
     char buffer[4096];
     std::vector<Location> fixes;
-    while (fd_ >= 0) {
+    for (size_t total = 0; fd_ >= 0 && total < kReadBudget;) {
       const ssize_t n = ::read(fd_, buffer, sizeof buffer);
       if (n > 0) {
+        total += static_cast<size_t>(n);
+        working();
         parser_.feed(std::string_view(buffer, static_cast<size_t>(n)), fixes);
         // A datagram is a whole number of sentences, terminated or not.
         if (endpoint_.kind == NmeaEndpoint::Kind::udp) parser_.feed("\n", fixes);
@@ -284,35 +304,32 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       // End of stream (connection closed) or an error (device unplugged: EIO, ENODEV).
-      lost(n == 0 ? "end of stream" : errnoText(errno));
+      const std::string why = n < 0                                       ? errnoText(errno)
+                              : endpoint_.kind == NmeaEndpoint::Kind::tcp ? "connection closed"
+                                                                          : "end of stream";
+      failed(what() + " failed before sending any data: " + why, why);
       break;
     }
     if (fixes.empty()) return;
     if (auto sink = sink_.lock()) sink->deliverLocations(std::move(fixes));
   }
 
-  void opened() {
-    everOpened_ = true;
+  void working() {
+    if (!inOutage_) return;
+    everWorked_ = true;
     inOutage_ = false;
     reported_ = false;
     retryBackoff_.reset();
     if (graceTimer_) std::exchange(graceTimer_, nullptr)->invalidate();
   }
 
-  // The source went away after working: silent for the grace period while we reopen.
-  void lost(const std::string& why) {
+  // An attempt ended without the source working, or a working source went away: reopen with
+  // backoff. `text` reports a source that has never worked, at once; a source that worked is
+  // quiet for the grace period.
+  void failed(const std::string& text, const std::string& why) {
     close();
     lastError_ = why;
-    beginOutage();
-    scheduleRetry();
-  }
-
-  // An open or connect attempt failed. The very first one is reported at once: the source was
-  // never there.
-  void failed(const std::string& why) {
-    close();
-    lastError_ = why;
-    if (!everOpened_ && !reported_) report(openFailure(endpoint_, why));
+    if (!everWorked_ && !reported_) report(text);
     beginOutage();
     scheduleRetry();
   }
@@ -320,21 +337,18 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
   void beginOutage() {
     if (inOutage_) return;
     inOutage_ = true;
-    std::weak_ptr<Stream> weak = weak_from_this();
-    graceTimer_ =
-        Timer::scheduled(std::chrono::duration<double>(kGraceSeconds), false, [weak](Timer&) {
-          auto self = weak.lock();
-          if (!self) return;
-          self->graceTimer_.reset();
-          if (!self->reported_) self->report(self->lostFailure());
-        });
+    graceTimer_ = after(kGrace, [](Stream& self) {
+      self.graceTimer_.reset();
+      if (self.reported_) return;
+      self.report(self.everWorked_
+                      ? self.what() + " lost and not back within 10 s: " + self.lastError_
+                      : self.what() + " sent no data within 10 s");
+    });
   }
 
-  std::string lostFailure() const {
-    const std::string what = endpoint_.kind == NmeaEndpoint::Kind::serial
-                                 ? "NMEA device " + endpoint_.path
-                                 : "NMEA source at " + endpoint_.describe();
-    return what + " lost and not back within 10 s: " + lastError_;
+  std::string what() const {
+    return endpoint_.kind == NmeaEndpoint::Kind::serial ? "NMEA device " + endpoint_.path
+                                                        : "NMEA source at " + endpoint_.describe();
   }
 
   void report(const std::string& text) {
@@ -343,13 +357,18 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
   }
 
   void scheduleRetry() {
-    std::weak_ptr<Stream> weak = weak_from_this();
-    retryTimer_ = Timer::scheduled(retryBackoff_.next(), false, [weak](Timer&) {
-      if (auto self = weak.lock()) self->reopen();
+    retryTimer_ = after(retryBackoff_.next(), [](Stream& self) { self.reopen(); });
+  }
+
+  // A one-shot timer on this loop that runs `work` while the stream exists.
+  std::shared_ptr<Timer> after(RetryBackoff::Seconds delay, void (*work)(Stream&)) {
+    return Timer::scheduled(delay, false, [weak = weak_from_this(), work](Timer&) {
+      if (auto self = weak.lock()) work(*self);
     });
   }
 
   void close() {
+    if (connectTimer_) std::exchange(connectTimer_, nullptr)->invalidate();
     watch_.reset();  // before the descriptor goes
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
     connecting_ = false;
@@ -362,13 +381,14 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
   int fd_ = -1;
   std::unique_ptr<DescriptorWatch> watch_;
   bool connecting_ = false;
-  bool everOpened_ = false;
+  bool everWorked_ = false;
   bool reported_ = false;  // this outage has been reported
-  bool inOutage_ = false;
+  bool inOutage_ = false;  // not working: from the start or a loss until bytes arrive
   std::string lastError_;
   RetryBackoff retryBackoff_{kFirstRetry, kLongestRetry};
   std::shared_ptr<Timer> retryTimer_;
   std::shared_ptr<Timer> graceTimer_;
+  std::shared_ptr<Timer> connectTimer_;
 };
 
 void NmeaProvider::start(const std::shared_ptr<LocationSink>& sink) {

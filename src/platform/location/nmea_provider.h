@@ -2,9 +2,13 @@
 // (a receiver with a network port, a multiplexer) or a local UDP port. Each updating manager
 // reads the source on its own run loop, through a watched descriptor.
 //
-// A source that goes away (a device unplugged, a connection closed) is reopened with backoff,
-// 0.25 s doubling to 8 s, and reported as a failure only when it is not back within 10 s. A source
-// that cannot be opened at start is reported at once and retried the same way.
+// A source counts as working once bytes arrive. One that goes away after working (a device
+// unplugged, a connection closed) is reopened with backoff, 0.25 s doubling to 8 s, and reported
+// as a failure only when it does not work again within 10 s. One that has not worked yet is
+// reported at once when an attempt fails (cannot be opened, refused, closed or failing before any
+// data), else when no data came within 10 s, and retried the same way. A TCP connect gives up
+// after 5 s. Each readiness of the source reads a bounded amount, so a source faster than the
+// parser neither holds up the run loop nor piles up fixes.
 #pragma once
 
 #include <memory>
