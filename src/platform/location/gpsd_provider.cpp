@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -161,7 +162,10 @@ class GpsdProvider::Stream {
     std::string why;
     End end = session(why);
     if (end == End::unreachable) {
-      sink_->deliverError("cannot connect to gpsd at " + address_ + ": " + why);
+      // A gpsd that answered and then went away was reached: the connection was lost.
+      sink_->deliverError(
+          (answered_ ? "lost the connection to gpsd at " : "cannot connect to gpsd at ") +
+          address_ + ": " + why);
       return;
     }
     while (end == End::lost) end = recover(why);
@@ -199,6 +203,7 @@ class GpsdProvider::Stream {
     Fd fd(connectTcp(options_, wake_.get(), answerBy, why));
     if (fd.get() < 0) return why.empty() ? End::stopped : End::unreachable;
     splitter_.reset();
+    answered_ = false;
     bool versionSeen = false;
     bool watching = false;
     char buffer[16 * 1024];
@@ -207,8 +212,9 @@ class GpsdProvider::Stream {
       const int ready = waitFor(fd.get(), POLLIN, wake_.get(), deadline);
       if (ready < 0) return End::stopped;
       if (ready == 0) {
-        why = "gpsd at " + address_ + " did not answer within " +
-              std::to_string(static_cast<int>(timing_.answerWithin.count())) + " s";
+        char within[32];
+        std::snprintf(within, sizeof within, "%g", timing_.answerWithin.count());
+        why = "gpsd at " + address_ + " did not answer within " + within + " s";
         return End::failed;
       }
       const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
@@ -221,6 +227,7 @@ class GpsdProvider::Stream {
       std::vector<Location> fixes;
       splitter_.feed({buffer, static_cast<size_t>(n)}, [&](std::string_view line, bool overlong) {
         if (verdict) return;
+        answered_ = true;
         if (overlong) return logSkipped(address_, "longer than 64 KiB");
         const GpsdMessage m = readGpsdLine(line, parser_, std::chrono::system_clock::now());
         if (!versionSeen && m.kind != GpsdMessage::Kind::version) {
@@ -272,6 +279,7 @@ class GpsdProvider::Stream {
   const std::shared_ptr<LocationSink> sink_;
   Fd wake_;
   GpsdLineSplitter splitter_;
+  bool answered_ = false;  // a line arrived in the current session
   simdjson::dom::parser parser_;
   std::thread thread_;  // last: starts once everything above exists
 };

@@ -35,9 +35,9 @@ const GpsdTiming kFast{10ms, 40ms, 150ms, 2s};
 
 class GpsdProviderTest : public ManagerTest {
  protected:
-  void start() {
+  void start(const GpsdTiming& timing = kFast) {
     LocationService::use(
-        std::make_shared<GpsdProvider>(GpsdOptions{"127.0.0.1", gpsd.port()}, kFast));
+        std::make_shared<GpsdProvider>(GpsdOptions{"127.0.0.1", gpsd.port()}, timing));
     manager->startUpdatingLocation();
   }
   // Accepts the provider's connection, greets it and sends a fix; waits until `n` fixes arrived.
@@ -77,6 +77,7 @@ struct FailureCase {
   const char* name;
   void (*serve)(FakeGpsd&);  // after the provider started; null: nothing listens
   std::string text;          // "@" stands for the address
+  GpsdTiming timing = kFast;
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
@@ -86,7 +87,7 @@ class GpsdFailureTest : public GpsdProviderTest,
 
 TEST_P(GpsdFailureTest, IsReportedOnceAndCloses) {
   if (!GetParam().serve) gpsd.stopListening();
-  start();
+  start(GetParam().timing);
   if (GetParam().serve) {
     ASSERT_TRUE(gpsd.accept());
     GetParam().serve(gpsd);
@@ -102,6 +103,20 @@ INSTANTIATE_TEST_SUITE_P(
     Protocol, GpsdFailureTest,
     ::testing::Values(
         FailureCase{"Unreachable", nullptr, "cannot connect to gpsd at @: Connection refused"},
+        FailureCase{"AcceptsAndCloses", [](FakeGpsd& g) { g.disconnect(); },
+                    "cannot connect to gpsd at @: connection closed"},
+        // The connection worked: gpsd answered, then went away.
+        FailureCase{"ClosedAfterVersion",
+                    [](FakeGpsd& g) {
+                      g.send(R"({"class":"VERSION","release":"3.22","proto_major":3})"
+                             "\r\n");
+                      g.disconnect();
+                    },
+                    "lost the connection to gpsd at @: connection closed"},
+        FailureCase{"SilentWithinHalfASecond",
+                    [](FakeGpsd&) {},
+                    "gpsd at @ did not answer within 0.5 s",
+                    {10ms, 40ms, 150ms, 500ms}},
         FailureCase{"NotGpsd", [](FakeGpsd& g) { g.send("SSH-2.0-OpenSSH_9.2\r\n"); },
                     "the server at @ is not gpsd (it did not begin with VERSION)"},
         FailureCase{"WrongMajor", [](FakeGpsd& g) { g.greet(2); },
