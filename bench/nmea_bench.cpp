@@ -1,15 +1,25 @@
 // NMEA: sentence bytes to fix, per epoch of a u-blox style multi-constellation cycle (RMC, VTG,
-// GGA, three GSA, five GSV, GLL, GST: 13 sentences, about 900 bytes, one fix); and the latency
-// from an epoch written to a pseudo-terminal to its fix reaching the provider's sink.
+// GGA, three GSA, five GSV, GLL, GST: 13 sentences, about 900 bytes, one fix); the latency
+// from an epoch written to a pseudo-terminal to its fix reaching the provider's sink; and, while
+// a FIFO source is kept full, how late a 1 ms timer on the same loop fires and how much the
+// process grows.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "orv/run_loop.h"
@@ -139,9 +149,75 @@ void nmeaPtyLatency(benchmark::State& state) {
   ::close(slave);
 }
 
+long residentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return 0;
+}
+
+void nmeaFloodTimerLateness(benchmark::State& state) {
+  std::string dir = (std::filesystem::temp_directory_path() / "orv-bench-XXXXXX").string();
+  if (::mkdtemp(dir.data()) == nullptr || ::mkfifo((dir + "/nmea").c_str(), 0600) != 0) {
+    state.SkipWithError("no FIFO");
+    return;
+  }
+  const std::string path = dir + "/nmea";
+  orv::detail::NmeaProvider provider(orv::detail::NmeaEndpoint::parse(path, 9600).value());
+  auto sink = std::make_shared<TimingSink>();
+  provider.start(sink);
+  const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  const int stop = ::eventfd(0, EFD_CLOEXEC);
+  const auto epochs = drive();
+  std::thread flood([&] {
+    for (size_t i = 0;;) {
+      pollfd fds[2] = {{stop, POLLIN, 0}, {writer, POLLOUT, 0}};
+      if (::poll(fds, 2, -1) < 0 || fds[0].revents != 0) return;
+      const std::string& e = epochs[i % epochs.size()];
+      if (::write(writer, e.data(), e.size()) > 0) ++i;
+    }
+  });
+  orv::RunLoop& loop = orv::RunLoop::current();
+  loop.runFor(std::chrono::milliseconds(200));  // warm up: buffers and allocator at steady state
+  const long rssBefore = residentKiB();
+  const size_t fixesBefore = sink->fixes;
+  const auto began = std::chrono::steady_clock::now();
+  std::vector<double> late;
+  for (auto _ : state) {
+    std::chrono::steady_clock::time_point firedAt;
+    const auto set = std::chrono::steady_clock::now();
+    auto timer = orv::Timer::scheduled(std::chrono::milliseconds(1), false, [&](orv::Timer&) {
+      firedAt = std::chrono::steady_clock::now();
+    });
+    if (!loop.runUntil([&] { return firedAt != decltype(firedAt){}; }, std::chrono::seconds(5))) {
+      state.SkipWithError("the timer never fired");
+      break;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(firedAt - set).count());
+    late.push_back(std::chrono::duration<double, std::micro>(firedAt - set).count() - 1000);
+  }
+  const std::chrono::duration<double> ran = std::chrono::steady_clock::now() - began;
+  if (!late.empty()) {
+    std::sort(late.begin(), late.end());
+    state.counters["late_median_us"] = late[late.size() / 2];
+    state.counters["late_p99_us"] = late[late.size() * 99 / 100];
+  }
+  state.counters["fixes_per_s"] = static_cast<double>(sink->fixes - fixesBefore) / ran.count();
+  state.counters["rss_growth_kib"] = static_cast<double>(residentKiB() - rssBefore);
+  const uint64_t one = 1;
+  if (::write(stop, &one, sizeof one) != sizeof one) std::abort();
+  flood.join();
+  provider.stop(*sink);
+  ::close(writer);
+  ::close(stop);
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 
 BENCHMARK(nmeaBytesToFix);
 BENCHMARK(nmeaPtyLatency)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(nmeaFloodTimerLateness)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();
