@@ -97,9 +97,10 @@ void appendNumber(std::string& out, double value, int places) {
   // the correctly rounded digits, exactly what to_chars writes. Near halfway, to_chars decides.
   if (places >= 0 && places <= 15 && std::abs(value) < 1e15 / kPow10[places]) {
     const double scaled = std::abs(value) * kPow10[places];
-    const double whole = std::floor(scaled);
-    if (std::abs(scaled - whole - 0.5) > std::ldexp(scaled, -50) + 0x1p-60) {
-      uint64_t units = static_cast<uint64_t>(whole) + (scaled - whole > 0.5);
+    const auto whole = static_cast<uint64_t>(scaled);  // floor: scaled is not negative
+    const double rest = scaled - static_cast<double>(whole);
+    if (std::abs(rest - 0.5) > scaled * 0x1p-50 + 0x1p-60) {
+      uint64_t units = whole + (rest > 0.5);
       char digits[24];
       char* d = digits + sizeof digits;
       for (int i = 0; i < places + 1 || units > 0; ++i) {
