@@ -16,10 +16,11 @@ namespace orv::fileconv {
 template <class Job>
 class OrderedPool {
  public:
-  // `work` runs on the pool's threads, one job at a time per thread; `threads` >= 1.
+  // `work` runs on `threads` threads: the submitting one (while it waits) and threads - 1 of the
+  // pool's own, one job at a time each.
   OrderedPool(unsigned threads, std::function<void(Job&)> work)
       : work_(std::move(work)), window_(2 * threads + 1) {
-    for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { serve(); });
+    for (unsigned i = 1; i < threads; ++i) workers_.emplace_back([this] { serve(); });
   }
   ~OrderedPool() {
     {
@@ -69,17 +70,40 @@ class OrderedPool {
     std::exception_ptr error;
   };
 
+  // Waits for the oldest job; meanwhile this thread runs queued jobs itself, so it works instead
+  // of waiting on threads that a busy machine may not schedule soon.
   template <class Done>
   void retireOldest(Done& done) {
     auto entry = std::move(inFlight_.front());
     inFlight_.pop_front();
     {
       std::unique_lock lock(mutex_);
-      finished_.wait(lock, [&] { return entry->finished; });
+      while (!entry->finished) {
+        if (queue_.empty()) {
+          finished_.wait(lock);
+        } else {
+          runFront(lock);
+        }
+      }
     }
     if (entry->error) std::rethrow_exception(entry->error);
     done(*entry->job);
     spares_.push_back(std::move(entry->job));
+  }
+
+  // Runs the first queued job, with the lock released meanwhile.
+  void runFront(std::unique_lock<std::mutex>& lock) {
+    auto entry = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    try {
+      work_(*entry->job);
+    } catch (...) {
+      entry->error = std::current_exception();
+    }
+    lock.lock();
+    entry->finished = true;
+    finished_.notify_all();
   }
 
   void serve() {
@@ -87,17 +111,7 @@ class OrderedPool {
     while (true) {
       ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
       if (queue_.empty()) return;
-      auto entry = std::move(queue_.front());
-      queue_.pop_front();
-      lock.unlock();
-      try {
-        work_(*entry->job);
-      } catch (...) {
-        entry->error = std::current_exception();
-      }
-      lock.lock();
-      entry->finished = true;
-      finished_.notify_all();
+      runFront(lock);
     }
   }
 
