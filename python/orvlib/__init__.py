@@ -1,8 +1,8 @@
 """orvLib location SDK for Python.
 
 Coordinate conversion between WGS-84, GCJ-02 and BD-09 (numbers or numpy arrays), the location
-client with callbacks, the loop that delivers them, and location providers. Whole datasets:
-``orvlib.dask.convert``. Host event loops: ``orvlib.asyncio.attach``.
+client with callbacks, the loop that delivers them, and location providers. Whole files:
+``orvlib.convert_file``; whole datasets: ``orvlib.dask.convert`` and ``convert_files``. Host event loops: ``orvlib.asyncio.attach``.
 """
 
 from ._orvlib import (  # noqa: F401
@@ -23,6 +23,7 @@ from ._orvlib import (  # noqa: F401
     __version__,
     build_number,
     convert,
+    convert_file,
     distance,
     engine_target,
     is_log_enabled,

@@ -10,7 +10,14 @@ and missing values (``pd.NA``) give NaN; points outside the region of the GCJ-02
 includes latitudes beyond ±90 and longitudes beyond ±180) pass WGS-84↔GCJ-02 unchanged, while
 BD-09, which has no region test, applies its formula to any number. Columns that are not numeric
 raise TypeError or ValueError, like any numeric operation on them.
+
+``convert_files(pattern_or_list, out_dir, **options)`` converts whole CSV or GeoJSON files, one
+task per file, each through ``orvlib.convert_file`` (the same output as converting it in one
+process), and writes each under its own name in `out_dir`.
 """
+
+import glob
+import os
 
 import numpy as np
 import pandas as pd
@@ -51,3 +58,29 @@ def convert(frame, lat="lat", lng="lng", src="wgs84", dst="gcj02", inverse="iter
         meta = _convert_frame(frame._meta, lat, lng, src, dst, inverse)
         return frame.map_partitions(_convert_frame, lat, lng, src, dst, inverse, meta=meta)
     raise TypeError(f"expected a pandas or Dask DataFrame, not {type(frame).__name__}")
+
+
+def _convert_file(src, dst, options):
+    return _orvlib.convert_file(src, dst, **options)
+
+
+def convert_files(pattern_or_list, out_dir, **options):
+    """Converts files named by a glob pattern (or a list of paths) into `out_dir`, under their own
+    base names, one Dask task per file (on the active ``distributed.Client`` if there is one).
+    `options` are those of ``orvlib.convert_file``; `threads` defaults to 1 per task, as the
+    workers already run files side by side. Returns {source path: convert_file's result}."""
+    import dask
+
+    if isinstance(pattern_or_list, (str, os.PathLike)):
+        sources = sorted(glob.glob(os.fspath(pattern_or_list)))
+    else:
+        sources = [os.fspath(p) for p in pattern_or_list]
+    names = [os.path.basename(s) for s in sources]
+    if len(set(names)) != len(names):
+        raise ValueError("two sources share a base name; their outputs would collide")
+    options.setdefault("threads", 1)
+    _orvlib.convert(0.0, 0.0, options.get("src_crs", "wgs84"), options.get("dst_crs", "gcj02"))
+    os.makedirs(out_dir, exist_ok=True)
+    tasks = [dask.delayed(_convert_file, pure=False)(s, os.path.join(out_dir, n), options)
+             for s, n in zip(sources, names)]
+    return dict(zip(sources, dask.compute(*tasks)))

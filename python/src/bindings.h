@@ -11,6 +11,7 @@ namespace orvpy {
 namespace py = pybind11;
 
 void bindConvert(py::module_& m);
+void bindFileConvert(py::module_& m);
 void bindRecords(py::module_& m);
 void bindLoop(py::module_& m);
 void bindProviders(py::module_& m);

@@ -9,9 +9,7 @@
 
 namespace orvpy {
 
-namespace {
-
-std::optional<orv::Direction> direction(System src, System dst) {
+std::optional<orv::Direction> directionOf(System src, System dst) {
   using D = orv::Direction;
   switch (src) {
     case System::wgs84:
@@ -30,8 +28,6 @@ std::optional<orv::Direction> direction(System src, System dst) {
   return std::nullopt;
 }
 
-}  // namespace
-
 System parseSystem(const std::string& name, const char* argument) {
   if (name == "wgs84") return System::wgs84;
   if (name == "gcj02") return System::gcj02;
@@ -49,7 +45,7 @@ Inverse parseInverse(const std::string& name) {
 
 void convertColumns(System src, System dst, Inverse inverse, const double* lat, const double* lng,
                     double* outLat, double* outLng, std::size_t n) {
-  const auto d = direction(src, dst);
+  const auto d = directionOf(src, dst);
   if (!d) {
     if (outLat != lat) std::copy_n(lat, n, outLat);
     if (outLng != lng) std::copy_n(lng, n, outLng);

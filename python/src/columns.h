@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
+
+#include "orv/convert.h"
 
 namespace orvpy {
 
@@ -13,6 +16,9 @@ enum class Inverse { iterative, search };
 // Throws pybind11::value_error naming the accepted values.
 System parseSystem(const std::string& name, const char* argument);
 Inverse parseInverse(const std::string& name);
+
+// The engine's direction; none for the same system.
+std::optional<orv::Direction> directionOf(System src, System dst);
 
 // out[i] = the conversion of (lat[i], lng[i]), for contiguous columns of n points. The outputs
 // may be the inputs of the same name (otherwise no overlap). Pure arithmetic: callers run it

@@ -5,6 +5,7 @@
 PYBIND11_MODULE(_orvlib, m) {
   m.doc() = "orvLib location SDK: coordinate conversion, the location client and its loop";
   orvpy::bindConvert(m);
+  orvpy::bindFileConvert(m);
   orvpy::bindRecords(m);
   orvpy::bindLoop(m);
   orvpy::bindProviders(m);

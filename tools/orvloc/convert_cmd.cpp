@@ -6,33 +6,30 @@
 #include <memory>
 
 #include "command.h"
-#include "file_convert.h"
-#include "output_file.h"
+#include "fileconv/file_convert.h"
+#include "fileconv/output_file.h"
 #include "systems.h"
 #include "text_number.h"
 
 namespace orvloc {
 namespace {
 
+namespace fc = orv::fileconv;
+
 struct ConvertOptions {
   System from = System::kWgs84, to = System::kGcj02;
   std::vector<std::string> point;
   std::string input, output, format;
   orv::InverseMethod inverse = orv::InverseMethod::iterative;
+  fc::Precision precision;
+  std::string lat, lng;
+  unsigned threads = fc::availableCores();
 };
 
-bool endsWith(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() &&
-         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::string formatOf(const ConvertOptions& o) {
-  if (!o.format.empty()) return o.format;
+fc::Format formatOf(const ConvertOptions& o) {
+  if (!o.format.empty()) return o.format == "csv" ? fc::Format::csv : fc::Format::geojson;
   for (const auto& name : {o.input, o.output}) {
-    if (endsWith(name, ".csv")) return "csv";
-    for (const char* ext : {".geojson", ".json", ".geojsons", ".geojsonl", ".ndjson", ".jsonl"}) {
-      if (endsWith(name, ext)) return "geojson";
-    }
+    if (const auto f = fc::formatOf(name)) return *f;
   }
   throw UsageError{"cannot tell the format of " + o.input + ": use --format csv|geojson"};
 }
@@ -44,28 +41,32 @@ int convertPoint(const ConvertOptions& o) {
   if (std::abs(*lat) > 90 || std::abs(*lng) > 180) {
     throw UsageError{"LAT must be within [-90, 90] and LNG within [-180, 180]"};
   }
-  const orv::Coordinate r = Conversion(o.from, o.to, o.inverse)({*lat, *lng});
+  const orv::Coordinate r = fc::Conversion(directionOf(o.from, o.to), o.inverse)({*lat, *lng});
   std::cout << formatNumber(r.latitude) << ' ' << formatNumber(r.longitude) << '\n';
   return kExitOk;
 }
 
 int convertFile(const ConvertOptions& o) {
-  const std::string format = formatOf(o);
+  const fc::Format format = formatOf(o);
   std::ifstream in(o.input, std::ios::binary);
   if (!in) {
     std::cerr << "orvloc: cannot open " << o.input << '\n';
     return kExitFailure;
   }
-  OutputFile out(o.output);
+  fc::OutputFile out(o.output);
   try {
-    const Conversion convert(o.from, o.to, o.inverse);
-    if (format == "csv") {
-      convertCsv(in, out.stream(), convert);
-    } else {
-      convertGeoJson(in, out.stream(), convert);
-    }
+    fc::Options options{fc::Conversion(directionOf(o.from, o.to), o.inverse), o.precision, o.lat,
+                        o.lng, o.threads};
+    const bool csv = format == fc::Format::csv;
+    const fc::Report report = csv ? fc::convertCsv(in, out.stream(), options)
+                                  : fc::convertGeoJson(in, out.stream(), options);
     out.commit();
-  } catch (const InputError& e) {
+    if (report.bad > 0) {
+      std::cerr << "orvloc: " << o.input << ": "
+                << fc::describe(report, csv ? "record" : "position") << '\n';
+      return kExitFailure;
+    }
+  } catch (const fc::InputError& e) {
     std::cout.flush();
     std::cerr << "orvloc: " << o.input << ": " << e.what() << '\n';
     return kExitFailure;
@@ -102,6 +103,22 @@ std::function<int()> setupConvert(CLI::App& cmd) {
          "how GCJ-02 and BD-09 go back to WGS-84: iterative (default; within 1e-9 degree of "
          "the exact preimage) or search (the quadrant search of the single forms, about 1 m)")
       ->check(CLI::IsMember({"iterative", "search"}));
+  cmd.add_option_function<std::string>(
+         "--precision",
+         [o](const std::string& text) {
+           const auto p = fc::parsePrecision(text);
+           if (!p) throw CLI::ValidationError("--precision: a number of places 0-17 or shortest");
+           o->precision = *p;
+         },
+         "decimal places written: N (0-17), or shortest (round-trip); default: as many as the "
+         "input value had, at least 7")
+      ->needs(input);
+  cmd.add_option("--lat", o->lat, "CSV latitude column (default: lat or latitude)")->needs(input);
+  cmd.add_option("--lng", o->lng, "CSV longitude column (default: lng, lon or longitude)")
+      ->needs(input);
+  cmd.add_option("--threads", o->threads, "CSV conversion threads (default: the cores available)")
+      ->check(CLI::Range(1u, 1024u))
+      ->needs(input);
   return [o] {
     if (o->input.empty() == o->point.empty()) {
       throw UsageError{"give either LAT LNG or --input FILE"};

@@ -10,8 +10,6 @@ const std::vector<std::pair<std::string, System>>& systemNames() {
   return names;
 }
 
-namespace {
-
 std::optional<Direction> directionOf(System from, System to) {
   switch (from) {
     case System::kWgs84:
@@ -28,20 +26,6 @@ std::optional<Direction> directionOf(System from, System to) {
       break;
   }
   return std::nullopt;
-}
-
-}  // namespace
-
-Conversion::Conversion(System from, System to, orv::InverseMethod inverse)
-    : direction_(directionOf(from, to)), inverse_(inverse) {}
-
-orv::Coordinate Conversion::operator()(orv::Coordinate c) const {
-  if (direction_) orv::convert(*direction_, std::span(&c, 1), std::span(&c, 1), inverse_);
-  return c;
-}
-
-void Conversion::operator()(std::span<double> lat, std::span<double> lng) const {
-  if (direction_) orv::convert(*direction_, lat, lng, lat, lng, inverse_);
 }
 
 }  // namespace orvloc

@@ -1,16 +1,11 @@
-// Numbers as the tool reads and writes them.
+// Numbers as the tool reads and writes them: the file converters' own rules.
 #pragma once
 
-#include <optional>
-#include <string>
-#include <string_view>
+#include "fileconv/text_number.h"
 
 namespace orvloc {
 
-// The whole text must be a decimal number (no spaces, no trailing characters, finite).
-std::optional<double> parseNumber(std::string_view text);
-
-// The shortest plain decimal that reads back to the same double.
-std::string formatNumber(double value);
+using orv::fileconv::formatNumber;
+using orv::fileconv::parseNumber;
 
 }  // namespace orvloc

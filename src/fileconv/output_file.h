@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-namespace orvloc {
+namespace orv::fileconv {
 
 class OutputFile {
  public:
@@ -25,4 +25,4 @@ class OutputFile {
   bool committed_ = false;
 };
 
-}  // namespace orvloc
+}  // namespace orv::fileconv

@@ -1,16 +1,18 @@
 // A single-pass JSON rewriter: it validates as it copies, and only replaces the two leading
 // numbers of each position under "coordinates". Memory is bounded by the nesting depth and one
-// output block, whatever the size of the document.
+// output block, whatever the size of the document. It runs on one thread: unlike CSV records,
+// a feature's end cannot be found without parsing everything before it.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <streambuf>
 #include <string>
 #include <vector>
 
-#include "file_convert.h"
-#include "text_number.h"
+#include "fileconv/file_convert.h"
 
-namespace orvloc {
+namespace orv::fileconv {
 namespace {
 
 constexpr int kEnd = std::char_traits<char>::eof();
@@ -23,10 +25,10 @@ enum class Context { kGeoJson, kCoordinates, kOpaque };
 
 class Rewriter {
  public:
-  Rewriter(std::istream& in, std::ostream& out, const Conversion& convert)
-      : in_(*in.rdbuf()), out_(out), convert_(convert) {}
+  Rewriter(std::istream& in, std::ostream& out, const Options& options)
+      : in_(*in.rdbuf()), out_(out), options_(options) {}
 
-  void run() {
+  Report run() {
     while (true) {
       copySpace(/*allowRecordSeparator=*/true);
       if (peek() == kEnd) break;
@@ -35,6 +37,7 @@ class Rewriter {
       value(Context::kGeoJson);
     }
     flush();
+    return report_;
   }
 
  private:
@@ -194,6 +197,12 @@ class Rewriter {
     take();  // '['
     copySpace();
     if (peek() == ']') return void(take());
+    rest(element);
+  }
+
+  // The elements after the opening bracket, through the closing one; the path names each.
+  template <class Element>
+  void rest(Element element) {
     path_.push_back({"", 0});
     while (true) {
       element();
@@ -221,73 +230,55 @@ class Rewriter {
     const int c = peek();
     if (c == '-' || (c >= '0' && c <= '9')) return position();
     if (peek() == ']') return void(take());
-    path_.push_back({"", 0});
-    while (true) {
+    rest([&] {
       if (path_.size() > kMaxDepth) fail("nesting too deep");
       if (buf_.size() >= kFlushAt) flush();  // a long line or ring streams too
       if (peek() != '[') fail("expected a position or an array of positions");
       coordinates();
-      copySpace();
-      if (peek() == ',') {
-        take();
-        copySpace();
-        ++path_.back().index;
-        continue;
-      }
-      expect(']', "',' or ']'");
-      break;
-    }
-    path_.pop_back();
+    });
   }
 
-  // The opening bracket is already copied. Replaces the first two numbers in place.
+  // The opening bracket is already copied. Replaces the first two numbers in place; a position
+  // whose numbers are off the globe (or beyond a double) stays as it was and is counted.
   void position() {
-    path_.push_back({"", 0});
+    const size_t line = line_;
     size_t spans[2][2] = {};
-    double values[2] = {};
+    std::optional<double> values[2];
+    int places[2] = {};
     size_t count = 0;
-    while (true) {
+    rest([&] {
       const int c = peek();
       if (!(c == '-' || (c >= '0' && c <= '9'))) fail("expected a number");
       const size_t start = buf_.size();
       const std::string n = number();
       if (count < 2) {
         spans[count][0] = start, spans[count][1] = buf_.size();
-        values[count] =
-            coordinate(n, count == 0 ? "longitude" : "latitude", count == 0 ? 180.0 : 90.0);
+        int given = 0;
+        values[count] = parseNumber(n, &given);
+        places[count] = placesFor(options_.precision, given);
       }
       ++count;
-      copySpace();
-      if (peek() == ',') {
-        take();
-        copySpace();
-        ++path_.back().index;
-        continue;
-      }
-      expect(']', "',' or ']'");
-      break;
-    }
-    path_.pop_back();
+    });
     if (count < 2) fail("a position needs longitude and latitude");
-    const orv::Coordinate r = convert_({values[1], values[0]});
-    // Replace the latitude first so the longitude's offsets stay valid.
-    buf_.replace(spans[1][0], spans[1][1] - spans[1][0], formatNumber(r.latitude));
-    buf_.replace(spans[0][0], spans[0][1] - spans[0][0], formatNumber(r.longitude));
-  }
-
-  double coordinate(const std::string& text, const char* what, double limit) {
-    const auto v = parseNumber(text);
-    if (!v) fail("position out of range");
-    if (std::abs(*v) > limit) {
-      fail(std::string(what) + " " + text + " out of range [" + formatNumber(-limit) + ", " +
-           formatNumber(limit) + "]");
+    if (!values[0] || !values[1] || std::abs(*values[0]) > 180.0 || std::abs(*values[1]) > 90.0) {
+      if (report_.badLines.size() < Report::kLinesKept) report_.badLines.push_back(line);
+      ++report_.bad;
+      return;
     }
-    return *v;
+    const Coordinate r = options_.convert({*values[1], *values[0]});
+    // Replace the latitude first so the longitude's offsets stay valid.
+    std::string text;
+    appendNumber(text, r.latitude, places[1]);
+    buf_.replace(spans[1][0], spans[1][1] - spans[1][0], text);
+    text.clear();
+    appendNumber(text, r.longitude, places[0]);
+    buf_.replace(spans[0][0], spans[0][1] - spans[0][0], text);
   }
 
   std::streambuf& in_;
   std::ostream& out_;
-  const Conversion& convert_;
+  const Options& options_;
+  Report report_;
   std::string buf_;
   std::vector<Segment> path_;
   size_t line_ = 1;
@@ -295,8 +286,8 @@ class Rewriter {
 
 }  // namespace
 
-void convertGeoJson(std::istream& in, std::ostream& out, const Conversion& convert) {
-  Rewriter(in, out, convert).run();
+Report convertGeoJson(std::istream& in, std::ostream& out, const Options& options) {
+  return Rewriter(in, out, options).run();
 }
 
-}  // namespace orvloc
+}  // namespace orv::fileconv

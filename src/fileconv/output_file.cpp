@@ -1,4 +1,4 @@
-#include "output_file.h"
+#include "fileconv/output_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace orvloc {
+namespace orv::fileconv {
 
 OutputFile::OutputFile(const std::string& path) : path_(path), out_(&std::cout) {
   if (path_.empty()) return;
@@ -56,4 +56,4 @@ void OutputFile::commit() {
   committed_ = true;
 }
 
-}  // namespace orvloc
+}  // namespace orv::fileconv
