@@ -19,10 +19,6 @@
 
 namespace orv::detail {
 
-const char* const kGeoClueNoAgentMessage =
-    "GeoClue has no authorization agent for this user (GetClient was not answered in time): "
-    "run the desktop session's location agent, or choose another location provider";
-
 namespace {
 
 constexpr const char* kService = "org.freedesktop.GeoClue2";

@@ -15,6 +15,7 @@
 
 #include "orv/location_provider.h"
 #include "orv/location_service.h"
+#include "platform/location/location_provider.h"
 #include "platform/location/sink_streams.h"
 #include "platform/location/system_provider.h"
 
@@ -32,9 +33,6 @@ enum class GeoClueAccuracy : uint32_t {
 // The level for a desired accuracy in metres (negative: best): up to 10 m exact, 100 m street,
 // 1 km neighborhood, beyond that city.
 GeoClueAccuracy geoClueAccuracyFor(double desiredAccuracy);
-
-// The localized description of a GetClient that found no authorization agent.
-extern const char* const kGeoClueNoAgentMessage;
 
 // GeoClue as a system source: answers when its name has an owner on the system bus or can be
 // activated there; the desktop id is the program's name.
