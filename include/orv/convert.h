@@ -10,7 +10,10 @@
 // - `iterative` (the default): p <- p - (forward(p) - target), all lanes of a vector until each
 //   is within 1e-9 degree, at most 30 rounds; the result is the step taken from the best point.
 //   Where a preimage exists the result is within 1e-10 degree of it (a few 1e-12 typically):
-//   far more accurate than the quadrant search (about one metre), and many times faster.
+//   far more accurate than the quadrant search (about one metre), and many times faster. At the
+//   region's edges too: iterates of a target inside the region stay inside it. A strip along the
+//   west and south edges is the image of no point; there the result is the point just across the
+//   edge, which maps onto itself.
 // - `search`: the quadrant search of `JyrCoorTransform::transformFromGCJToWGS`, point by point,
 //   with exactly its results.
 //
@@ -36,7 +39,8 @@ ORV_API bool convert(Direction direction, std::span<const Coordinate> in, std::s
 
 // The same on separate latitude and longitude columns (degrees). Each output column may be the
 // input column of the same name, otherwise it must not overlap any input. Returns false and writes
-// nothing when the input columns differ in length or an output is shorter than them.
+// nothing when the input columns differ in length, an output is shorter than them, the outputs
+// overlap each other or an output overlaps an input other than its own.
 ORV_API bool convert(Direction direction, std::span<const double> latitude,
                      std::span<const double> longitude, std::span<double> outLatitude,
                      std::span<double> outLongitude,

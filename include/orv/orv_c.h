@@ -356,7 +356,8 @@ typedef enum orv_inverse_method {
 ORV_API orv_status orv_convert(orv_direction direction, const orv_coordinate* in,
                                orv_coordinate* out, size_t count, orv_inverse_method inverse);
 /* The same on separate latitude and longitude columns (degrees). Each output column may be the
- * input column of the same name, otherwise it must not overlap any input. */
+ * input column of the same name, otherwise it must not overlap any input: outputs that overlap
+ * each other, or an input other than their own, are refused with ORV_STATUS_FAILED. */
 ORV_API orv_status orv_convert_columns(orv_direction direction, const double* latitude,
                                        const double* longitude, double* out_latitude,
                                        double* out_longitude, size_t count,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -165,6 +166,13 @@ py::object convert(py::handle lat, py::handle lng, const std::string& src, const
     og = outputColumn(result[1], a.shape(), b, a);
   }
   const std::size_t n = std::size_t(a.size());
+  // Both outputs in one array, or in views sharing elements, would leave only longitudes there.
+  const auto latBegin = reinterpret_cast<std::uintptr_t>(ol);
+  const auto lngBegin = reinterpret_cast<std::uintptr_t>(og);
+  if (n > 0 && latBegin < lngBegin + n * sizeof(double) &&
+      lngBegin < latBegin + n * sizeof(double)) {
+    throw py::value_error("out arrays overlap each other");
+  }
   {
     py::gil_scoped_release unlocked;
     std::array<double, kChunk> bufLat, bufLng;

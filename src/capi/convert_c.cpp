@@ -5,6 +5,7 @@
 #include <span>
 
 #include "capi/capi_internal.h"
+#include "coords/convert_engine.h"
 #include "orv/convert.h"
 #include "orv/coord_transform.h"
 
@@ -116,6 +117,10 @@ orv_status orv_convert_columns(orv_direction d, const double* latitude, const do
     const void* const arrays[] = {latitude, longitude, out_latitude, out_longitude};
     if (auto s = checkTrack(d, m, arrays, count, sizeof(double))) return s;
     if (count == 0) return ORV_STATUS_OK;
+    if (const char* why =
+            orv::detail::columnsOverlap(latitude, longitude, out_latitude, out_longitude, count)) {
+      return fail(ORV_STATUS_FAILED, why);
+    }
     orv::convert(*direction(d), {latitude, count}, {longitude, count}, {out_latitude, count},
                  {out_longitude, count}, *inverseMethod(m));
     return ORV_STATUS_OK;

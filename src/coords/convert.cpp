@@ -1,5 +1,7 @@
 #include "orv/convert.h"
 
+#include <cstdint>
+
 #include "coords/convert_engine.h"
 #include "coords/transform_math.h"
 
@@ -10,9 +12,28 @@ bool searchesPointByPoint(Direction d, InverseMethod m) {
   return m == InverseMethod::search && (d == Direction::gcjToWgs || d == Direction::baiduToWgs);
 }
 
+// Whether two arrays of n doubles share an element. Compared as addresses: the arrays are
+// usually unrelated objects, which the built-in comparison does not order.
+bool shareElements(const double* a, const double* b, size_t n) {
+  const auto x = reinterpret_cast<std::uintptr_t>(a), y = reinterpret_cast<std::uintptr_t>(b);
+  const std::uintptr_t bytes = n * sizeof(double);
+  return x < y + bytes && y < x + bytes;
+}
+
 }  // namespace
 
 namespace detail {
+
+const char* columnsOverlap(const double* lat, const double* lng, const double* outLat,
+                           const double* outLng, size_t n) {
+  if (n == 0) return nullptr;
+  if (shareElements(outLat, outLng, n)) return "the output columns overlap each other";
+  if ((outLat != lat && shareElements(outLat, lat, n)) || shareElements(outLat, lng, n) ||
+      (outLng != lng && shareElements(outLng, lng, n)) || shareElements(outLng, lat, n)) {
+    return "an output column overlaps an input column other than its own";
+  }
+  return nullptr;
+}
 
 Coordinate convertSingle(Direction direction, Coordinate c) {
   const JyrCoorTransform& k = JyrCoorTransform::shared();
@@ -51,6 +72,10 @@ bool convert(Direction direction, std::span<const double> latitude,
              std::span<double> outLongitude, InverseMethod inverse) noexcept {
   const size_t n = latitude.size();
   if (longitude.size() != n || outLatitude.size() < n || outLongitude.size() < n) return false;
+  if (detail::columnsOverlap(latitude.data(), longitude.data(), outLatitude.data(),
+                             outLongitude.data(), n)) {
+    return false;
+  }
   if (searchesPointByPoint(direction, inverse)) {
     for (size_t i = 0; i < n; ++i) {
       const Coordinate r = detail::convertSingle(direction, {latitude[i], longitude[i]});

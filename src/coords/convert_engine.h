@@ -21,6 +21,12 @@ void engineConvert(Direction direction, const double* lat, const double* lng, do
                    double* outLng, size_t n);
 const char* engineTargetName();
 
+// Why output columns of n doubles cannot be written while the input columns are read, or null
+// when they can: each output may be the input column of the same name exactly, otherwise it
+// shares no element with an input or with the other output.
+const char* columnsOverlap(const double* lat, const double* lng, const double* outLat,
+                           const double* outLng, size_t n);
+
 struct EngineTarget {
   std::string name;
   int64_t bits;  // opaque to callers

@@ -44,10 +44,16 @@ HWY_INLINE V periodicTerm(D d, double coefficient, V argument) {
                  hn::Set(d, 3.0));
 }
 
+// The region's bounds, which belong to it.
+constexpr double kMinLat = 0.8293, kMaxLat = 55.8271, kMinLng = 72.004, kMaxLng = 137.8347;
+
+HWY_INLINE M outsideRegion(D d, Pair p) {
+  return hn::Or(hn::Or(hn::Lt(p.lng, hn::Set(d, kMinLng)), hn::Gt(p.lng, hn::Set(d, kMaxLng))),
+                hn::Or(hn::Lt(p.lat, hn::Set(d, kMinLat)), hn::Gt(p.lat, hn::Set(d, kMaxLat))));
+}
+
 HWY_INLINE Pair wgsToGcj(D d, Pair p) {
-  const M outside =
-      hn::Or(hn::Or(hn::Lt(p.lng, hn::Set(d, 72.004)), hn::Gt(p.lng, hn::Set(d, 137.8347))),
-             hn::Or(hn::Lt(p.lat, hn::Set(d, 0.8293)), hn::Gt(p.lat, hn::Set(d, 55.8271))));
+  const M outside = outsideRegion(d, p);
   if (hn::AllTrue(d, outside)) return p;
   const V pi = hn::Set(d, kPi);
   const V x = hn::Sub(p.lng, hn::Set(d, 105.0));
@@ -125,28 +131,60 @@ HWY_INLINE Pair baiduToGcj(D d, Pair p) {
   return {hn::Mul(z, hn::Sin(d, theta)), hn::Mul(z, hn::Cos(d, theta))};
 }
 
+// Where the iteration found nothing within tolerance for a target inside the region, the point
+// just across the nearest edge, whose image is itself, when that is closer. The offset moves every
+// point of the region north and east, so a strip along the west and south edges is the image of
+// no point at all; this is the best answer there.
+HWY_NOINLINE Pair acrossTheEdge(D d, Pair g, Pair best, V bestError, M unmet) {
+  const struct {
+    V value;
+    bool latitude;
+  } beyond[] = {{hn::Set(d, std::nextafter(kMinLat, -HUGE_VAL)), true},
+                {hn::Set(d, std::nextafter(kMaxLat, HUGE_VAL)), true},
+                {hn::Set(d, std::nextafter(kMinLng, -HUGE_VAL)), false},
+                {hn::Set(d, std::nextafter(kMaxLng, HUGE_VAL)), false}};
+  for (const auto& b : beyond) {
+    const V error = hn::Abs(hn::Sub(b.latitude ? g.lat : g.lng, b.value));
+    const M better = hn::And(unmet, hn::Lt(error, bestError));
+    best = {hn::IfThenElse(better, b.latitude ? b.value : g.lat, best.lat),
+            hn::IfThenElse(better, b.latitude ? g.lng : b.value, best.lng)};
+    bestError = hn::IfThenElse(better, error, bestError);
+  }
+  return best;
+}
+
 // p <- p - (forward(p) - g), every lane until all are within 1e-9 degree (sum of both errors),
 // at most 30 rounds. Inside the region the offset's slope is below 1 %, so each round shrinks
 // the error a hundredfold, and the step taken from a point within 1e-9 is about 1e-11 from the
-// preimage: that step is the result. Near the region's edge a lane can alternate across it, so
-// each lane keeps the step from its best point.
+// preimage: that step is the result. Beyond the region the forward transform is the identity, so
+// an iterate of a target inside the region that stepped over an edge would bounce back and forth
+// across it: such iterates are held on the edge. Each lane keeps the step from its best point.
 HWY_INLINE Pair gcjToWgs(D d, Pair g) {
   Pair p = g, best = g;
   V bestError = hn::Set(d, HUGE_VAL);
   const V tolerance = hn::Set(d, 1e-9);
+  const M inside = hn::Not(outsideRegion(d, g));
+  const V inf = hn::Set(d, HUGE_VAL), minusInf = hn::Neg(inf);
+  const Pair low = {hn::IfThenElse(inside, hn::Set(d, kMinLat), minusInf),
+                    hn::IfThenElse(inside, hn::Set(d, kMinLng), minusInf)};
+  const Pair high = {hn::IfThenElse(inside, hn::Set(d, kMaxLat), inf),
+                     hn::IfThenElse(inside, hn::Set(d, kMaxLng), inf)};
   // A lane stops at its own convergence, so its result does not depend on its neighbours.
   M active = hn::Eq(bestError, bestError);
   for (int i = 0; i < 30; ++i) {
     const Pair f = wgsToGcj(d, p);
     const V dLat = hn::Sub(f.lat, g.lat), dLng = hn::Sub(f.lng, g.lng);
     const V error = hn::Add(hn::Abs(dLat), hn::Abs(dLng));
-    p = {hn::Sub(p.lat, dLat), hn::Sub(p.lng, dLng)};
+    p = {hn::Min(hn::Max(hn::Sub(p.lat, dLat), low.lat), high.lat),
+         hn::Min(hn::Max(hn::Sub(p.lng, dLng), low.lng), high.lng)};
     const M better = hn::And(active, hn::Lt(error, bestError));
     best = {hn::IfThenElse(better, p.lat, best.lat), hn::IfThenElse(better, p.lng, best.lng)};
     bestError = hn::IfThenElse(better, error, bestError);
     active = hn::AndNot(hn::Le(error, tolerance), active);
     if (hn::AllFalse(d, active)) break;
   }
+  const M unmet = hn::And(inside, hn::Gt(bestError, tolerance));
+  if (HWY_UNLIKELY(!hn::AllFalse(d, unmet))) return acrossTheEdge(d, g, best, bestError, unmet);
   return best;
 }
 

@@ -45,12 +45,14 @@ std::string coordinateText(double v) {
   return text;
 }
 
-// A provider's failure while permission is not (or no longer) granted is a permission failure.
+// A provider's failure is about permission when the provider has refused it (denied or
+// restricted), or when nobody answered its authorization request. Anything else is the source
+// failing, whatever the status: "not determined" only says that nobody has decided yet, as the
+// system default reports until it has chosen a source.
 ErrorCode failureCode(const std::string& description) {
   if (description == kNoLocationProviderMessage) return ErrorCode::noLocationProvider;
+  if (description == kGeoClueNoAgentMessage) return ErrorCode::permissionNotDetermined;
   switch (LocationManager::authorizationStatus()) {
-    case 0:
-      return ErrorCode::permissionNotDetermined;
     case 1:
       return ErrorCode::permissionRestricted;
     case 2:

@@ -307,6 +307,8 @@ static void test_bad_input(void) {
   const orv_geocode_list* hits = NULL;
   orv_coordinate point = {31.0, 121.0};
   double lat = 31.0;
+  double two_lat[2] = {31.0, 32.0}, two_lng[2] = {121.0, 122.0};
+  double column[3] = {0.0, 0.0, 0.0};
 
   /* The message names what was wrong. */
   CHECK(orv_client_init_key(NULL, "k") == ORV_STATUS_NULL_ARGUMENT &&
@@ -315,6 +317,9 @@ static void test_bad_input(void) {
         strstr(orv_last_error_message(), "city"));
   CHECK(!orv_client_new(&no_error, NULL) &&
         strstr(orv_last_error_message(), "on_location_error_with_msg"));
+  CHECK(orv_convert_columns(ORV_WGS_TO_GCJ, two_lat, two_lng, column, column + 1, 2, 0) ==
+            ORV_STATUS_FAILED &&
+        strstr(orv_last_error_message(), "overlap each other") && column[0] == 0.0);
 
   const struct {
     orv_status got, expected;
@@ -343,6 +348,10 @@ static void test_bad_input(void) {
       {orv_geocode_list_decode("{}", &hits), ORV_STATUS_FAILED},
       {orv_convert(ORV_WGS_TO_GCJ, NULL, &point, 1, ORV_INVERSE_SEARCH), ORV_STATUS_NULL_ARGUMENT},
       {orv_convert_columns(ORV_WGS_TO_GCJ, &lat, &lat, &lat, NULL, 1, 0), ORV_STATUS_NULL_ARGUMENT},
+      {orv_convert_columns(ORV_WGS_TO_GCJ, two_lat, two_lng, column, column, 2, 0),
+       ORV_STATUS_FAILED},
+      {orv_convert_columns(ORV_WGS_TO_GCJ, two_lat, two_lng, column, two_lat, 2, 0),
+       ORV_STATUS_FAILED},
       {orv_convert(ORV_WGS_TO_GCJ, NULL, NULL, 0, ORV_INVERSE_SEARCH), ORV_STATUS_OK},
       {orv_convert(ORV_WGS_TO_GCJ, &point, &point, (size_t)-1, 0), ORV_STATUS_OUT_OF_RANGE},
       {orv_convert((orv_direction)6, &point, &point, 1, 0), ORV_STATUS_OUT_OF_RANGE},

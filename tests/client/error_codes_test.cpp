@@ -11,6 +11,8 @@
 #include "network/service.h"
 #include "network/transport.h"
 #include "orv/bundle.h"
+#include "platform/location/location_provider.h"
+#include "platform/location/system_provider.h"
 
 namespace orv::test {
 namespace {
@@ -52,11 +54,23 @@ Act answering(int status, std::string body) {
   };
 }
 
-Act startingWithStatus(int status) {
-  return [status](ErrorCodeTest& t) {
+Act startingWithStatus(int status, std::string error = "no fix") {
+  return [status, error](ErrorCodeTest& t) {
     t.provider->setAuthorizationStatus(static_cast<AuthorizationStatus>(status));
     t.start();
-    t.provider->pushError("no fix");
+    t.provider->pushError(error);
+  };
+}
+
+// The system default with one source, which refuses: it has chosen nothing, so its status is
+// still "not determined".
+Act systemDefaultFindingNothing() {
+  return [](ErrorCodeTest& t) {
+    LocationService::use(std::make_shared<detail::SystemProvider>(std::vector{
+        detail::SystemCandidate{"gpsd at 127.0.0.1:2947",
+                                [] { return std::optional<std::string>("connection refused"); },
+                                [] { return std::shared_ptr<LocationProvider>(); }}}));
+    t.start();
   };
 }
 
@@ -104,8 +118,16 @@ INSTANTIATE_TEST_SUITE_P(Failures, ErrorCodeTest, ::testing::Values(
               "orv.location", -1, kDenied},
     ErrorCase{"Denied", startingWithStatus(2), ErrorCode::permissionDenied,
               "orv.location", -1, kDenied},
-    ErrorCase{"NotDetermined", startingWithStatus(0), ErrorCode::permissionNotDetermined,
+    // A source that fails before anyone decided on permission is a failing source, not a
+    // question to ask the user; only an authorization request nobody answered is.
+    ErrorCase{"FailsWhileNotDetermined", startingWithStatus(0), ErrorCode::providerFailure,
               "orv.location", -1, "定位失败：no fix"},
+    ErrorCase{"NotDetermined", startingWithStatus(0, detail::kGeoClueNoAgentMessage),
+              ErrorCode::permissionNotDetermined, "orv.location", -1, "定位失败：GeoClue has no*"},
+    ErrorCase{"SystemDefaultFindsNothing", systemDefaultFindingNothing(),
+              ErrorCode::providerFailure, "orv.location", -1,
+              "定位失败：No system location source answered (tried gpsd at 127.0.0.1:2947 "
+              "(connection refused))*"},
     ErrorCase{"ProviderFailure", startingWithStatus(4), ErrorCode::providerFailure,
               "orv.location", -1, "定位失败：no fix"},
     ErrorCase{"NoProvider", [](ErrorCodeTest& t) { LocationService::useNone(); t.start(); },

@@ -7,6 +7,7 @@ DIRECTIONS = [(s, d) for s in orvlib.SYSTEMS for d in orvlib.SYSTEMS if s != d]
 RNG = np.random.default_rng(7)
 LAT = RNG.uniform(18, 53, 1001)  # odd length: the engine's tail
 LNG = RNG.uniform(73, 135, 1001)
+SHARED = np.empty(LAT.size + 1)  # room for two outputs one element apart
 
 
 @pytest.mark.parametrize("src,dst", DIRECTIONS)
@@ -53,6 +54,8 @@ def test_numbers_empty_and_nan():
     ((LAT, LNG), dict(out=(np.empty(LAT.size, np.float32), np.empty(LAT.size))), ValueError,
      "float64"),
     ((LAT, LNG), dict(out=(LNG, LAT)), ValueError, "overlap"),
+    ((LAT, LNG), dict(out=(SHARED[1:], SHARED[1:])), ValueError, "overlap each other"),
+    ((LAT, LNG), dict(out=(SHARED[:-1], SHARED[1:])), ValueError, "overlap each other"),
     ((LAT, LNG), dict(out=(np.empty(2 * LAT.size)[::2], np.empty(LAT.size))), ValueError,
      "C-contiguous"),
 ])

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -19,10 +20,6 @@
 
 namespace orv::detail {
 
-const char* const kGeoClueNoAgentMessage =
-    "GeoClue has no authorization agent for this user (GetClient was not answered in time): "
-    "run the desktop session's location agent, or choose another location provider";
-
 namespace {
 
 constexpr const char* kService = "org.freedesktop.GeoClue2";
@@ -31,6 +28,13 @@ constexpr const char* kManager = "org.freedesktop.GeoClue2.Manager";
 constexpr const char* kClient = "org.freedesktop.GeoClue2.Client";
 constexpr const char* kLocation = "org.freedesktop.GeoClue2.Location";
 constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
+constexpr const char* kBus = "org.freedesktop.DBus";
+constexpr const char* kBusPath = "/org/freedesktop/DBus";
+// GeoClue's name changing hands: it left the bus (no new owner), or came back.
+constexpr const char* kOwnerMatch =
+    "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+    "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='org.freedesktop.GeoClue2'";
+constexpr const char* kBusLost = "lost the system bus connection to GeoClue";
 
 uint64_t monotonicMicros() {
   timespec ts{};
@@ -59,6 +63,7 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
           const std::shared_ptr<LocationSink>& sink)
       : options_(provider.options_),
         getClientTimeout_(provider.getClientTimeout_),
+        grace_(provider.grace_),
         status_(status),
         sink_(sink) {}
   ~Session() { end(); }
@@ -72,28 +77,28 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
     watch_ = DescriptorWatch::create(sd_bus_get_fd(bus_), EPOLLIN, [weak](uint32_t) {
       if (auto self = weak.lock()) self->pump();
     });
-    sd_bus_message* call = nullptr;
-    int r =
-        sd_bus_message_new_method_call(bus_, &call, kService, kManagerPath, kManager, "GetClient");
-    if (r >= 0) {
-      const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(getClientTimeout_);
-      r = sd_bus_call_async(bus_, nullptr, call, &Session::onGetClient, this,
-                            static_cast<uint64_t>(usec.count()));
+    // Watched before GetClient goes out on the same connection: no departure can slip between.
+    if (const int r = sd_bus_add_match_async(bus_, nullptr, kOwnerMatch,
+                                             &Session::onNameOwnerChanged, nullptr, this);
+        r < 0) {
+      return fail(std::string("cannot watch GeoClue on the system bus: ") + std::strerror(-r));
     }
-    sd_bus_message_unref(call);
-    if (r < 0) return fail(std::string("cannot ask GeoClue for a client: ") + std::strerror(-r));
+    requestClient();
     pump();
   }
 
   void end() {
     if (!bus_) return;
-    if (started_) {
+    if (started_ && sd_bus_is_open(bus_) > 0) {
       sd_bus_call_method_async(bus_, nullptr, kService, clientPath_.c_str(), kClient, "Stop",
                                nullptr, nullptr, "");
       sd_bus_flush(bus_);
     }
     watch_.reset();
-    if (timer_) std::exchange(timer_, nullptr)->invalidate();
+    for (auto* timer : {&timer_, &graceTimer_}) {
+      if (*timer) std::exchange(*timer, nullptr)->invalidate();
+    }
+    locationSlot_ = sd_bus_slot_unref(locationSlot_);
     bus_ = sd_bus_close_unref(bus_);
   }
 
@@ -105,8 +110,10 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
     while (bus_ && (r = sd_bus_process(bus_, nullptr)) > 0) {
     }
     if (!bus_) return;
-    if (r < 0) {
-      fail(std::string("the system bus connection failed: ") + std::strerror(-r));
+    // The calls still pending when the connection went come back as errors first; those stay
+    // silent and this is the one report.
+    if (r < 0 || busLost_ || sd_bus_is_open(bus_) <= 0) {
+      fail(kBusLost);
       return end();
     }
     const int events = sd_bus_get_events(bus_);
@@ -126,16 +133,38 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
     }
   }
 
-  // An error reply as our failure: denial changes the status, a timeout means no agent.
+  // Asks GeoClue for a client; the rest of the setup follows its answer.
+  void requestClient() {
+    sd_bus_message* call = nullptr;
+    int r =
+        sd_bus_message_new_method_call(bus_, &call, kService, kManagerPath, kManager, "GetClient");
+    if (r >= 0) {
+      const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(getClientTimeout_);
+      r = sd_bus_call_async(bus_, nullptr, call, &Session::onGetClient, this,
+                            static_cast<uint64_t>(usec.count()));
+    }
+    sd_bus_message_unref(call);
+    if (r < 0) fail(std::string("cannot ask GeoClue for a client: ") + std::strerror(-r));
+  }
+
+  // An error reply as our failure: denial changes the status. No reply has three causes: our
+  // connection went (pump() reports that), GeoClue left the bus (the grace period reports that),
+  // or GeoClue held the call, waiting for an authorization agent; the bus tells them apart.
   bool failed(sd_bus_message* reply, const char* what) {
     if (!sd_bus_message_is_method_error(reply, nullptr)) return false;
     const sd_bus_error* e = sd_bus_message_get_error(reply);
-    if (sd_bus_error_has_name(e, SD_BUS_ERROR_ACCESS_DENIED)) {
+    if (sd_bus_is_open(bus_) <= 0) {
+      busLost_ = true;
+    } else if (gone_) {
+      // Reported when the grace period ends.
+    } else if (sd_bus_error_has_name(e, SD_BUS_ERROR_ACCESS_DENIED)) {
       status_ = AuthorizationStatus::denied;
       fail(std::string("GeoClue denied access to the location: ") + (e->message ? e->message : ""));
     } else if (sd_bus_error_has_name(e, SD_BUS_ERROR_NO_REPLY) ||
                sd_bus_error_has_name(e, SD_BUS_ERROR_TIMEOUT)) {
-      fail(kGeoClueNoAgentMessage);
+      askWhetherGeoClueIsThere(std::strcmp(what, "GetClient") == 0
+                                   ? std::string(kGeoClueNoAgentMessage)
+                                   : std::string("GeoClue ") + what + " was not answered");
     } else if (sd_bus_error_has_name(e, SD_BUS_ERROR_SERVICE_UNKNOWN) ||
                sd_bus_error_has_name(e, SD_BUS_ERROR_NAME_HAS_NO_OWNER)) {
       fail("GeoClue is not available on the system bus");
@@ -143,6 +172,70 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
       fail(std::string("GeoClue ") + what + " failed: " + (e->message ? e->message : e->name));
     }
     return true;
+  }
+
+  // Reports `ifThere` unless GeoClue has left the bus; one question at a time.
+  void askWhetherGeoClueIsThere(std::string ifThere) {
+    if (asking_) return;
+    const int r = sd_bus_call_method_async(bus_, nullptr, kBus, kBusPath, kBus, "GetNameOwner",
+                                           &Session::onOwner, this, "s", kService);
+    if (r < 0) return fail(ifThere);
+    asking_ = true;
+    unansweredFailure_ = std::move(ifThere);
+  }
+
+  static int onOwner(sd_bus_message* reply, void* userdata, sd_bus_error*) {
+    auto* self = static_cast<Session*>(userdata);
+    self->asking_ = false;
+    if (sd_bus_is_open(self->bus_) <= 0) {
+      self->busLost_ = true;
+    } else if (sd_bus_message_is_method_error(reply, nullptr)) {
+      self->left();
+    } else if (!self->gone_) {
+      self->fail(self->unansweredFailure_);
+    }
+    return 0;
+  }
+
+  static int onNameOwnerChanged(sd_bus_message* signal, void* userdata, sd_bus_error*) {
+    auto* self = static_cast<Session*>(userdata);
+    const char *name = nullptr, *previous = nullptr, *current = nullptr;
+    if (sd_bus_message_read(signal, "sss", &name, &previous, &current) < 0 || !current) return 0;
+    if (*current == '\0') {
+      self->left();
+    } else if (self->gone_) {
+      self->cameBack();
+    }
+    return 0;
+  }
+
+  // GeoClue left the bus, and our client with it. Silent for the grace period, as a lost gpsd or
+  // NMEA source is, in case it comes back (restarted, or activated by another program).
+  void left() {
+    if (gone_) return;
+    gone_ = true;
+    started_ = false;
+    locationSlot_ = sd_bus_slot_unref(locationSlot_);
+    std::weak_ptr<Session> weak = weak_from_this();
+    graceTimer_ = Timer::scheduled(grace_, false, [weak](Timer&) {
+      auto self = weak.lock();
+      if (!self) return;
+      self->graceTimer_.reset();
+      if (!self->gone_) return;
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%g",
+                    std::chrono::duration<double>(self->grace_).count());
+      self->fail(std::string("GeoClue left the system bus and did not come back within ") +
+                 seconds + " s");
+    });
+  }
+
+  // Back on the bus: a new client, as at the start.
+  void cameBack() {
+    gone_ = false;
+    if (graceTimer_) std::exchange(graceTimer_, nullptr)->invalidate();
+    clientPath_.clear();
+    requestClient();
   }
 
   static int onGetClient(sd_bus_message* reply, void* userdata, sd_bus_error*) {
@@ -179,8 +272,8 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
                                    threshold);
     }
     if (r >= 0) {
-      r = sd_bus_match_signal_async(bus_, nullptr, kService, client, kClient, "LocationUpdated",
-                                    &Session::onLocationUpdated, nullptr, this);
+      r = sd_bus_match_signal_async(bus_, &locationSlot_, kService, client, kClient,
+                                    "LocationUpdated", &Session::onLocationUpdated, nullptr, this);
     }
     if (r >= 0) {
       r = sd_bus_call_method_async(bus_, nullptr, kService, client, kClient, "Start",
@@ -274,13 +367,20 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
 
   GeoClueOptions options_;
   std::chrono::milliseconds getClientTimeout_;
+  std::chrono::milliseconds grace_;
   std::atomic<AuthorizationStatus>& status_;
   std::weak_ptr<LocationSink> sink_;
   sd_bus* bus_ = nullptr;
   std::unique_ptr<DescriptorWatch> watch_;
-  std::shared_ptr<Timer> timer_;
+  std::shared_ptr<Timer> timer_;       // sd-bus's next timeout
+  std::shared_ptr<Timer> graceTimer_;  // while GeoClue is away
+  sd_bus_slot* locationSlot_ = nullptr;
   std::string clientPath_;
+  std::string unansweredFailure_;
   bool started_ = false;
+  bool busLost_ = false;
+  bool gone_ = false;
+  bool asking_ = false;
 };
 
 namespace {
@@ -320,8 +420,9 @@ SystemCandidate geoClueSystemCandidate() {
                          }};
 }
 
-GeoClueProvider::GeoClueProvider(GeoClueOptions options, std::chrono::milliseconds getClientTimeout)
-    : options_(std::move(options)), getClientTimeout_(getClientTimeout) {}
+GeoClueProvider::GeoClueProvider(GeoClueOptions options, std::chrono::milliseconds getClientTimeout,
+                                 std::chrono::milliseconds grace)
+    : options_(std::move(options)), getClientTimeout_(getClientTimeout), grace_(grace) {}
 
 void GeoClueProvider::start(const std::shared_ptr<LocationSink>& sink) {
   auto session = std::make_shared<Session>(*this, status_, sink);

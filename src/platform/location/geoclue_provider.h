@@ -5,7 +5,9 @@
 // GeoClue decides who may position: an access-denied answer makes the status "denied" (so the
 // controller's own refusal follows at the next start). GeoClue 2.6 holds GetClient until the
 // user's authorization agent answers; without an agent it never does, so GetClient gets a short
-// timeout and ends in a clear failure instead of the bus's 25 s default.
+// timeout and ends in a clear failure instead of the bus's 25 s default. A lost bus connection is
+// one failure that says so; GeoClue leaving the bus is one when it is not back within the grace
+// period (a new client is asked for when it returns).
 #pragma once
 
 #include <atomic>
@@ -15,6 +17,7 @@
 
 #include "orv/location_provider.h"
 #include "orv/location_service.h"
+#include "platform/location/location_provider.h"
 #include "platform/location/sink_streams.h"
 #include "platform/location/system_provider.h"
 
@@ -33,17 +36,16 @@ enum class GeoClueAccuracy : uint32_t {
 // 1 km neighborhood, beyond that city.
 GeoClueAccuracy geoClueAccuracyFor(double desiredAccuracy);
 
-// The localized description of a GetClient that found no authorization agent.
-extern const char* const kGeoClueNoAgentMessage;
-
 // GeoClue as a system source: answers when its name has an owner on the system bus or can be
 // activated there; the desktop id is the program's name.
 SystemCandidate geoClueSystemCandidate();
 
 class GeoClueProvider final : public LocationProvider {
  public:
+  // `grace`: how long GeoClue may be away from the bus before that is a failure.
   explicit GeoClueProvider(GeoClueOptions options,
-                           std::chrono::milliseconds getClientTimeout = std::chrono::seconds(3));
+                           std::chrono::milliseconds getClientTimeout = std::chrono::seconds(3),
+                           std::chrono::milliseconds grace = std::chrono::seconds(10));
 
   AuthorizationStatus authorizationStatus() const override { return status_.load(); }
   void start(const std::shared_ptr<LocationSink>& sink) override;
@@ -54,6 +56,7 @@ class GeoClueProvider final : public LocationProvider {
  private:
   GeoClueOptions options_;
   std::chrono::milliseconds getClientTimeout_;
+  std::chrono::milliseconds grace_;
   std::atomic<AuthorizationStatus> status_{AuthorizationStatus::notDetermined};
   SinkStreams<Session> sessions_;
 };

@@ -15,4 +15,8 @@ void setLocationProvider(std::shared_ptr<LocationProvider> provider);
 // The localized description of the failure every start meets when no provider is chosen.
 extern const char* const kNoLocationProviderMessage;
 
+// The localized description of a GeoClue GetClient that no authorization agent answered: the one
+// provider failure that is about permission while it is still not determined.
+extern const char* const kGeoClueNoAgentMessage;
+
 }  // namespace orv::detail

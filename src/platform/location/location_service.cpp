@@ -23,6 +23,10 @@ const char* const kNoLocationProviderMessage =
     "orv::LocationService::useSimulated() or orv::LocationService::useReplay() before starting "
     "location updates";
 
+const char* const kGeoClueNoAgentMessage =
+    "GeoClue has no authorization agent for this user (GetClient was not answered in time): "
+    "run the desktop session's location agent, or choose another location provider";
+
 namespace {
 
 // No provider: nothing is authorized and every start fails with a message saying what to do.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <fstream>
 
 #include "manager_fixture.h"
+#include "platform/descriptor_watch.h"
 #include "platform/location/system_provider.h"
 
 namespace orv::detail {
@@ -70,6 +72,22 @@ class GeoClueProviderTest : public ManagerTest {
                             &mock_)
                       .c_str());
     return mockPid_ > 0;
+  }
+  // Runs the loop until the mock's output (its log of calls, and its own lines) holds `text`.
+  bool waitForMockOutput(const std::string& text) {
+    std::string output;
+    bool ended = false;
+    const auto watch = DescriptorWatch::create(::fileno(mock_), EPOLLIN, [&](uint32_t) {
+      char buf[256];
+      const ssize_t n = ::read(::fileno(mock_), buf, sizeof buf);
+      if (n > 0) output.append(buf, size_t(n));
+      ended = n == 0;
+    });
+    return waitFor([&] { return ended || output.find(text) != std::string::npos; }) && !ended;
+  }
+  void killMock() {
+    ::kill(mockPid_, SIGKILL);
+    ::pclose(std::exchange(mock_, nullptr));
   }
   // A uint32 property of the client GeoClue handed out.
   uint32_t clientProperty(const char* name) {
@@ -150,6 +168,65 @@ TEST_F(GeoClueProviderTest, SystemCandidateAnswersOnlyWhenGeoClueIsOnTheBus) {
   EXPECT_EQ((std::vector{f.coordinate.latitude, f.altitude, f.speed, f.course}),
             (std::vector{30.5, 12.5, 1.5, 90.0}));
 }
+
+// What can befall a stream: GeoClue leaves the bus (for good, or back within the grace period) or
+// our bus connection drops, mid-stream or while GeoClue holds GetClient for an agent. Each is one
+// failure that names it, or none when GeoClue comes back in time.
+struct Fault {
+  const char* name;
+  const char* mock;
+  enum class What { geoClueLeaves, geoClueReturns, busDrops } what;
+  std::string error;  // empty: none
+};
+
+void PrintTo(const Fault& f, std::ostream* os) { *os << f.name; }
+
+class GeoClueFaultTest : public GeoClueProviderTest, public ::testing::WithParamInterface<Fault> {};
+
+const std::string kLeft = "GeoClue left the system bus and did not come back within 0.3 s";
+const std::string kBusLost = "lost the system bus connection to GeoClue";
+constexpr const char* kStreaming = R"({"initial": [39.9, 116.4, 20.0]})";
+constexpr const char* kHolding = R"({"no_agent": true})";
+
+TEST_P(GeoClueFaultTest, OneFailureNamingWhatHappened) {
+  const Fault& f = GetParam();
+  using What = Fault::What;
+  ASSERT_TRUE(startMock(f.mock));
+  const auto grace = f.what == What::geoClueReturns ? 60s : 300ms;
+  LocationService::use(
+      std::make_shared<GeoClueProvider>(GeoClueOptions{"org.example.Maps"}, 30s, grace));
+  manager->startUpdatingLocation();
+  if (f.mock == kStreaming) {
+    ASSERT_TRUE(waitForFixes(1));
+  } else {
+    ASSERT_TRUE(waitForMockOutput("GetClient held\n"));
+  }
+  if (f.what == What::busDrops) {
+    ::kill(std::exchange(busPid_, -1), SIGKILL);
+  } else {
+    killMock();
+  }
+  if (f.what == What::geoClueReturns) {
+    ASSERT_TRUE(startMock(R"({"initial": [31.2, 121.5, 10.0]})"));
+    ASSERT_TRUE(waitForFixes(2));
+    EXPECT_EQ(delegate->fixes[1].coordinate.latitude, 31.2);
+  } else {
+    ASSERT_TRUE(waitForError());
+  }
+  loop.runFor(200ms);  // nothing further may follow
+  EXPECT_EQ(delegate->errors,
+            f.error.empty() ? std::vector<std::string>{} : std::vector<std::string>{f.error});
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Faults, GeoClueFaultTest, ::testing::Values(
+    Fault{"GeoClueLeavesMidStream", kStreaming, Fault::What::geoClueLeaves, kLeft},
+    Fault{"GeoClueLeavesHoldingGetClient", kHolding, Fault::What::geoClueLeaves, kLeft},
+    Fault{"GeoClueComesBackInTime", kStreaming, Fault::What::geoClueReturns, ""},
+    Fault{"BusDropsMidStream", kStreaming, Fault::What::busDrops, kBusLost},
+    Fault{"BusDropsWhileGetClientIsHeld", kHolding, Fault::What::busDrops, kBusLost}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST(GeoClueAccuracy, LevelsFollowTheDesiredAccuracy) {
   EXPECT_EQ(geoClueAccuracyFor(-1), GeoClueAccuracy::exact);

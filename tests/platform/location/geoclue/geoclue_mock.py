@@ -1,7 +1,8 @@
 '''GeoClue2 mock template for python3-dbusmock: Manager, one Client and Location objects.
 
 Parameters (JSON through -p): "deny" makes GetClient answer AccessDenied; "no_agent" makes it never
-answer, as GeoClue 2.6 waits for the user's authorization agent; "initial"
+answer, as GeoClue 2.6 waits for the user's authorization agent (it prints "GetClient held" when the
+call arrives); "initial"
 ([lat, lon, accuracy] and optionally altitude, speed, heading) is announced as a new Location when
 the client starts. The template prints its pid once loaded, when the bus name is already owned.
 '''
@@ -64,6 +65,7 @@ def GetClient(self):
         raise dbus.exceptions.DBusException('Access denied by the test',
                                             name='org.freedesktop.DBus.Error.AccessDenied')
     if state['no_agent']:
+        print('GetClient held', flush=True)
         time.sleep(30)  # no agent to ask: the caller's timeout must end this
     if CLIENT_OBJ not in mockobject.objects:
         self.AddObject(CLIENT_OBJ, CLIENT_IFACE, {
