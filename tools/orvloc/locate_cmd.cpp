@@ -130,6 +130,7 @@ class InterruptScope {
       while (::read(interruptPipe[0], drained, sizeof drained) > 0) {
       }
     });
+    if (!watch_) return;  // then a signal keeps its default action: it ends the process
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     action.sa_flags = SA_RESTART;
