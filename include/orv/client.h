@@ -99,7 +99,7 @@ class ORV_API OrvClientLocation {
   // Process-wide log switch (default off). Lines go to standard output unless a sink is set.
   static bool isLogEnabled();
   static void setIsLogEnabled(bool enabled);
-  // Receives each log line without its newline; an empty function restores standard output.
+  // Each line (no newline), one call at a time, no lock held: it may call in. Empty: stdout.
   static void setLogSink(std::function<void(std::string_view line)> sink);
   // The key of the last initKey() of any client.
   static std::string sharedAccessKey();

@@ -268,8 +268,8 @@ ORV_API orv_status orv_client_poi_nearby_search(orv_client* client, const char* 
 /* The log switch (default off). Lines go to standard output unless a sink is set. */
 ORV_API void orv_set_log_enabled(bool enabled);
 ORV_API bool orv_is_log_enabled(void);
-/* Receives each log line (UTF-8, without its newline, valid during the call) on the thread that
- * writes it. NULL restores standard output. */
+/* Receives each log line (UTF-8, no newline, valid during the call), one call at a time, no lock
+ * held: it may call the library. NULL restores standard output. */
 ORV_API void orv_set_log_sink(void (*sink)(void* user, const char* line), void* user);
 /* The key of the last orv_client_init_key of any client. Valid until the next call of this
  * function on the same thread. */

@@ -43,8 +43,8 @@ class ORV_API RunLoop {
   // Run until `done` returns true (checked after each task or timer) or `timeout` elapses.
   // Returns whether `done` became true.
   bool runUntil(const std::function<bool()>& done, Duration timeout);
-  // Thread-safe: makes the running run()/runFor()/runUntil() return. It does not carry over to a
-  // later run; to stop a run that may not have started yet, post() the stop() instead.
+  // Thread-safe (and async-signal-safe on the main loop): makes the running run()/runFor()/
+  // runUntil() return. Not carried over to a later run: to stop one not yet started, post() it.
   void stop();
 
   // For hosts with their own event loop: a descriptor that becomes readable when posted work is

@@ -218,14 +218,14 @@ raised in one is printed with its traceback and does not stop the loop.)");
             callPython(*ref, py::str(line.data(), line.size()));
           };
         }
-        // The sink is swapped under the log's lock, which a logging thread may hold while it
-        // waits for the GIL.
+        // The swap waits for a call of the old sink on another thread, which may be waiting for
+        // the GIL.
         py::gil_scoped_release unlocked;
         O::setLogSink(std::move(fn));
       },
       py::arg("sink"),
-      "Sends each log line (without newline) to sink(line), from any thread; None restores "
-      "standard output.");
+      "Sends each log line (without newline) to sink(line), from any thread, one call at a time; "
+      "the sink may call the library. None restores standard output.");
   m.def("shared_access_key", &O::sharedAccessKey);
   m.def(
       "set_service",

@@ -1,9 +1,16 @@
 // Driving the library's main loop from Python: run_for, run_until, and the pieces a host event
 // loop (asyncio) needs.
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 #include <pybind11/stl.h>
 
@@ -28,6 +35,119 @@ void raisePending() {
   throw error;
 }
 
+// Runs the Python signal handlers that are due, on the main thread: an exception one raises
+// (KeyboardInterrupt from SIGINT) ends the running loop and is raised by the call driving it.
+void runSignalHandlers() {
+  if (!Py_IsInitialized() || _Py_IsFinalizing()) return;
+  py::gil_scoped_acquire gil;
+  if (PyErr_CheckSignals() == 0) return;
+  py::error_already_set error;
+  if (!pending()) pending() = std::move(error);
+  orv::RunLoop::main().stop();
+}
+
+// Python's C-level signal handler only notes the signal and writes a byte to the wakeup
+// descriptor; the Python handler runs when the main thread next runs Python code, which it does
+// not while it sleeps in the library's loop. While run_for/run_until block, the wakeup
+// descriptor is a pipe whose bytes a watcher thread turns into a task on the main loop that runs
+// the handlers, and hands on to the descriptor it replaced (asyncio's, for one).
+class SignalWakeup;
+SignalWakeup& signalWakeup();
+
+class SignalWakeup {
+ public:
+  // Main thread, GIL held; nests.
+  void enter() {
+    if (depth_++ > 0) return;
+    if (!started_) start();
+    if (write_ < 0) return;
+    try {
+      previous_ = setWakeupFd(write_);
+    } catch (py::error_already_set&) {
+      return;  // refused: this run is not woken by signals
+    }
+    forwardTo_ = previous_;
+    installed_ = true;
+  }
+  void leave() {
+    if (--depth_ > 0 || !installed_) return;
+    installed_ = false;
+    forwardTo_ = -1;
+    try {
+      setWakeupFd(previous_);
+    } catch (py::error_already_set&) {
+      setWakeupFd(-1);  // the host closed its descriptor meanwhile
+    }
+  }
+
+ private:
+  // signal.set_wakeup_fd; whether the replaced descriptor warned on a full buffer is not known,
+  // and a full buffer only means wake-ups are already pending.
+  static int setWakeupFd(int fd) {
+    return py::module_::import("signal")
+        .attr("set_wakeup_fd")(fd, py::arg("warn_on_full_buffer") = false)
+        .cast<int>();
+  }
+
+  void start() {
+    started_ = true;
+    // A forked child has no watcher: its first run starts its own pipe and thread.
+    ::pthread_atfork(nullptr, nullptr, [] {
+      SignalWakeup& w = signalWakeup();
+      w.started_ = false;
+      w.write_ = -1;
+    });
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    // Python needs a writing end that never blocks; the watcher blocks on the reading end.
+    ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
+    write_ = fds[1];
+    // Lives as long as the process, blocked on the pipe between signals.
+    std::thread([this, read = fds[0]] { watch(read); }).detach();
+  }
+
+  void watch(int read) {
+    char bytes[64];
+    for (;;) {
+      const ssize_t n = ::read(read, bytes, sizeof bytes);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      if (const int to = forwardTo_; to >= 0) {
+        [[maybe_unused]] const auto forwarded = ::write(to, bytes, static_cast<size_t>(n));
+      }
+      orv::RunLoop::main().post(runSignalHandlers);
+    }
+  }
+
+  int depth_ = 0;
+  bool started_ = false;
+  int write_ = -1;
+  int previous_ = -1;
+  bool installed_ = false;
+  std::atomic<int> forwardTo_{-1};
+};
+
+SignalWakeup& signalWakeup() {
+  static auto* wakeup = new SignalWakeup();  // its thread outlives every destructor
+  return *wakeup;
+}
+
+// For the length of a blocking run: signals wake the loop. A signal that arrived just before
+// has its handler run here.
+class SignalScope {
+ public:
+  SignalScope() {
+    signalWakeup().enter();
+    if (PyErr_CheckSignals() != 0) {
+      signalWakeup().leave();
+      throw py::error_already_set();
+    }
+  }
+  ~SignalScope() { signalWakeup().leave(); }
+  SignalScope(const SignalScope&) = delete;
+  SignalScope& operator=(const SignalScope&) = delete;
+};
+
 orv::RunLoop& mainLoop(const char* what) {
   orv::RunLoop& loop = orv::RunLoop::main();
   if (!loop.isCurrent()) {
@@ -51,6 +171,7 @@ void runFor(double seconds) {
   const auto duration = toDuration(seconds, "seconds");
   raisePending();
   {
+    SignalScope signals;
     py::gil_scoped_release unlocked;
     loop.runFor(duration);
   }
@@ -80,6 +201,7 @@ bool runUntil(py::object predicate, std::optional<double> timeout) {
   }
   bool reached;
   {
+    SignalScope signals;
     py::gil_scoped_release unlocked;
     reached = loop.runUntil(done, duration);
   }

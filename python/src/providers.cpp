@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "bindings.h"
 #include "orv/bundle.h"
@@ -84,7 +85,24 @@ class PyProvider final : public orv::LocationProvider {
       std::lock_guard lock(mutex_);
       sinks_[sink.get()] = handle;
     }
-    callPython(start_, handle->get());
+    try {
+      start_.get()(handle->get());
+    } catch (py::error_already_set& e) {
+      if (e.matches(PyExc_KeyboardInterrupt) || e.matches(PyExc_SystemExit)) {
+        reportCallbackError(e, start_.get());
+        return;
+      }
+      // A stream that never starts is a failure of the source: the run must not wait for it.
+      std::string text = "provider start() raised " + e.type().attr("__name__").cast<std::string>();
+      try {
+        if (const std::string message = py::str(e.value()); !message.empty())
+          text += ": " + message;
+      } catch (py::error_already_set&) {
+        // An exception whose text cannot be made: its type names it.
+      }
+      py::gil_scoped_release unlocked;
+      sink->deliverError(std::move(text));
+    }
   }
 
   void stop(const orv::LocationSink& sink) override {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,12 @@ namespace {
 
 // Longest accepted interval (about 31 years): keeps start + tick * period far from overflow.
 constexpr double kMaxIntervalSeconds = 1e9;
+
+// The main loop is never destroyed, so stop() needs no lock to wake it.
+std::atomic<const RunLoop::Impl*> g_mainLoop{nullptr};
+static_assert(std::atomic<const RunLoop::Impl*>::is_always_lock_free &&
+                  std::atomic<bool>::is_always_lock_free,
+              "stop() on the main loop runs in signal handlers");
 
 pid_t threadId() { return gettid(); }
 
@@ -174,6 +181,7 @@ RunLoop& RunLoop::main() {
   static RunLoop* loop = [] {
     auto* l = new RunLoop();
     l->impl_->ownerTid = ::getpid();
+    g_mainLoop = l->impl_.get();
     return l;
   }();
   return *loop;
@@ -208,6 +216,15 @@ bool RunLoop::runUntil(const std::function<bool()>& done, Duration timeout) {
 }
 
 void RunLoop::stop() {
+  if (impl_.get() == g_mainLoop.load()) {
+    // Nothing to guard against: no lock, so a signal handler may stop the main loop even when it
+    // interrupted this very thread inside post().
+    const int saved = errno;
+    impl_->stopRequested = true;
+    impl_->wake();
+    errno = saved;
+    return;
+  }
   std::lock_guard lock(impl_->mutex);
   impl_->stopRequested = true;
   impl_->wake();

@@ -235,6 +235,30 @@ static void test_skipped_outcomes(void) {
   recorder_clear(&r);
 }
 
+/* A sink may call back into the library: this one removes itself at its first line. Later
+ * lines go to standard output, never to the removed sink. */
+static int removing_sink_calls;
+
+static void removing_sink(void* user, const char* line) {
+  (void)user;
+  (void)line;
+  ++removing_sink_calls;
+  orv_set_log_sink(NULL, NULL);
+}
+
+static void test_sink_calls_back(void) {
+  recorder r = {0};
+  orv_client* client = ready_client(&full_delegate, &r);
+  orv_set_log_sink(removing_sink, NULL);
+  orv_set_log_enabled(true);
+  CHECK_STATUS(orv_client_get_reverse_code(client, 31.2304, 121.4737), ORV_STATUS_OK);
+  CHECK(await_outcomes(&r, 1));
+  CHECK(removing_sink_calls == 1);
+  orv_set_log_enabled(false);
+  orv_client_free(client);
+  recorder_clear(&r);
+}
+
 /* A continuous run from the bundled walk, ended by freeing the client inside its callback. */
 static void test_runs(void) {
   CHECK_STATUS(orv_main_bundle_set_string("NSLocationWhenInUseUsageDescription", "C API test"),
@@ -389,6 +413,7 @@ int main(void) {
   test_requests();
   test_errors();
   test_skipped_outcomes();
+  test_sink_calls_back();
   test_runs();
   test_conversions();
   test_bad_input();

@@ -2,9 +2,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <iterator>
 
 #include "client/client_state.h"
 #include "client_fixture.h"
@@ -187,6 +189,23 @@ TEST_F(RunTest, HostMayStopOrDestroyTheClientInsideEveryCallback) {
   }
   delegate->afterLocation = nullptr;
   delegate->afterError = nullptr;
+}
+
+// The log sink is a host callback too: it may stop the run from inside, and the line that
+// stopping writes follows the one being delivered.
+TEST_F(RunTest, LogSinkMayStopTheRun) {
+  continuous();
+  OrvClientLocation::setLogSink([this](std::string_view line) {
+    trace.events.emplace_back(line);
+    if (line.rfind("纬度：", 0) == 0) client->stopLocation();
+  });
+  client->startLocation();
+  push(fix(1));
+  expectIdle();
+  const auto fixLine = std::find_if(trace.events.begin(), trace.events.end(),
+                                    [](const std::string& e) { return e.rfind("纬度：", 0) == 0; });
+  ASSERT_NE(fixLine, trace.events.end());
+  EXPECT_EQ(std::next(fixLine) == trace.events.end() ? "" : *std::next(fixLine), "stopLocation");
 }
 
 class FailureTest : public RunTest, public ::testing::WithParamInterface<bool> {};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/descriptor_watch.h"
+#include "platform/run_loop_impl.h"
 
 namespace orv {
 namespace {
@@ -111,6 +113,24 @@ TEST_F(RunLoopTest, RealTimerEndsRun) {
   auto timer = Timer::scheduled(10ms, false, [&](Timer&) { RunLoop::main().stop(); });
   loop.run();
   EXPECT_FALSE(timer->isValid());
+}
+
+// A signal handler may stop the main loop even when the signal interrupts the loop's thread
+// while it holds the loop's lock (inside post()): the run ends instead of hanging.
+extern "C" void stopMainLoop(int) { RunLoop::main().stop(); }
+
+TEST_F(RunLoopTest, SignalHandlerStopsTheMainLoopInsidePost) {
+  struct sigaction action {
+  }, previous{};
+  action.sa_handler = stopMainLoop;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+  loop.post([&] {
+    std::lock_guard lock(loop.impl().mutex);  // where post() is when the signal lands
+    ::raise(SIGUSR1);
+  });
+  loop.runFor(std::chrono::hours(1));  // returns at the stop
+  ::sigaction(SIGUSR1, &previous, nullptr);
 }
 
 }  // namespace

@@ -137,6 +137,21 @@ class ThreadProvider:  # pushes one fix from a thread of its own when a stream s
         sink.push(0, 0)  # after stop: dropped
 
 
+class RaisingProvider:  # its source cannot be opened
+    def start(self, sink):
+        raise RuntimeError("no receiver on /dev/ttyUSB0")
+
+    def stop(self, sink):
+        pass
+
+
+def test_provider_whose_start_raises_fails_the_run(client, outcomes, provider):
+    orvlib.use_provider(RaisingProvider())
+    client.start_location()
+    assert outcomes.wait("error")[0].endswith(
+        "provider start() raised RuntimeError: no receiver on /dev/ttyUSB0")
+
+
 def test_provider_written_in_python_and_bad_choices(client, outcomes, provider, tmp_path):
     mine = ThreadProvider()
     orvlib.use_provider(mine)

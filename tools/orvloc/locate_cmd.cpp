@@ -1,7 +1,12 @@
 // orvloc locate: a positioning run from the system source, gpsd, an NMEA receiver, GeoClue or a
 // recorded track.
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
+
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -12,6 +17,7 @@
 #include "orv/location_service.h"
 #include "orv/run_loop.h"
 #include "output.h"
+#include "platform/descriptor_watch.h"
 #include "session.h"
 #include "text_number.h"
 
@@ -96,31 +102,56 @@ std::optional<std::string> chooseSource(const std::string& source, double speed)
       source};
 }
 
-// SIGINT and SIGTERM end a run cleanly: the handler only flags and wakes the main loop.
+// SIGINT and SIGTERM end a run cleanly. The handler may interrupt any thread anywhere, the main
+// one inside the loop's post() under the loop's lock included, so it only sets a flag and writes
+// to a pipe the main loop watches; the run's predicate sees the flag once the loop wakes.
 std::atomic<bool> interrupted{false};
-std::atomic<orv::RunLoop*> interruptLoop{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler sets it");
+// The pipe lives as long as the process: a handler running on another thread while the scope
+// ends never writes to a closed (or reused) descriptor.
+int interruptPipe[2] = {-1, -1};
 
 extern "C" void onInterrupt(int) {
+  const int saved = errno;
   interrupted = true;
-  if (auto* loop = interruptLoop.load()) loop->stop();
+  const char byte = 1;
+  // A full pipe already wakes the loop; nothing else to do on failure.
+  [[maybe_unused]] const auto written = ::write(interruptPipe[1], &byte, 1);
+  errno = saved;
 }
 
 class InterruptScope {
  public:
   InterruptScope() {
-    interruptLoop = &orv::RunLoop::main();
-    previousInt_ = std::signal(SIGINT, onInterrupt);
-    previousTerm_ = std::signal(SIGTERM, onInterrupt);
+    if (interruptPipe[0] < 0 && ::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    // Readiness is all the loop needs: the predicate reads the flag after this handler ran.
+    watch_ = orv::detail::DescriptorWatch::create(interruptPipe[0], EPOLLIN, [](uint32_t) {
+      char drained[64];
+      while (::read(interruptPipe[0], drained, sizeof drained) > 0) {
+      }
+    });
+    if (!watch_) return;  // then a signal keeps its default action: it ends the process
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &previousInt_);
+    ::sigaction(SIGTERM, &action, &previousTerm_);
+    installed_ = true;
   }
   ~InterruptScope() {
-    std::signal(SIGINT, previousInt_);
-    std::signal(SIGTERM, previousTerm_);
-    interruptLoop = nullptr;
+    if (!installed_) return;
+    ::sigaction(SIGINT, &previousInt_, nullptr);
+    ::sigaction(SIGTERM, &previousTerm_, nullptr);
   }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
 
  private:
-  void (*previousInt_)(int);
-  void (*previousTerm_)(int);
+  std::unique_ptr<orv::detail::DescriptorWatch> watch_;
+  struct sigaction previousInt_ {};
+  struct sigaction previousTerm_ {};
+  bool installed_ = false;
 };
 
 std::function<int()> setupLocate(CLI::App& cmd) {
