@@ -39,11 +39,14 @@ struct GeocodeInput {
 struct BatchOptions {
   // Requests in flight at once.
   int concurrency = 8;
-  // Requests started per second (token bucket refilled at this rate); 0 for no limit. A service
-  // that counts per one-second window sees at most rate + burst - 1 in any second.
+  // Requests started per second (token bucket refilled at this rate); 0 for no limit. Besides,
+  // no one-second span ever holds more starts than the rate (rounded down), so a service that
+  // counts per second sees no more, whatever the burst. Against a strict service, a rate a little
+  // under its limit leaves room for the arrival jitter on the way.
   double rate = 0;
-  // Tokens the bucket holds: requests that may start back to back after an idle spell.
-  double burst = 1;
+  // Tokens the bucket holds: requests that may start back to back after an idle spell. Above 1
+  // it also makes up for a run loop that wakes late (a busy machine).
+  double burst = 2;
   // Requests per input at most, the first included.
   int maxAttempts = 4;
   // Backoff before retry k (from 1): a random share (half to all) of

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace orv::detail {
 namespace {
@@ -40,7 +41,16 @@ void RateLimiter::refill(TimePoint now) {
 RateLimiter::Duration RateLimiter::delay(TimePoint now) {
   refill(now);
   if (now < pausedUntil_) return pausedUntil_ - now;
-  if (target_ <= 0 || tokens_ >= 1) return Duration::zero();
+  if (target_ <= 0) return Duration::zero();
+  const auto second = std::chrono::seconds(1);
+  while (!recentStarts_.empty() && recentStarts_.front() <= now - second) {
+    recentStarts_.pop_front();
+  }
+  const auto perSecond = static_cast<size_t>(std::max(1.0, std::floor(rate_)));
+  if (recentStarts_.size() >= perSecond) {
+    return recentStarts_[recentStarts_.size() - perSecond] + second - now;
+  }
+  if (tokens_ >= 1) return Duration::zero();
   // A microsecond more, so that the refill after the wait reaches the whole token.
   const auto wait = std::chrono::duration<double>((1 - tokens_) / rate_);
   return std::chrono::duration_cast<Duration>(wait) + std::chrono::microseconds(1);
@@ -48,7 +58,9 @@ RateLimiter::Duration RateLimiter::delay(TimePoint now) {
 
 void RateLimiter::take(TimePoint now) {
   refill(now);
-  if (target_ > 0) tokens_ -= 1;
+  if (target_ <= 0) return;
+  tokens_ -= 1;
+  recentStarts_.push_back(now);
 }
 
 void RateLimiter::limited(TimePoint now, Duration pause) {

@@ -1,7 +1,10 @@
 // A batch's client-side rate limit: a token bucket whose rate drops after a 429 and climbs back,
-// and the pause a 429 imposes on the whole endpoint.
+// the pause a 429 imposes on the whole endpoint, and a cap of the rate's worth of starts in any
+// one second. The cap lets a burst above 1 make up for a late timer (whose lateness a bucket of one
+// token would lose) without ever putting more than the rate into a service's one-second window.
 #pragma once
 
+#include <deque>
 #include <optional>
 
 #include "orv/run_loop.h"
@@ -40,6 +43,7 @@ class RateLimiter {
   bool started_ = false;
   TimePoint last_{};
   TimePoint pausedUntil_{};
+  std::deque<TimePoint> recentStarts_;
 };
 
 }  // namespace orv::detail

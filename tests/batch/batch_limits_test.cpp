@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <random>
 #include <string>
 
 #include "batch/rate_limiter.h"
@@ -204,6 +205,33 @@ TEST(BatchRateTest, TokenBucketWithBurst) {
   EXPECT_NEAR(limiter.currentRate(t1 + seconds(1)), 5.0, 1e-9);
   EXPECT_NEAR(limiter.currentRate(t1 + seconds(3)), 7.0, 1e-9);
   EXPECT_NEAR(limiter.currentRate(t1 + seconds(30)), 10.0, 1e-9);
+}
+
+// Whatever the burst and however late the loop wakes, no one-second span holds more starts than
+// the rate, and late wake-ups are made up: the long-run rate stays at the limit.
+TEST(BatchRateTest, NeverMoreThanTheRateInAnySecondYetLatenessIsMadeUp) {
+  detail::RateLimiter limiter(20, 5, 0.7, 0.05);
+  std::mt19937 random(3);
+  std::vector<RunLoop::TimePoint> starts;
+  RunLoop::TimePoint t{};
+  const RunLoop::TimePoint end = t + seconds(30);
+  while (t < end) {
+    const auto wait = limiter.delay(t);
+    if (wait == RunLoop::Duration::zero()) {
+      limiter.take(t);
+      starts.push_back(t);
+      continue;
+    }
+    // The timer fires up to 15 ms late.
+    t += wait + std::chrono::microseconds(random() % 15000);
+  }
+  size_t busiest = 0;
+  for (size_t i = 0, j = 0; i < starts.size(); ++i) {
+    while (starts[j] <= starts[i] - seconds(1)) ++j;
+    busiest = std::max(busiest, i - j + 1);
+  }
+  EXPECT_EQ(busiest, 20u);
+  EXPECT_GE(starts.size(), 20u * 30 - 5);
 }
 
 }  // namespace

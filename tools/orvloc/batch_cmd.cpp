@@ -222,7 +222,8 @@ void addBatchOptions(CLI::App& cmd, BatchArgs& a) {
   cmd.add_option("--rate", a.rate, "requests per second at most (0: no limit)")
       ->check(CLI::NonNegativeNumber);
   cmd.add_option("--burst", a.burst, "requests that may start back to back")
-      ->check(CLI::Range(1.0, 1e6));
+      ->check(CLI::Range(1.0, 1e6))
+      ->capture_default_str();
   cmd.add_option("--concurrency", a.concurrency, "requests in flight at most")
       ->check(CLI::Range(1, 4096))
       ->capture_default_str();

@@ -16,7 +16,7 @@ struct BatchArgs {
   std::string output;  // empty: standard output (no resume)
   std::string format = "json";
   double rate = 0;
-  double burst = 1;
+  double burst = 2;
   int concurrency = 8;
   int attempts = 4;
 };
