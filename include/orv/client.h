@@ -109,6 +109,7 @@ class ORV_API OrvClientLocation {
   struct ORV_HIDDEN State;
 
  private:
+  friend class Batch;
   std::shared_ptr<State> state_;
 };
 

@@ -32,6 +32,7 @@ enum class ErrorCode {
   httpStatus,        // an answer other than 200; `status` holds it
   responseTooLarge,
   decodingFailed,  // a 2xx answer whose body is not the expected JSON
+  cancelled,       // the host cancelled the request (or the batch it belonged to)
 };
 
 // Stable lower-camel name of the code ("timedOut"), for logs and bindings.

@@ -1,6 +1,7 @@
 // orvLib: everything a host needs, in one include.
 #pragma once
 
+#include "orv/batch.h"
 #include "orv/bundle.h"
 #include "orv/client.h"
 #include "orv/convert.h"

@@ -77,6 +77,7 @@ typedef enum orv_error_code {
   ORV_ERROR_HTTP_STATUS = 15, /* an answer other than 200; `status` holds it */
   ORV_ERROR_RESPONSE_TOO_LARGE = 16,
   ORV_ERROR_DECODING_FAILED = 17,
+  ORV_ERROR_CANCELLED = 18,
   ORV_ERROR_CODE_MAX_ENUM = 0x7FFFFFFF
 } orv_error_code;
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "client/client_state.h"
 #include "client/location_error.h"
@@ -24,8 +25,8 @@ SharedKey& sharedKey() {
   return shared;
 }
 
-constexpr std::string_view kNoConsentMessage = "您未同意隐私政策";
-constexpr std::string_view kNoKeyMessage = "您未配置 Appkey";
+using detail::kNoConsentMessage;
+using detail::kNoKeyMessage;
 
 }  // namespace
 
@@ -81,6 +82,7 @@ OrvClientLocation::~OrvClientLocation() {
   // A place search in flight may keep the state alive to deliver its outcome; nothing else may
   // act for this client any more. A running sampling timer ends itself at its next tick.
   state_->released = true;
+  for (auto& release : std::exchange(state_->onRelease, {})) release();
   state_->timerSchedule.reset();
   state_->locateDelegate.reset();
 }

@@ -4,11 +4,13 @@
 
 #include <cassert>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "orv/client.h"
 #include "orv/location.h"
@@ -42,6 +44,9 @@ struct OrvClientLocation::State : detail::LocationControllerDelegate,
   bool runIsOnce = true;
   // Counts starts, so a callback can tell whether the host started another run inside it.
   uint64_t runNumber = 0;
+  // Run when the host lets go of the client: what it started beyond single requests (batches)
+  // ends then.
+  std::vector<std::function<void()>> onRelease;
 
   // The creating thread and its loop: every outcome of this client is delivered there.
   std::thread::id homeThread = std::this_thread::get_id();
@@ -89,6 +94,8 @@ bool isValidInterval(double seconds);
 // The shortest sampling period: below the run loop's resolution a timer would stall or fire on
 // every pass.
 inline constexpr double kMinSamplePeriod = 0.001;
+inline constexpr std::string_view kNoConsentMessage = "您未同意隐私政策";
+inline constexpr std::string_view kNoKeyMessage = "您未配置 Appkey";
 inline constexpr std::string_view kInvalidIntervalMessage = "定位间隔无效：interval 必须大于 0 秒";
 
 }  // namespace detail

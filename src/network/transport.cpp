@@ -40,6 +40,7 @@ struct SocketState {
 using Sockets = std::unordered_map<curl_socket_t, SocketState>;
 
 struct Transfer {
+  uint64_t id = 0;
   URLRequest request;
   Transport::Completion completion;
   std::string caFile;
@@ -176,17 +177,21 @@ struct Transport::Impl {
   std::mutex mutex;
   std::condition_variable workArrived;  // only for waiting when curl_multi_poll fails
   std::deque<std::unique_ptr<Transfer>> pending;
-  bool ending = false;  // under mutex
+  std::vector<uint64_t> cancels;  // under mutex
+  uint64_t nextId = 1;            // under mutex
+  bool ending = false;            // under mutex
   std::thread thread;
   std::atomic<size_t> bodyLimit{kDefaultResponseBodyLimit};
-  std::unordered_set<CURL*> active;  // network thread only, then the ending thread
-  std::vector<CURL*> idle;           // likewise
-  Sockets sockets;                   // likewise
+  std::unordered_set<CURL*> active;          // network thread only, then the ending thread
+  std::vector<CURL*> idle;                   // likewise
+  Sockets sockets;                           // likewise
+  std::unordered_map<uint64_t, CURL*> byId;  // likewise: the active transfers
 
   void run();
   // Wakes the network thread; false when libcurl could not (then the condition variable does).
   void wake();
   void end();
+  void cancelNow(const std::vector<uint64_t>& ids);
   void add(std::unique_ptr<Transfer> transfer);
   bool retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode code, long status);
   void finish(CURL* easy, CURLcode code);
@@ -263,6 +268,7 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t->headerList);
   // A refused handle still owes its caller one completion.
   active.insert(easy);
+  byId.emplace(t->id, easy);
   if (const CURLMcode mc = curl_multi_add_handle(multi, easy); mc != CURLM_OK) {
     sdkLog(std::string("curl_multi_add_handle: ") + curl_multi_strerror(mc));
     finish(easy, CURLE_FAILED_INIT);
@@ -329,6 +335,7 @@ std::unique_ptr<Transfer> Transport::Impl::release(CURL* easy) {
   curl_easy_getinfo(easy, CURLINFO_PRIVATE, &raw);
   std::unique_ptr<Transfer> t(raw);
   active.erase(easy);
+  byId.erase(t->id);
   if (const CURLMcode mc = curl_multi_remove_handle(multi, easy); mc != CURLM_OK) {
     sdkLog(std::string("curl_multi_remove_handle: ") + curl_multi_strerror(mc));
   }
@@ -349,15 +356,30 @@ void Transport::Impl::failActive(const Error& error) {
   for (CURL* easy : inFlight) release(easy)->completion(TransferOutcome{{}, nullptr, error});
 }
 
+void Transport::Impl::cancelNow(const std::vector<uint64_t>& ids) {
+  for (const uint64_t id : ids) {
+    const auto it = byId.find(id);
+    if (it == byId.end()) continue;  // ended already
+    release(it->second)
+        ->completion(TransferOutcome{
+            {},
+            nullptr,
+            Error{std::string(kTransportErrorDomain), CURLE_ABORTED_BY_CALLBACK, "cancelled"}});
+  }
+}
+
 void Transport::Impl::run() {
   for (;;) {
     std::deque<std::unique_ptr<Transfer>> batch;
+    std::vector<uint64_t> cancelled;
     {
       std::lock_guard lock(mutex);
       if (ending) return;
       batch.swap(pending);
+      cancelled.swap(cancels);
     }
     for (auto& t : batch) add(std::move(t));
+    cancelNow(cancelled);
     int running = 0;
     if (const CURLMcode mc = curl_multi_perform(multi, &running); mc != CURLM_OK) {
       failActive(Error{"CURLM", mc, std::string("curl_multi_perform: ") + curl_multi_strerror(mc)});
@@ -371,7 +393,7 @@ void Transport::Impl::run() {
     if (const CURLMcode mc = curl_multi_poll(multi, nullptr, 0, INT_MAX, nullptr); mc != CURLM_OK) {
       failActive(Error{"CURLM", mc, std::string("curl_multi_poll: ") + curl_multi_strerror(mc)});
       std::unique_lock lock(mutex);
-      workArrived.wait(lock, [this] { return ending || !pending.empty(); });
+      workArrived.wait(lock, [this] { return ending || !pending.empty() || !cancels.empty(); });
     }
   }
 }
@@ -433,7 +455,7 @@ Transport& Transport::shared() {
   return *instance;
 }
 
-void Transport::start(URLRequest request, Completion completion) {
+uint64_t Transport::start(URLRequest request, Completion completion) {
   auto t = std::make_unique<Transfer>();
   t->request = std::move(request);
   t->completion = std::move(completion);
@@ -442,18 +464,33 @@ void Transport::start(URLRequest request, Completion completion) {
   t->proxy = std::move(config.proxy);
   t->bodyLimit = impl_->bodyLimit.load();
   bool wasEmpty = false;
+  uint64_t id = 0;
   {
     std::unique_lock lock(impl_->mutex);
     if (impl_->ending) {
       // The session has ended (the process is exiting): nothing runs transfers any more.
       lock.unlock();
       t->completion(TransferOutcome{{}, nullptr, ended()});
-      return;
+      return 0;
     }
-    wasEmpty = impl_->pending.empty();
+    t->id = impl_->nextId++;
+    id = t->id;
+    wasEmpty = impl_->pending.empty() && impl_->cancels.empty();
     impl_->pending.push_back(std::move(t));
   }
   // Otherwise a wake-up is already on its way: the network thread takes the whole queue at once.
+  if (wasEmpty) impl_->wake();
+  return id;
+}
+
+void Transport::cancel(uint64_t id) {
+  bool wasEmpty = false;
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->ending || id == 0) return;
+    wasEmpty = impl_->pending.empty() && impl_->cancels.empty();
+    impl_->cancels.push_back(id);
+  }
   if (wasEmpty) impl_->wake();
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -44,7 +45,11 @@ class Transport {
   // thread (after the session has ended: at once, on the calling thread). A failure of libcurl's
   // multi interface ends the transfers in flight with error domain "CURLM". CA file and proxy are
   // taken from the service configuration at this moment.
-  void start(URLRequest request, Completion completion);
+  // Returns the transfer's id for cancel().
+  uint64_t start(URLRequest request, Completion completion);
+  // Thread-safe: ends the transfer `id` soon, on the network thread, with error CURLE 42
+  // "cancelled" (aborting it mid-exchange if need be), unless it has ended already.
+  void cancel(uint64_t id);
 
   // Larger bodies end as a transport error. Applies to transfers started afterwards.
   void setResponseBodyLimit(size_t bytes);

@@ -198,6 +198,36 @@ long voluntarySwitches(const std::string& tid) {
   return -1;
 }
 
+// Cancelling ends a transfer in flight at once, with one completion; cancelling one that has
+// ended, or an id never given out, does nothing.
+TEST(Transport, CancelAbortsATransferInFlight) {
+  test::RawServer silent(test::RawServer::Behaviour::neverAnswer);
+  Transport session;
+  std::promise<TransferOutcome> done;
+  std::atomic<int> completions{0};
+  const uint64_t id = session.start(request(silent.baseUrl() + "/x", 60), [&](TransferOutcome o) {
+    if (++completions == 1) done.set_value(std::move(o));
+  });
+  ASSERT_NE(id, 0u);
+  session.cancel(id);
+  auto outcome = done.get_future();
+  ASSERT_EQ(outcome.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  const TransferOutcome o = outcome.get();
+  expectTransportError(o, 42);
+  EXPECT_EQ(o.error->message, "cancelled");
+
+  test::TestServer server;
+  answerText(server, "/t");
+  std::promise<TransferOutcome> answered;
+  const uint64_t finished = session.start(request(server.baseUrl() + "/t"), [&](TransferOutcome r) {
+    answered.set_value(std::move(r));
+  });
+  ASSERT_TRUE(answered.get_future().get().body.has_value());
+  session.cancel(finished);
+  session.cancel(987654321);
+  EXPECT_EQ(completions.load(), 1);
+}
+
 // A session of its own: between transfers its thread sleeps (woken by work, not by a clock); at
 // its end the thread is joined and the transfer in flight completes once.
 TEST(Transport, SessionIdlesAndEndsCleanly) {

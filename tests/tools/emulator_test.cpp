@@ -3,6 +3,8 @@
 // clients' error tests.
 #include "emulator/emulator.h"
 
+#include "emulator/faults.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -73,6 +75,50 @@ TEST(EmulatorTest, FailuresAndDrops) {
   ASSERT_NE(dropping, nullptr);
   EXPECT_FALSE(clientFor(*dropping)->Post(kTrack, "{}", "application/json"));
   EXPECT_EQ(dropping->stats().dropped, 1u);
+}
+
+// The window slides: at most `limit` admitted in any one second, wherever it starts, and the
+// Retry-After is the whole seconds until the oldest admitted one leaves it.
+TEST(EmulatorTest, RateWindowAdmitsAtMostTheLimitInAnySecond) {
+  using std::chrono::milliseconds;
+  RateWindow window(3);
+  const RateWindow::Clock::time_point t0{};
+  struct Step {
+    int atMs;
+    int retryAfter;  // 0: admitted
+  };
+  const Step steps[] = {{0, 0},    {100, 0},  {900, 0},  {950, 1},  {999, 1},
+                        {1000, 0}, {1050, 1}, {1100, 0}, {1899, 1}, {1900, 0}};
+  for (const Step& step : steps) {
+    const auto refused = window.admit(t0 + milliseconds(step.atMs));
+    EXPECT_EQ(refused ? refused->count() : 0, step.retryAfter) << step.atMs << " ms";
+  }
+  EXPECT_EQ(window.busiestSecond(), 7u);  // 900..1899 ms: refused arrivals count too
+
+  RateWindow unlimited(0);
+  for (int i = 0; i < 100; ++i) EXPECT_FALSE(unlimited.admit(t0));
+  EXPECT_EQ(unlimited.busiestSecond(), 100u);
+}
+
+TEST(EmulatorTest, RateLimitAnswers429WithRetryAfter) {
+  EmulatorOptions options;
+  options.rate = 2;
+  options.tls = false;
+  auto limited = start(options);
+  ASSERT_NE(limited, nullptr);
+  auto client = clientFor(*limited);
+  int refused = 0;
+  for (int i = 0; i < 3; ++i) {
+    const auto res = client->Get(kGeocode + "&access_key=orv-demo-key");
+    ASSERT_TRUE(res);
+    if (res->status == 429) {
+      ++refused;
+      EXPECT_EQ(res->get_header_value("Retry-After"), "1");
+    }
+  }
+  // Three requests well within a second (a stalled machine may spread them further).
+  EXPECT_LE(refused, 1);
+  EXPECT_EQ(limited->stats().limited, static_cast<uint64_t>(refused));
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ std::optional<Error> validate(const EmulatorOptions& o) {
   if (o.latencyMs < 0) return optionError("latency must not be negative");
   if (!(o.failRate >= 0.0 && o.failRate <= 1.0)) return optionError("fail rate must be 0 to 1");
   if (!(o.dropRate >= 0.0 && o.dropRate <= 1.0)) return optionError("drop rate must be 0 to 1");
+  if (o.rate < 0) return optionError("rate must not be negative");
   if (o.threads < 1) return optionError("at least one thread is needed");
   return std::nullopt;
 }
@@ -129,7 +130,8 @@ struct Emulator::Impl {
   explicit Impl(EmulatorOptions o)
       : options(std::move(o)),
         endpoints(PlaceSet::bundled(), options.keys),
-        faults(options.dropRate, options.failRate, options.seed) {}
+        faults(options.dropRate, options.failRate, options.seed),
+        rate(options.rate) {}
 
   void serve(const httplib::Request& req, httplib::Response& res);
   void log(const httplib::Request& req, const std::string& outcome,
@@ -138,17 +140,29 @@ struct Emulator::Impl {
   EmulatorOptions options;
   Endpoints endpoints;
   FaultPlan faults;
+  RateWindow rate;
   std::unique_ptr<SelfSignedCertificate> certificate;
   std::string caFile;
   std::unique_ptr<httplib::Server> server;
   std::thread thread;
   int port = 0;
   std::atomic<bool> listenEnded{false};
-  std::atomic<uint64_t> requests{0}, dropped{0}, failed{0};
+  std::atomic<uint64_t> requests{0}, dropped{0}, failed{0}, limited{0};
 };
 
 void Emulator::Impl::serve(const httplib::Request& req, httplib::Response& res) {
   const auto started = std::chrono::steady_clock::now();
+  // A refused request is answered at once: a limit is the cheapest thing a service does.
+  if (const auto retryAfter = rate.admit(started)) {
+    ++limited;
+    ++requests;
+    res.status = 429;
+    res.set_header("Retry-After", std::to_string(retryAfter->count()));
+    res.set_content(errorReply(429, "rate_limited", "too many requests").body,
+                    "application/json; charset=utf-8");
+    log(req, "429 (rate)", started);
+    return;
+  }
   const uint64_t number = requests.fetch_add(1);
   if (options.latencyMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(options.latencyMs));
@@ -260,7 +274,8 @@ std::string Emulator::caFile() const { return impl_->caFile; }
 int Emulator::port() const { return impl_->port; }
 
 EmulatorStats Emulator::stats() const {
-  return EmulatorStats{impl_->requests.load(), impl_->dropped.load(), impl_->failed.load()};
+  return EmulatorStats{impl_->requests.load(), impl_->dropped.load(), impl_->failed.load(),
+                       impl_->limited.load(), impl_->rate.busiestSecond()};
 }
 
 void Emulator::stop() {

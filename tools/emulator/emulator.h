@@ -26,7 +26,10 @@ struct EmulatorOptions {
   double failRate = 0.0;                    // share of requests answered 500
   double dropRate = 0.0;                    // share of connections reset without an answer
   uint64_t seed = 1;                        // the same seed repeats the same faults
-  int threads = 8;                          // requests served at once
+  // Requests admitted per second (0: no limit); beyond it, 429 with Retry-After in seconds. A
+  // sliding window: no one-second span ever holds more admitted requests than this.
+  int rate = 0;
+  int threads = 8;  // requests served at once
   // Called with one line per request ("POST /path 200 3 ms"), from the server's threads.
   std::function<void(const std::string&)> requestLog;
 };
@@ -34,7 +37,9 @@ struct EmulatorOptions {
 struct EmulatorStats {
   uint64_t requests = 0;  // every request that arrived
   uint64_t dropped = 0;
-  uint64_t failed = 0;  // injected 500s
+  uint64_t failed = 0;         // injected 500s
+  uint64_t limited = 0;        // answered 429 for the rate limit
+  uint64_t busiestSecond = 0;  // the most requests that arrived within any one second
 };
 
 class Emulator {

@@ -1,5 +1,7 @@
 #include "emulator/faults.h"
 
+#include <algorithm>
+
 namespace orv::emulator {
 namespace {
 
@@ -22,6 +24,28 @@ Fault FaultPlan::decide(uint64_t requestNumber) const {
   if (dropRate_ > 0 && draw(requestNumber, 0) < dropRate_) return Fault::drop;
   if (failRate_ > 0 && draw(requestNumber, 1) < failRate_) return Fault::fail;
   return Fault::none;
+}
+
+std::optional<std::chrono::seconds> RateWindow::admit(Clock::time_point now) {
+  constexpr auto kWindow = std::chrono::seconds(1);
+  std::lock_guard lock(mutex_);
+  while (!arrived_.empty() && arrived_.front() <= now - kWindow) arrived_.pop_front();
+  arrived_.push_back(now);
+  busiest_ = std::max<uint64_t>(busiest_, arrived_.size());
+  if (limit_ <= 0) return std::nullopt;
+  while (!admitted_.empty() && admitted_.front() <= now - kWindow) admitted_.pop_front();
+  if (admitted_.size() < static_cast<size_t>(limit_)) {
+    admitted_.push_back(now);
+    return std::nullopt;
+  }
+  // The oldest admitted request leaves the window at front + 1 s.
+  const auto wait = admitted_.front() + kWindow - now;
+  return std::max(std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(wait));
+}
+
+uint64_t RateWindow::busiestSecond() const {
+  std::lock_guard lock(mutex_);
+  return busiest_;
 }
 
 }  // namespace orv::emulator

@@ -2,7 +2,11 @@
 // request's arrival number alone, so a run with the same seed repeats.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
 
 namespace orv::emulator {
 
@@ -23,6 +27,28 @@ class FaultPlan {
   double dropRate_;
   double failRate_;
   uint64_t seed_;
+};
+
+// The request rate limit, a sliding one-second window: a request is admitted when fewer than
+// `limit` were admitted in the second before it (so no one-second window ever holds more than
+// `limit` admitted requests, wherever it starts). A refused request counts for nothing. Also
+// keeps the busiest one-second window of arrivals seen, admitted or not. Thread-safe.
+class RateWindow {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit RateWindow(int limit) : limit_(limit) {}
+
+  // Nothing when admitted; otherwise the whole seconds (at least 1) until a request would be.
+  std::optional<std::chrono::seconds> admit(Clock::time_point now);
+  uint64_t busiestSecond() const;
+
+ private:
+  int limit_;  // 0: no limit
+  mutable std::mutex mutex_;
+  std::deque<Clock::time_point> admitted_;
+  std::deque<Clock::time_point> arrived_;
+  uint64_t busiest_ = 0;
 };
 
 }  // namespace orv::emulator

@@ -46,6 +46,9 @@ int main(int argc, char** argv) {
   app.add_option("--drop-rate", options.dropRate,
                  "share of connections reset without an answer (0 to 1)")
       ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--rate", options.rate,
+                 "requests admitted per second, 429 with Retry-After beyond (0: no limit)")
+      ->check(CLI::NonNegativeNumber);
   app.add_option("--seed", options.seed, "seed of the fault choice")->capture_default_str();
   app.add_option("--info", info, "write base_url= and ca_file= lines to this file");
   app.add_flag("--quiet", quiet, "do not print a line per request");

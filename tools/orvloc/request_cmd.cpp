@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "batch_cmd.h"
 #include "command.h"
 #include "output.h"
 #include "session.h"
@@ -40,8 +41,16 @@ struct LatLng {
 };
 
 void addLatLng(CLI::App& cmd, LatLng& p) {
-  cmd.add_option("lat", p.lat, "latitude, degrees")->required();
-  cmd.add_option("lng", p.lng, "longitude, degrees")->required();
+  cmd.add_option("lat", p.lat, "latitude, degrees");
+  cmd.add_option("lng", p.lng, "longitude, degrees");
+}
+
+// The single form's arguments, or --input for a whole file: exactly one of them.
+void requireOneForm(const BatchArgs& batch, bool singleGiven, const char* single) {
+  if (batch.input.empty() && !singleGiven)
+    throw UsageError{std::string(single) + " or --input is required"};
+  if (!batch.input.empty() && singleGiven)
+    throw UsageError{std::string(single) + " and --input exclude each other"};
 }
 
 std::function<int()> setupTrack(CLI::App& cmd) {
@@ -49,9 +58,11 @@ std::function<int()> setupTrack(CLI::App& cmd) {
     ServiceOptions service;
     LatLng point;
     orv::Location fix;
+    BatchArgs batch;
   };
   auto a = std::make_shared<Args>();
   addLatLng(cmd, a->point);
+  addBatchOptions(cmd, a->batch);
   cmd.add_option("--accuracy", a->fix.horizontalAccuracy, "horizontal accuracy, metres");
   cmd.add_option("--altitude", a->fix.altitude, "altitude, metres");
   cmd.add_option("--vertical-accuracy", a->fix.verticalAccuracy, "vertical accuracy, metres");
@@ -59,6 +70,8 @@ std::function<int()> setupTrack(CLI::App& cmd) {
   cmd.add_option("--course", a->fix.course, "course, degrees from north");
   addServiceOptions(cmd, a->service);
   return [a] {
+    requireOneForm(a->batch, !a->point.lat.empty(), "LAT LNG");
+    if (!a->batch.input.empty()) return runBatch(BatchKind::track, a->batch, a->service);
     orv::Location fix = a->fix;
     fix.coordinate = {number(a->point.lat, "latitude"), number(a->point.lng, "longitude")};
     fix.timestamp = std::chrono::system_clock::now();
@@ -70,11 +83,15 @@ std::function<int()> setupReverse(CLI::App& cmd) {
   struct Args {
     ServiceOptions service;
     LatLng point;
+    BatchArgs batch;
   };
   auto a = std::make_shared<Args>();
   addLatLng(cmd, a->point);
+  addBatchOptions(cmd, a->batch);
   addServiceOptions(cmd, a->service);
   return [a] {
+    requireOneForm(a->batch, !a->point.lat.empty(), "LAT LNG");
+    if (!a->batch.input.empty()) return runBatch(BatchKind::reverse, a->batch, a->service);
     const double lat = number(a->point.lat, "latitude");
     const double lng = number(a->point.lng, "longitude");
     return runOneRequest(a->service,
@@ -86,12 +103,17 @@ std::function<int()> setupGeocode(CLI::App& cmd) {
   struct Args {
     ServiceOptions service;
     std::string address, city;
+    BatchArgs batch;
   };
   auto a = std::make_shared<Args>();
-  cmd.add_option("address", a->address, "address text")->required();
-  cmd.add_option("--city", a->city, "city to search in")->required();
+  cmd.add_option("address", a->address, "address text");
+  cmd.add_option("--city", a->city, "city to search in (with ADDRESS)");
+  addBatchOptions(cmd, a->batch);
   addServiceOptions(cmd, a->service);
   return [a] {
+    requireOneForm(a->batch, !a->address.empty(), "ADDRESS");
+    if (!a->batch.input.empty()) return runBatch(BatchKind::geocode, a->batch, a->service);
+    if (a->city.empty()) throw UsageError{"--city is required"};
     return runOneRequest(a->service,
                          [&](orv::OrvClientLocation& c) { c.getGeocCode(a->address, a->city); });
   };
@@ -154,9 +176,14 @@ std::function<int()> setupNearby(CLI::App& cmd) {
 }
 
 const bool registered =
-    registerCommand({"track", "enrich one fix LAT LNG (WGS-84) by fusion location", setupTrack}) &&
-    registerCommand({"reverse", "reverse-geocode LAT LNG (GCJ-02)", setupReverse}) &&
-    registerCommand({"geocode", "geocode an ADDRESS within a city", setupGeocode}) &&
+    registerCommand({"track",
+                     "enrich one fix LAT LNG (WGS-84), or a recorded track (--input), by fusion "
+                     "location",
+                     setupTrack}) &&
+    registerCommand(
+        {"reverse", "reverse-geocode LAT LNG (GCJ-02), or a CSV file (--input)", setupReverse}) &&
+    registerCommand(
+        {"geocode", "geocode an ADDRESS within a city, or a CSV file (--input)", setupGeocode}) &&
     registerCommand({"poi", "search places by NAME within a city", setupPoi}) &&
     registerCommand({"nearby", "search places by KEYWORDS around a location", setupNearby});
 
