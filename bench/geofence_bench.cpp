@@ -7,6 +7,7 @@
 //   the baseline the index is compared with.
 // - BM_Load: adding 100,000 fences; counters "bytes_per_fence" (heap growth less 16 bytes per
 //   vertex) and "vertices".
+// - BM_LoadGeoJson: the same fences from a GeoJSON document (parsed, checked and indexed).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -14,7 +15,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "geofence/fence_shape.h"
@@ -154,7 +157,7 @@ void BM_Load(benchmark::State& state) {
   for (auto _ : state) {
     const auto before = mallinfo2().uordblks;
     auto m = std::make_unique<orv::GeofenceMonitor>();
-    for (const auto& f : fences()) (void)m->add(f);
+    (void)m->addAll(fences());
     const auto after = mallinfo2().uordblks;
     perFence = (static_cast<double>(after - before) - 16.0 * vertices) / kFences;
     state.PauseTiming();
@@ -165,6 +168,40 @@ void BM_Load(benchmark::State& state) {
   state.counters["vertices"] = static_cast<double>(vertices);
 }
 BENCHMARK(BM_Load)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// The same fences as a GeoJSON FeatureCollection, parsed and added.
+void BM_LoadGeoJson(benchmark::State& state) {
+  std::string doc = R"({"type":"FeatureCollection","features":[)";
+  char buf[64];
+  for (const auto& f : fences()) {
+    doc += R"({"type":"Feature","id":")" + f.id + R"(","properties":{)";
+    if (const auto* c = std::get_if<orv::GeofenceCircle>(&f.shape)) {
+      std::snprintf(buf, sizeof buf, R"("radius":%.3f},"geometry":{"type":"Point","coordinates":)",
+                    c->radius);
+      doc += buf;
+      std::snprintf(buf, sizeof buf, "[%.9f,%.9f]}},", c->center.longitude, c->center.latitude);
+      doc += buf;
+      continue;
+    }
+    doc += R"(},"geometry":{"type":"Polygon","coordinates":[[)";
+    const auto& ring = std::get<std::vector<orv::GeofencePolygon>>(f.shape)[0].rings[0];
+    for (const auto& v : ring) {
+      std::snprintf(buf, sizeof buf, "[%.9f,%.9f],", v.longitude, v.latitude);
+      doc += buf;
+    }
+    doc.back() = ']';
+    doc += "]}},";
+  }
+  doc.back() = ']';
+  doc += '}';
+  for (auto _ : state) {
+    orv::GeofenceMonitor m;
+    auto r = m.loadGeoJson(doc);
+    if (!r.ok()) state.SkipWithError(r.error().message.c_str());
+  }
+  state.counters["bytes"] = static_cast<double>(doc.size());
+}
+BENCHMARK(BM_LoadGeoJson)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

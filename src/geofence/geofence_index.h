@@ -62,6 +62,7 @@ class GeofenceIndex {
   Tree tree_;
   std::vector<uint32_t> inside_;  // sorted slots whose state is inside
   std::unique_ptr<StateStore> store_;
+  bool bulkLoading_ = false;  // addAll rebuilds the tree once at the end
   // Reused per fix.
   std::vector<uint32_t> candidates_;
   std::vector<Change> changes_;
