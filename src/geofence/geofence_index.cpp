@@ -1,7 +1,7 @@
 // Fences, their index and the transitions a fix causes.
 #include "geofence/geofence_index.h"
 
-#include <boost/function_output_iterator.hpp>
+#include <boost/iterator/function_output_iterator.hpp>
 
 #include <algorithm>
 #include <cmath>

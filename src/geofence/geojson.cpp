@@ -174,7 +174,7 @@ Result<Geofence> readFeature(element e, std::size_t index, Datum datum) {
 }  // namespace
 
 Result<std::vector<Geofence>> parseGeofences(std::string_view geojson, Datum datum) {
-  return detail::withParsedDocument<std::vector<Geofence>>(
+  auto parsed = detail::withParsedDocument<std::vector<Geofence>>(
       geojson, [&](element root) -> Result<std::vector<Geofence>> {
         object collection;
         std::string_view type;
@@ -195,6 +195,10 @@ Result<std::vector<Geofence>> parseGeofences(std::string_view geojson, Datum dat
         }
         return out;
       });
+  if (!parsed.ok() && parsed.error().domain != kGeofenceErrorDomain) {
+    return documentError("not valid JSON (" + parsed.error().message + ")");
+  }
+  return parsed;
 }
 
 }  // namespace orv

@@ -65,6 +65,7 @@ TEST(GeofenceGeoJson, ErrorsNameTheFeature) {
   };
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"[]", "not a FeatureCollection"},
+      {"{\"type\":", "GeoJSON: not valid JSON"},
       {R"({"type":"Feature"})", "not a FeatureCollection"},
       {wrap("3"), "feature 1: not an object"},
       {wrap(R"({"geometry":{"type":"Point","coordinates":[1,2]},"properties":{"radius":5}})"),
