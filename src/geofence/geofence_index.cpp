@@ -1,4 +1,9 @@
 // Fences, their index and the transitions a fix causes.
+// GCC 12 sees Boost's R-tree node sorting (fixed-capacity varray) read before written when the
+// boxes are float; it is not, and clang agrees.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include "geofence/geofence_index.h"
 
 #include <boost/iterator/function_output_iterator.hpp>
@@ -16,9 +21,20 @@ constexpr uint8_t bit(GeofenceEventKind k) { return static_cast<uint8_t>(k); }
 
 }  // namespace
 
+boost::geometry::model::box<GeofenceIndex::Point> GeofenceIndex::outward(const Box& b) {
+  auto down = [](double v) {
+    const float f = static_cast<float>(v);
+    return f > v ? std::nextafter(f, -HUGE_VALF) : f;
+  };
+  auto up = [](double v) {
+    const float f = static_cast<float>(v);
+    return f < v ? std::nextafter(f, HUGE_VALF) : f;
+  };
+  return {Point(down(b.minLng), down(b.minLat)), Point(up(b.maxLng), up(b.maxLat))};
+}
+
 GeofenceIndex::BoxValue GeofenceIndex::treeValue(const FenceShape& shape, uint32_t slot) {
-  const Box b = boundingBox(shape);
-  return {{Point(b.minLng, b.minLat), Point(b.maxLng, b.maxLat)}, slot};
+  return {outward(boundingBox(shape)), slot};
 }
 
 void GeofenceIndex::insideSetInsert(uint32_t slot) {
@@ -63,7 +79,7 @@ Result<std::size_t> GeofenceIndex::addAll(const std::vector<Geofence>& fences,
   if (repack) {
     std::vector<BoxValue> values;
     values.reserve(byId_.size());
-    for (const auto& [id, slot] : byId_) values.push_back(treeValue(slots_[slot].shape, slot));
+    byId_.forEach([&](uint32_t slot) { values.push_back(treeValue(slots_[slot].shape, slot)); });
     tree_ = Tree(values.begin(), values.end());
   }
   if (failed) return *failed;
@@ -71,8 +87,9 @@ Result<std::size_t> GeofenceIndex::addAll(const std::vector<Geofence>& fences,
 }
 
 Result<bool> GeofenceIndex::insert(const Geofence& fence, FenceShape shape) {
+  const auto ids = [this](uint32_t slot) { return idOf(slot); };
   FenceState resumed;
-  if (auto it = byId_.find(fence.id); it != byId_.end()) {
+  if (byId_.find(fence.id, ids) != IdTable::kNone) {
     // A replaced fence starts over.
     if (!remove(fence.id)) return false;
     if (store_) {
@@ -95,17 +112,17 @@ Result<bool> GeofenceIndex::insert(const Geofence& fence, FenceShape shape) {
   s.dwell = fence.dwell ? fence.dwell->count() : -1.0;
   s.transitions = fence.transitions;
   s.state = resumed;
-  byId_.emplace(s.id, slot);
+  byId_.insert(slot, ids);
   if (!bulkLoading_) tree_.insert(treeValue(s.shape, slot));
   if (s.state.inside) insideSetInsert(slot);
   return true;
 }
 
 bool GeofenceIndex::remove(std::string_view id) {
-  const auto it = byId_.find(id);
-  if (it == byId_.end()) return false;
-  const uint32_t slot = it->second;
-  byId_.erase(it);
+  const auto ids = [this](uint32_t slot) { return idOf(slot); };
+  const uint32_t slot = byId_.find(id, ids);
+  if (slot == IdTable::kNone) return false;
+  byId_.erase(id, ids);
   Slot& s = slots_[slot];
   tree_.remove(treeValue(s.shape, slot));
   insideSetErase(slot);
@@ -138,8 +155,8 @@ Result<std::vector<GeofenceEvent>> GeofenceIndex::update(const Location& fix) {
     candidates_.clear();
     double dLat = 0, dLng = 0;
     metresToDegrees(p, a, dLat, dLng);
-    const boost::geometry::model::box<Point> query(Point(p.longitude - dLng, p.latitude - dLat),
-                                                   Point(p.longitude + dLng, p.latitude + dLat));
+    const auto query =
+        outward(Box{p.latitude - dLat, p.longitude - dLng, p.latitude + dLat, p.longitude + dLng});
     tree_.query(bgi::intersects(query),
                 boost::make_function_output_iterator(
                     [this](const BoxValue& v) { candidates_.push_back(v.second); }));

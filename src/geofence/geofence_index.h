@@ -7,11 +7,11 @@
 #include <deque>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "geofence/fence_shape.h"
+#include "geofence/id_table.h"
 #include "geofence/state_store.h"
 #include "orv/geofence.h"
 
@@ -33,7 +33,8 @@ class GeofenceIndex {
   Result<std::vector<GeofenceEvent>> update(const Location& fix);
 
  private:
-  using Point = boost::geometry::model::point<double, 2, boost::geometry::cs::cartesian>;
+  // Single precision, rounded outward: half the memory of double boxes, still covering.
+  using Point = boost::geometry::model::point<float, 2, boost::geometry::cs::cartesian>;
   using BoxValue = std::pair<boost::geometry::model::box<Point>, uint32_t>;
   using Tree = boost::geometry::index::rtree<BoxValue, boost::geometry::index::rstar<16>>;
 
@@ -52,13 +53,16 @@ class GeofenceIndex {
 
   Result<bool> insert(const Geofence& fence, FenceShape shape);
   static BoxValue treeValue(const FenceShape& shape, uint32_t slot);
+  static boost::geometry::model::box<Point> outward(const Box& b);
   void insideSetInsert(uint32_t slot);
   void insideSetErase(uint32_t slot);
   Change& changeFor(uint32_t slot);
 
-  std::deque<Slot> slots_;  // stable addresses: byId_ keys view the slots' ids
+  std::string_view idOf(uint32_t slot) const { return slots_[slot].id; }
+
+  std::deque<Slot> slots_;
   std::vector<uint32_t> free_;
-  std::unordered_map<std::string_view, uint32_t> byId_;
+  IdTable byId_;
   Tree tree_;
   std::vector<uint32_t> inside_;  // sorted slots whose state is inside
   std::unique_ptr<StateStore> store_;
