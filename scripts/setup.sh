@@ -15,6 +15,7 @@ packages=(
   pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed
   python3-pytest
   libsystemd-dev dbus-daemon python3-dbusmock
+  libgeographiclib-dev libboost-dev libsqlite3-dev
 )
 
 # The daemon only, for the gpsd integration tests: its recommends pull in a GUI stack.

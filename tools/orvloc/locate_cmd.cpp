@@ -14,6 +14,7 @@
 #include <string>
 
 #include "command.h"
+#include "location_source.h"
 #include "orv/location_service.h"
 #include "orv/run_loop.h"
 #include "output.h"
@@ -243,4 +244,11 @@ const bool registered = registerCommand({"locate",
                                          setupLocate});
 
 }  // namespace
+
+std::optional<std::string> chooseLocationSource(const std::string& source, double speed) {
+  return chooseSource(source, speed);
+}
+std::shared_ptr<void> catchInterrupts() { return std::make_shared<InterruptScope>(); }
+bool interruptedBySignal() { return interrupted; }
+
 }  // namespace orvloc

@@ -91,6 +91,7 @@ struct ReplayProvider::Playback {
   size_t next = 0;
   uint64_t pass = 0;
   RunLoop::TimePoint origin{};
+  std::chrono::system_clock::time_point wallOrigin{};  // stamped on the first row
   std::shared_ptr<Timer> timer;
 
   void scheduleNext(const std::shared_ptr<Playback>& self) {
@@ -111,7 +112,10 @@ struct ReplayProvider::Playback {
     auto target = sink.lock();
     if (!target) return;
     Location fix = (*rows)[next].fix;
-    fix.timestamp = std::chrono::system_clock::now();
+    // The recorded spacing at any pace: what is derived from fix times (dwell, speed) does not
+    // depend on how fast the track plays.
+    fix.timestamp = wallOrigin + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                     std::chrono::duration<double>(rowOffset(*rows, next, pass)));
     if (++next == rows->size()) {
       next = 0;
       ++pass;
@@ -137,6 +141,7 @@ void ReplayProvider::start(const std::shared_ptr<LocationSink>& sink) {
   playback->speed = speed_;
   playback->loop = loop_;
   playback->origin = RunLoop::current().now();
+  playback->wallOrigin = std::chrono::system_clock::now();
   std::shared_ptr<Playback> replaced;
   {
     std::lock_guard lock(mutex_);

@@ -105,6 +105,27 @@ TEST_F(ReplayTest, ZeroSpeedPlaysAsFastAsTheLoopTurns) {
   EXPECT_EQ(arrived(), (Arrivals{{0, 1}, {0, 2}, {0, 3}}));
 }
 
+// A fix is stamped with the start of playback plus its recorded offset, whatever the pace.
+TEST_F(ReplayTest, StampsRecordedOffsetsAtEveryPace) {
+  for (double speed : {0.0, 1.0, 4.0}) {
+    delegate->fixes.clear();
+    delegate->arrivals.clear();
+    ASSERT_TRUE(LocationService::useReplay(
+        track("10,1,120,0,5,5,0\n10.5,2,120,0,5,5,0\n13,3,120,0,5,5,0\n", speed, speed > 0)));
+    // Looping, a second pass starts one mean spacing (1.5 s) after the last row.
+    play(5s);
+    manager->stopUpdatingLocation();
+    const size_t n = speed > 0 ? 4 : 3;
+    ASSERT_GE(delegate->fixes.size(), n) << speed;
+    std::vector<int64_t> offsets;
+    for (size_t i = 0; i < n; ++i) {
+      offsets.push_back((delegate->fixes[i].timestamp - delegate->fixes[0].timestamp) / 1ms);
+    }
+    const std::vector<int64_t> expected{0, 500, 3000, 4500};
+    EXPECT_EQ(offsets, std::vector<int64_t>(expected.begin(), expected.begin() + n)) << speed;
+  }
+}
+
 // Replay is authorized when in use unless chosen otherwise; a bad track keeps the previous
 // choice.
 TEST_F(ReplayTest, AuthorizationAndBadTracks) {
