@@ -29,7 +29,8 @@ class Transport {
  public:
   using Completion = std::function<void(TransferOutcome)>;
   static constexpr size_t kDefaultResponseBodyLimit = size_t{16} << 20;
-  // Transfers running at once, one connection each; later ones wait their turn in order.
+  // Transfers running at once (each on at most one connection); later ones wait their turn in
+  // order.
   static constexpr size_t kMaxTransfersInFlight = 64;
 
   // The process-wide session, started on first use; its thread ends at exit.
