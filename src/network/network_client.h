@@ -57,7 +57,7 @@ class NetworkClient {
                               deliverOn = std::move(deliverOn)](TransferOutcome outcome) mutable {
       deliverOn->post([outcome = std::move(outcome), completion = std::move(completion)]() mutable {
         handleResponse<T>(std::move(outcome.body), std::move(outcome.response),
-                          std::move(outcome.error), completion);
+                          std::move(outcome.error), completion, outcome.times);
       });
     });
   }
@@ -67,8 +67,11 @@ class NetworkClient {
   static void handleResponse(std::optional<std::string> data,
                              std::shared_ptr<const HTTPResponse> response,
                              std::optional<Error> error,
-                             const std::function<void(RequestResult<T>)>& completion) {
-    completion(evaluate<T>(std::move(data), std::move(response), std::move(error)));
+                             const std::function<void(RequestResult<T>)>& completion,
+                             const TransferTimes& times = {}) {
+    RequestResult<T> result = evaluate<T>(std::move(data), std::move(response), std::move(error));
+    result.setTimes(times);
+    completion(std::move(result));
   }
 
  private:

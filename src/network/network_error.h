@@ -79,6 +79,9 @@ class RequestResult {
   const ResponsePtr& response() const {
     return isSuccess() ? std::get<0>(v_).response : std::get<1>(v_).response;
   }
+  // Where the transfer's time went (all zero when nothing was sent).
+  const TransferTimes& times() const { return times_; }
+  void setTimes(const TransferTimes& times) { times_ = times; }
 
  private:
   struct Success {
@@ -91,6 +94,7 @@ class RequestResult {
   };
   explicit RequestResult(std::variant<Success, Failure> v) : v_(std::move(v)) {}
   std::variant<Success, Failure> v_;
+  TransferTimes times_;
 };
 
 }  // namespace orv::detail

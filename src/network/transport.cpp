@@ -7,16 +7,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -28,6 +29,8 @@
 
 namespace orv::detail {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // libcurl does not tell a request's callbacks which connection carries it, so the transport keeps
 // its open sockets, each with its ports (read once it is connected) and whether a request has gone
@@ -51,7 +54,10 @@ struct Transfer {
   std::vector<std::pair<std::string, std::string>> headers;
   curl_slist* headerList = nullptr;
   char errorBuffer[CURL_ERROR_SIZE] = {};
-  std::chrono::steady_clock::time_point added;
+  Clock::time_point started;                  // by the caller; the time-out runs from here
+  std::optional<Clock::time_point> deadline;  // none without a time-out
+  Clock::time_point handedOver;               // to libcurl, for the last attempt
+  std::chrono::microseconds queued{0};        // waiting for a slot
   bool onFreshConnection = false;
   Sockets* sockets = nullptr;
   int attempts = 0;         // times the request was about to go out
@@ -123,8 +129,14 @@ int onRequestReady(void* user, char*, char*, int remotePort, int localPort) {
   return CURL_PREREQFUNC_OK;
 }
 
-long timeoutMs(double seconds) {
-  return static_cast<long>(std::ceil(std::min(seconds, 2.0e6) * 1000.0));
+// Whole milliseconds left until `deadline`, rounded up.
+long millisecondsUntil(Clock::time_point deadline, Clock::time_point now) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+  return static_cast<long>(std::clamp<decltype(left)>(left, 0, INT_MAX));
+}
+
+std::chrono::microseconds since(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(to - from);
 }
 
 std::string_view trim(std::string_view s) {
@@ -160,6 +172,27 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
+// Where the transfer's time went; libcurl's spans of its last attempt count from the moment that
+// attempt was handed over.
+TransferTimes timesOf(CURL* easy, const Transfer& t) {
+  TransferTimes times;
+  times.queued = t.queued;
+  const auto offset = since(t.started, t.handedOver);
+  const auto span = [&](CURLINFO info) {
+    curl_off_t us = 0;
+    curl_easy_getinfo(easy, info, &us);
+    return us > 0 ? offset + std::chrono::microseconds(us) : std::chrono::microseconds{0};
+  };
+  times.connected = span(CURLINFO_CONNECT_TIME_T);
+  times.secured = span(CURLINFO_APPCONNECT_TIME_T);
+  times.sent = span(CURLINFO_PRETRANSFER_TIME_T);
+  times.firstByte = span(CURLINFO_STARTTRANSFER_TIME_T);
+  times.total = since(t.started, Clock::now());
+  curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &times.connectionsOpened);
+  curl_easy_getinfo(easy, CURLINFO_LOCAL_PORT, &times.localPort);
+  return times;
+}
+
 Error ended() {
   return Error{std::string(kTransportErrorDomain), CURLE_ABORTED_BY_CALLBACK,
                "The network session has ended"};
@@ -169,7 +202,7 @@ Error ended() {
 
 // Finished easy handles kept for the next transfers: creating one allocates its buffers and
 // caches anew, which costs more than the rest of a short kept-alive exchange.
-constexpr size_t kMaxIdleHandles = 64;
+constexpr size_t kMaxIdleHandles = Transport::kMaxTransfersInFlight;
 
 struct Transport::Impl {
   CURLM* multi = nullptr;
@@ -186,12 +219,25 @@ struct Transport::Impl {
   std::vector<CURL*> idle;                   // likewise
   Sockets sockets;                           // likewise
   std::unordered_map<uint64_t, CURL*> byId;  // likewise: the active transfers
+  // Started, waiting for one of the kMaxTransfersInFlight slots; likewise. libcurl is never
+  // handed more: its own queue for a free connection lets a transfer outlive its time-out, and
+  // each of its passes starts over every queued transfer while the running ones wait.
+  std::deque<std::unique_ptr<Transfer>> waiting;
+  std::optional<Clock::time_point> nextWaitingDeadline;  // the earliest in `waiting`
 
   void run();
   // Wakes the network thread; false when libcurl could not (then the condition variable does).
   void wake();
   void end();
   void cancelNow(const std::vector<uint64_t>& ids);
+  // Hands waiting transfers to libcurl while slots are free; ends those out of time.
+  void admit();
+  void noteWaiting(const Transfer& t) {
+    if (t.deadline && (!nextWaitingDeadline || *t.deadline < *nextWaitingDeadline))
+      nextWaitingDeadline = t.deadline;
+  }
+  // How long curl_multi_poll may sleep: until the first waiting transfer runs out of time.
+  int pollTimeoutMs() const;
   void add(std::unique_ptr<Transfer> transfer);
   bool retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode code, long status);
   void finish(CURL* easy, CURLcode code);
@@ -200,6 +246,42 @@ struct Transport::Impl {
   // Detaches `easy` from the multi handle and frees it; returns its transfer.
   std::unique_ptr<Transfer> release(CURL* easy);
 };
+
+void Transport::Impl::admit() {
+  const auto now = Clock::now();
+  if (nextWaitingDeadline && now >= *nextWaitingDeadline) {
+    nextWaitingDeadline.reset();
+    for (auto it = waiting.begin(); it != waiting.end();) {
+      Transfer& t = **it;
+      if (!t.deadline || now < *t.deadline) {
+        noteWaiting(t);
+        ++it;
+        continue;
+      }
+      TransferOutcome outcome;
+      outcome.times.queued = outcome.times.total = since(t.started, now);
+      outcome.error =
+          Error{std::string(kTransportErrorDomain), CURLE_OPERATION_TIMEDOUT,
+                "Operation timed out after " + std::to_string(outcome.times.total.count() / 1000) +
+                    " milliseconds waiting for a free connection"};
+      const std::unique_ptr<Transfer> expired = std::move(*it);
+      it = waiting.erase(it);
+      expired->completion(std::move(outcome));
+    }
+  }
+  while (active.size() < Transport::kMaxTransfersInFlight && !waiting.empty()) {
+    std::unique_ptr<Transfer> t = std::move(waiting.front());
+    waiting.pop_front();
+    add(std::move(t));
+  }
+  if (waiting.empty()) nextWaitingDeadline.reset();
+}
+
+int Transport::Impl::pollTimeoutMs() const {
+  return nextWaitingDeadline
+             ? static_cast<int>(millisecondsUntil(*nextWaitingDeadline, Clock::now()))
+             : INT_MAX;
+}
 
 void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
   CURL* easy = nullptr;
@@ -211,9 +293,11 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
   }
   Transfer* t = owned.get();
   if (easy == nullptr) {
-    t->completion(TransferOutcome{std::nullopt, nullptr,
+    t->completion(TransferOutcome{std::nullopt,
+                                  nullptr,
                                   Error{std::string(kTransportErrorDomain), CURLE_OUT_OF_MEMORY,
-                                        curl_easy_strerror(CURLE_OUT_OF_MEMORY)}});
+                                        curl_easy_strerror(CURLE_OUT_OF_MEMORY)},
+                                  {}});
     return;
   }
   const URLRequest& r = t->request;
@@ -230,9 +314,10 @@ void Transport::Impl::add(std::unique_ptr<Transfer> owned) {
   if (!t->caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, t->caFile.c_str());
   // An empty proxy disables the *_proxy environment variables: configuration comes from the host.
   curl_easy_setopt(easy, CURLOPT_PROXY, t->proxy.c_str());
-  t->added = std::chrono::steady_clock::now();
-  if (r.timeoutInterval > 0)
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMs(r.timeoutInterval));
+  t->handedOver = Clock::now();
+  t->queued = since(t->started, t->handedOver);
+  if (t->deadline)
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, millisecondsUntil(*t->deadline, t->handedOver));
   curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t->bodyLimit));
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, t);
@@ -285,15 +370,14 @@ bool Transport::Impl::retryOnFreshConnection(CURL* easy, Transfer& t, CURLcode c
   if (code != CURLE_SEND_ERROR || status != 0 || connects != 0 || t.onFreshConnection ||
       !t.mayGoAgain)
     return false;
-  const double timeout = t.request.timeoutInterval;
-  const double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - t.added).count();
-  if (timeout > 0 && elapsed >= timeout) return false;
+  const auto now = Clock::now();
+  if (t.deadline && now >= *t.deadline) return false;
   curl_multi_remove_handle(multi, easy);
   t.onFreshConnection = true;
   t.errorBuffer[0] = '\0';
+  t.handedOver = now;
   curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
-  if (timeout > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMs(timeout - elapsed));
+  if (t.deadline) curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, millisecondsUntil(*t.deadline, now));
   return curl_multi_add_handle(multi, easy) == CURLM_OK;
 }
 
@@ -304,6 +388,7 @@ void Transport::Impl::finish(CURL* easy, CURLcode code) {
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   if (retryOnFreshConnection(easy, *raw, code, status)) return;
   TransferOutcome outcome;
+  outcome.times = timesOf(easy, *raw);
   if (status > 0) {
     auto response = std::make_shared<HTTPResponse>();
     response->statusCode = status;
@@ -353,33 +438,42 @@ std::unique_ptr<Transfer> Transport::Impl::release(CURL* easy) {
 void Transport::Impl::failActive(const Error& error) {
   sdkLog(error.message);
   const std::vector<CURL*> inFlight(active.begin(), active.end());
-  for (CURL* easy : inFlight) release(easy)->completion(TransferOutcome{{}, nullptr, error});
+  for (CURL* easy : inFlight) release(easy)->completion(TransferOutcome{{}, nullptr, error, {}});
 }
 
 void Transport::Impl::cancelNow(const std::vector<uint64_t>& ids) {
   for (const uint64_t id : ids) {
-    const auto it = byId.find(id);
-    if (it == byId.end()) continue;  // ended already
-    release(it->second)
-        ->completion(TransferOutcome{
-            {},
-            nullptr,
-            Error{std::string(kTransportErrorDomain), CURLE_ABORTED_BY_CALLBACK, "cancelled"}});
+    const Error cancelled{std::string(kTransportErrorDomain), CURLE_ABORTED_BY_CALLBACK,
+                          "cancelled"};
+    if (const auto it = byId.find(id); it != byId.end()) {
+      release(it->second)->completion(TransferOutcome{{}, nullptr, cancelled, {}});
+      continue;
+    }
+    // Not handed to libcurl yet; otherwise it has ended already.
+    const auto queued =
+        std::find_if(waiting.begin(), waiting.end(), [id](const auto& t) { return t->id == id; });
+    if (queued == waiting.end()) continue;
+    std::unique_ptr<Transfer> t = std::move(*queued);
+    waiting.erase(queued);
+    t->completion(TransferOutcome{{}, nullptr, cancelled, {}});
   }
 }
 
 void Transport::Impl::run() {
   for (;;) {
-    std::deque<std::unique_ptr<Transfer>> batch;
     std::vector<uint64_t> cancelled;
     {
       std::lock_guard lock(mutex);
       if (ending) return;
-      batch.swap(pending);
+      for (auto& t : pending) {
+        noteWaiting(*t);
+        waiting.push_back(std::move(t));
+      }
+      pending.clear();
       cancelled.swap(cancels);
     }
-    for (auto& t : batch) add(std::move(t));
     cancelNow(cancelled);
+    admit();
     int running = 0;
     if (const CURLMcode mc = curl_multi_perform(multi, &running); mc != CURLM_OK) {
       failActive(Error{"CURLM", mc, std::string("curl_multi_perform: ") + curl_multi_strerror(mc)});
@@ -388,12 +482,17 @@ void Transport::Impl::run() {
     while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
       if (msg->msg == CURLMSG_DONE) finish(msg->easy_handle, msg->data.result);
     }
-    // Sleeps until a socket is ready, libcurl's own next deadline, or a wake-up: new work or
-    // the end. An idle session does not wake at all.
-    if (const CURLMcode mc = curl_multi_poll(multi, nullptr, 0, INT_MAX, nullptr); mc != CURLM_OK) {
+    // Slots freed just now go to the next waiting transfers (libcurl runs them at once).
+    admit();
+    // Sleeps until a socket is ready, libcurl's own next deadline, the time-out of a waiting
+    // transfer, or a wake-up: new work or the end. An idle session does not wake at all.
+    if (const CURLMcode mc = curl_multi_poll(multi, nullptr, 0, pollTimeoutMs(), nullptr);
+        mc != CURLM_OK) {
       failActive(Error{"CURLM", mc, std::string("curl_multi_poll: ") + curl_multi_strerror(mc)});
       std::unique_lock lock(mutex);
-      workArrived.wait(lock, [this] { return ending || !pending.empty() || !cancels.empty(); });
+      workArrived.wait(lock, [this] {
+        return ending || !pending.empty() || !cancels.empty() || !waiting.empty();
+      });
     }
   }
 }
@@ -415,10 +514,12 @@ void Transport::Impl::end() {
   thread.join();
   // What never finished still owes its caller one completion.
   const Error error = ended();
-  for (auto& t : pending) t->completion(TransferOutcome{{}, nullptr, error});
-  pending.clear();
+  for (auto* queue : {&pending, &waiting}) {
+    for (auto& t : *queue) t->completion(TransferOutcome{{}, nullptr, error, {}});
+    queue->clear();
+  }
   const std::vector<CURL*> inFlight(active.begin(), active.end());
-  for (CURL* easy : inFlight) release(easy)->completion(TransferOutcome{{}, nullptr, error});
+  for (CURL* easy : inFlight) release(easy)->completion(TransferOutcome{{}, nullptr, error, {}});
   for (CURL* easy : idle) curl_easy_cleanup(easy);
   idle.clear();
   curl_multi_cleanup(multi);
@@ -430,9 +531,9 @@ Transport::Transport() : impl_(new Impl) {
   curl_global_init(CURL_GLOBAL_DEFAULT);
   impl_->multi = curl_multi_init();
   curl_multi_setopt(impl_->multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
-  // Bounded connections per host; further transfers wait inside libcurl for a free one.
-  curl_multi_setopt(impl_->multi, CURLMOPT_MAX_HOST_CONNECTIONS, 64L);
-  curl_multi_setopt(impl_->multi, CURLMOPT_MAXCONNECTS, 128L);
+  // No limit per host: the session's own bound on running transfers keeps libcurl from queueing.
+  curl_multi_setopt(impl_->multi, CURLMOPT_MAXCONNECTS,
+                    static_cast<long>(2 * kMaxTransfersInFlight));
   impl_->share = curl_share_init();
   curl_share_setopt(impl_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
   curl_share_setopt(impl_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
@@ -463,6 +564,11 @@ uint64_t Transport::start(URLRequest request, Completion completion) {
   t->caFile = std::move(config.caFile);
   t->proxy = std::move(config.proxy);
   t->bodyLimit = impl_->bodyLimit.load();
+  t->started = Clock::now();
+  if (const double seconds = t->request.timeoutInterval; seconds > 0) {
+    t->deadline = t->started + std::chrono::ceil<Clock::duration>(
+                                   std::chrono::duration<double>(std::min(seconds, 2.0e6)));
+  }
   bool wasEmpty = false;
   uint64_t id = 0;
   {
@@ -470,7 +576,7 @@ uint64_t Transport::start(URLRequest request, Completion completion) {
     if (impl_->ending) {
       // The session has ended (the process is exiting): nothing runs transfers any more.
       lock.unlock();
-      t->completion(TransferOutcome{{}, nullptr, ended()});
+      t->completion(TransferOutcome{{}, nullptr, ended(), {}});
       return 0;
     }
     t->id = impl_->nextId++;

@@ -15,11 +15,12 @@
 namespace orv::detail {
 
 // What a finished transfer hands back: a body when the exchange completed, the response once
-// headers arrived, and the transport error if the transfer failed.
+// headers arrived, the transport error if the transfer failed, and where its time went.
 struct TransferOutcome {
   std::optional<std::string> body;
   std::shared_ptr<const HTTPResponse> response;
   std::optional<Error> error;
+  TransferTimes times;
 };
 
 // What a transport error (domain kTransportErrorDomain, code a CURLcode) means to a host.
@@ -29,6 +30,9 @@ class Transport {
  public:
   using Completion = std::function<void(TransferOutcome)>;
   static constexpr size_t kDefaultResponseBodyLimit = size_t{16} << 20;
+  // Transfers running at once (each on at most one connection); later ones wait their turn in
+  // order.
+  static constexpr size_t kMaxTransfersInFlight = 64;
 
   // The process-wide session, started on first use; its thread ends at exit.
   static Transport& shared();
@@ -41,10 +45,11 @@ class Transport {
   Transport(const Transport&) = delete;
   Transport& operator=(const Transport&) = delete;
 
-  // Thread-safe; starts the transfer at once. `completion` runs exactly once, on the network
-  // thread (after the session has ended: at once, on the calling thread). A failure of libcurl's
-  // multi interface ends the transfers in flight with error domain "CURLM". CA file and proxy are
-  // taken from the service configuration at this moment.
+  // Thread-safe; starts the transfer at once, or as soon as one of the running transfers ends.
+  // Its time-out runs from this call, also while it waits. `completion` runs exactly once, on
+  // the network thread (after the session has ended: at once, on the calling thread). A failure of
+  // libcurl's multi interface ends the transfers in flight with error domain "CURLM". CA file and
+  // proxy are taken from the service configuration at this moment.
   // Returns the transfer's id for cancel().
   uint64_t start(URLRequest request, Completion completion);
   // Thread-safe: ends the transfer `id` soon, on the network thread, with error CURLE 42

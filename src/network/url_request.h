@@ -1,6 +1,7 @@
 // A built request ready for the transport, and the HTTP response record the transport returns.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
@@ -28,6 +29,15 @@ struct URLRequest {
   HeaderMap headers;
   std::optional<std::string> body;
   double timeoutInterval = 60.0;
+};
+
+// Where a transfer's time went, each span from the moment the caller started it (zero for a
+// step that was never reached): the wait for one of the session's transfer slots, then the TCP
+// connection, the TLS handshake, the request going out, the first byte of the answer, the end.
+struct TransferTimes {
+  std::chrono::microseconds queued{0}, connected{0}, secured{0}, sent{0}, firstByte{0}, total{0};
+  long connectionsOpened = 0;  // 0: it went out on a kept-alive connection
+  long localPort = 0;
 };
 
 struct HTTPResponse {

@@ -96,6 +96,32 @@ TEST(Transport, RedirectsAreNotFollowed) {
   EXPECT_EQ(got[1].headerCount("Content-Type"), 1u);
 }
 
+// Beyond the transfers that run at once, a transfer waits its turn with its time-out running from
+// its start: it ends when that passes, not when a running transfer ends. At the session's end the
+// running ones complete once each.
+TEST(Transport, WaitingTransferKeepsItsTimeOut) {
+  test::RawServer silent(test::RawServer::Behaviour::neverAnswer);
+  std::atomic<size_t> runningEnded = 0;
+  {
+    Transport session;
+    for (size_t i = 0; i < Transport::kMaxTransfersInFlight; ++i) {
+      session.start(request(silent.baseUrl() + "/x", 60), [&](TransferOutcome o) {
+        EXPECT_EQ(o.error ? o.error->code : 0, 42);  // ended with the session, not timed out
+        ++runningEnded;
+      });
+    }
+    std::promise<TransferOutcome> late;
+    session.start(request(silent.baseUrl() + "/x", 0.2),
+                  [&](TransferOutcome o) { late.set_value(std::move(o)); });
+    const TransferOutcome o = late.get_future().get();
+    expectTransportError(o, 28);  // CURLE_OPERATION_TIMEDOUT
+    EXPECT_EQ(runningEnded, 0u);
+    EXPECT_GE(o.times.queued, std::chrono::milliseconds(200));
+    EXPECT_EQ(o.times.connected.count(), 0);
+  }
+  EXPECT_EQ(runningEnded, Transport::kMaxTransfersInFlight);
+}
+
 // A request the server has read goes once, even when the server then closes without an answer,
 // on a new connection (0 answered first) or a kept-alive one (1 answered first).
 TEST(Transport, RequestReadByTheServerIsNeverSentAgain) {

@@ -134,6 +134,9 @@ void TestServer::start(size_t threads, int keepAliveSeconds) {
   // Keep connections for as many requests as a client sends, like a production server.
   server_->set_keep_alive_max_count(1000000);
   server_->set_keep_alive_timeout(keepAliveSeconds);
+  const int patience = std::max(keepAliveSeconds, kKeepAliveSeconds);
+  server_->set_read_timeout(patience, 0);
+  server_->set_write_timeout(patience, 0);
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
     ReceivedRequest r{req.method, req.path, req.target, {}, {}, req.body};

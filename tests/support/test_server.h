@@ -54,7 +54,8 @@ class TestServer {
  public:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
   // How long a connection may stay idle, also before its first request: a client starved of CPU
-  // for longer would find a fresh connection closed.
+  // for longer would find a fresh connection closed. A silent client within a TLS handshake or a
+  // request is waited for as long, and never less than this default.
   static constexpr int kKeepAliveSeconds = 5;
 
   // Plain HTTP, or HTTPS with a certificate for 127.0.0.1 and localhost.
