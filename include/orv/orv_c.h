@@ -361,7 +361,8 @@ typedef struct orv_location_provider {
   void (*start)(void* user, orv_location_sink* sink);
   /* Required: ends the stream of `sink`. */
   void (*stop)(void* user, orv_location_sink* sink);
-  /* Optional (NULL: always authorized when in use); any thread, must be cheap. */
+  /* Optional (NULL: always authorized when in use; a value outside the enumerators counts as
+   * denied). Any thread; must be cheap. */
   orv_authorization_status (*authorization_status)(void* user);
   /* Optional: a permission prompt, `always` asking for the upgrade to authorized always. */
   void (*request_authorization)(void* user, bool always);

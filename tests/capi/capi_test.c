@@ -533,6 +533,10 @@ static void test_bad_input(void) {
         strcmp(orv_status_text((orv_status)99), "unknown status") == 0);
 
   CHECK(r.outcomes == 0); /* nothing refused above reached the delegate */
+#ifdef ORV_TEST_GEOCLUE
+  /* Accepted without touching the bus, which only the first start reaches. */
+  CHECK_STATUS(orv_use_geoclue("org.example.Host", 100.0, 0.0), ORV_STATUS_OK);
+#endif
   orv_simulated_provider_free(sim);
   orv_use_none();
   orv_client_free(client);
