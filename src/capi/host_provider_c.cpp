@@ -36,12 +36,13 @@ class HostProvider final : public orv::LocationProvider {
 
   orv::AuthorizationStatus authorizationStatus() const override {
     if (!c_.authorization_status) return orv::AuthorizationStatus::authorizedWhenInUse;
-    orv::AuthorizationStatus status{};
-    // A value outside the enumerators counts as a refusal rather than a grant.
-    if (orv::capi::toAuthorization(c_.authorization_status(user_), status)) {
+    // A value outside the enumerators counts as a refusal rather than a grant. Checked here, not
+    // with toAuthorization, so that a query leaves the asking thread's last error alone.
+    const auto raw = orv::capi::rawValue(c_.authorization_status(user_));
+    if (raw < ORV_AUTHORIZATION_NOT_DETERMINED || raw > ORV_AUTHORIZATION_AUTHORIZED_WHEN_IN_USE) {
       return orv::AuthorizationStatus::denied;
     }
-    return status;
+    return static_cast<orv::AuthorizationStatus>(raw);
   }
 
   void requestAuthorization(bool always) override {

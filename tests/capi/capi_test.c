@@ -389,6 +389,9 @@ static void test_host_provider(void) {
   h.status = ORV_AUTHORIZATION_DENIED;
   CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
   CHECK(r.count[TYPED] == 2 && r.last_code == ORV_ERROR_PERMISSION_DENIED && h.starts == 1);
+  h.status = (orv_authorization_status)7; /* not a status: no grant either */
+  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+  CHECK(r.count[TYPED] == 3 && r.last_code == ORV_ERROR_PERMISSION_DENIED && h.starts == 1);
 
   orv_client_free(client);
   CHECK(h.releases == 0);
