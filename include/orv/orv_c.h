@@ -306,6 +306,85 @@ ORV_API void orv_use_system_default(void);
 /* No provider: every start fails with a message saying how to choose one. */
 ORV_API void orv_use_none(void);
 
+/* GeoClue2, the desktop's location service. `desktop_id` is the host's desktop file name without
+ * ".desktop" (GeoClue's agent shows it when asking the user); `desired_accuracy` in metres,
+ * negative for best (up to 10 exact, 100 street, 1000 neighborhood, beyond that city);
+ * `distance_filter` the metres the device must move between fixes (>= 0). Fails (nothing changes)
+ * when the library was built without GeoClue or the id is empty; nothing talks to the bus before
+ * the first start. */
+ORV_API orv_status orv_use_geoclue(const char* desktop_id, double desired_accuracy,
+                                   double distance_filter);
+
+/* Whether the host may position, as device location services number it. */
+typedef enum orv_authorization_status {
+  ORV_AUTHORIZATION_NOT_DETERMINED = 0,
+  ORV_AUTHORIZATION_RESTRICTED = 1,
+  ORV_AUTHORIZATION_DENIED = 2,
+  ORV_AUTHORIZATION_AUTHORIZED_ALWAYS = 3,
+  ORV_AUTHORIZATION_AUTHORIZED_WHEN_IN_USE = 4,
+  ORV_AUTHORIZATION_STATUS_MAX_ENUM = 0x7FFFFFFF
+} orv_authorization_status;
+
+/* A provider driven by hand, for tests and for hosts that get fixes from elsewhere. Fixes and
+ * errors pushed into it reach every client that is running, on each client's own loop. Its
+ * functions may be called from any thread. */
+typedef struct orv_simulated_provider orv_simulated_provider;
+
+/* Installs a fresh simulated provider (authorized when in use) and returns a handle to it, or NULL
+ * (see orv_last_error_message). The handle outlives the choice: freeing it does not uninstall the
+ * provider, and choosing another provider leaves the handle usable (pushes then reach no one). */
+ORV_API orv_simulated_provider* orv_use_simulated(void);
+ORV_API void orv_simulated_provider_free(orv_simulated_provider* provider); /* NULL is ignored */
+/* Fixes, oldest first; `count` may be 0. Each is checked as orv_client_get_track_location checks
+ * its fix, and nothing is pushed when one is refused. */
+ORV_API orv_status orv_simulated_push_locations(orv_simulated_provider* provider,
+                                                const orv_location* locations, size_t count);
+/* A failure with the provider's own text (a positioning failure for every running client). */
+ORV_API orv_status orv_simulated_push_error(orv_simulated_provider* provider, const char* message);
+ORV_API orv_status orv_simulated_set_authorization_status(orv_simulated_provider* provider,
+                                                          orv_authorization_status status);
+/* The statuses a permission request moves to; NULL leaves the status as it is (the default). */
+ORV_API orv_status orv_simulated_set_status_after_request(
+    orv_simulated_provider* provider, const orv_authorization_status* when_in_use,
+    const orv_authorization_status* always);
+/* Whether some client is streaming from this provider; false for NULL. */
+ORV_API bool orv_simulated_is_updating(const orv_simulated_provider* provider);
+
+/* The host's own provider (a CAN bus, a proprietary receiver). Each running client gets its own
+ * stream: `start` receives a sink to push that stream's fixes and failures into, `stop` the same
+ * sink when the stream ends. `start` and `stop` run on the client's thread; they must not call
+ * orv_use_* nor free a client. The sink passed in is valid until `stop` for it returns; to use it
+ * longer, or from threads of the host's own, retain it and release it when done. */
+typedef struct orv_location_sink orv_location_sink;
+
+typedef struct orv_location_provider {
+  /* Required: begins streaming into `sink`. Failures go to the sink, never out of this call. */
+  void (*start)(void* user, orv_location_sink* sink);
+  /* Required: ends the stream of `sink`. */
+  void (*stop)(void* user, orv_location_sink* sink);
+  /* Optional (NULL: always authorized when in use; a value outside the enumerators counts as
+   * denied). Any thread; must be cheap. */
+  orv_authorization_status (*authorization_status)(void* user);
+  /* Optional: a permission prompt, `always` asking for the upgrade to authorized always. */
+  void (*request_authorization)(void* user, bool always);
+  /* Optional: called once when the library lets go of the provider (another one was chosen and
+   * no stream of it is left), on whichever thread lets go last; `user` may be freed then. */
+  void (*release)(void* user);
+} orv_location_provider;
+
+/* Installs the host's provider; `provider` is copied. Fails (nothing changes) when a required
+ * callback is NULL. */
+ORV_API orv_status orv_use_provider(const orv_location_provider* provider, void* user);
+/* Any thread. Returns `sink`. */
+ORV_API orv_location_sink* orv_location_sink_retain(orv_location_sink* sink);
+ORV_API void orv_location_sink_release(orv_location_sink* sink); /* NULL is ignored */
+/* Any thread, never blocking and never calling back: the client handles the fixes (oldest first)
+ * or the failure later on its own loop. Checked as orv_simulated_push_locations checks; once the
+ * stream is stopped everything pushed is dropped. */
+ORV_API orv_status orv_location_sink_push_locations(orv_location_sink* sink,
+                                                    const orv_location* locations, size_t count);
+ORV_API orv_status orv_location_sink_push_error(orv_location_sink* sink, const char* message);
+
 /* ---- Run loop of the calling thread ---------------------------------------------------------- */
 
 /* Runs the loop for at most `seconds` (finite, >= 0), or until orv_run_stop. */

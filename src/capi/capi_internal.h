@@ -15,6 +15,8 @@
 
 #include "orv/error.h"
 #include "orv/geocode_res.h"
+#include "orv/location.h"
+#include "orv/location_provider.h"
 #include "orv/location_res.h"
 #include "orv/orv_c.h"
 
@@ -78,6 +80,12 @@ orv_status checkText(const char* text, std::string_view what);
 orv_status checkOptionalText(const char* text, std::string_view what);
 // A finite latitude in [-90, 90] and longitude in [-180, 180].
 orv_status checkCoordinate(double latitude, double longitude);
+// The host's fix as the library's, refused when its coordinate or timestamp is out of range.
+orv_status toLocation(const orv_location& in, Location& out);
+// Fixes from the host (NULL only with `count` 0); nothing is kept when one is refused.
+orv_status toLocations(const orv_location* in, size_t count, std::vector<Location>& out);
+// A status the host passed, refused when it is not one of the enumerators.
+orv_status toAuthorization(orv_authorization_status status, AuthorizationStatus& out);
 
 // Runs `body` (returning orv_status); exceptions become statuses.
 template <class Body>

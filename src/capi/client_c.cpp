@@ -18,8 +18,6 @@ namespace {
 
 using GeocodeList = std::vector<std::shared_ptr<orv::GeocodeRes>>;
 
-constexpr int64_t kMaxTimestampMs = 9'000'000'000'000LL;
-
 // Forwards the client's callbacks to the host's function pointers until detached. Outcomes that
 // arrive later (a place search in flight keeps its delegate alive) reach nobody. The lock makes
 // orv_client_free from another thread wait for a callback that is running; it is recursive so
@@ -271,22 +269,8 @@ orv_status orv_client_stop_location(orv_client* client) {
 orv_status orv_client_get_track_location(orv_client* client, const orv_location* location) {
   return withClient(client, [&](orv::OrvClientLocation& c) {
     if (!location) return fail(ORV_STATUS_NULL_ARGUMENT, "location is NULL");
-    const orv_coordinate& at = location->coordinate;
-    if (auto s = checkCoordinate(at.latitude, at.longitude)) return s;
-    // Nanosecond clocks reach about 292 years either side of 1970.
-    if (location->timestamp_ms > kMaxTimestampMs || location->timestamp_ms < -kMaxTimestampMs) {
-      return fail(ORV_STATUS_OUT_OF_RANGE, "timestamp_ms is beyond the years 1678 to 2262");
-    }
     orv::Location fix;
-    fix.coordinate = {at.latitude, at.longitude};
-    fix.altitude = location->altitude;
-    fix.horizontalAccuracy = location->horizontal_accuracy;
-    fix.verticalAccuracy = location->vertical_accuracy;
-    fix.speed = location->speed;
-    fix.course = location->course;
-    fix.timestamp = std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::milliseconds(location->timestamp_ms)));
+    if (auto s = orv::capi::toLocation(*location, fix)) return s;
     c.getTrackLocation(fix);
     return ORV_STATUS_OK;
   });

@@ -1,6 +1,8 @@
 // Status texts, the last-error slot, argument checks, and the process-wide settings: log, key,
 // service, host declarations, version.
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,35 @@ orv_status checkCoordinate(double latitude, double longitude) {
   if (!(std::fabs(longitude) <= 180.0)) {
     return fail(ORV_STATUS_OUT_OF_RANGE, "longitude must be a number in [-180, 180]");
   }
+  return ORV_STATUS_OK;
+}
+
+orv_status toLocation(const orv_location& in, Location& out) {
+  if (auto s = checkCoordinate(in.coordinate.latitude, in.coordinate.longitude)) return s;
+  // Nanosecond clocks reach about 292 years either side of 1970.
+  constexpr int64_t kMaxTimestampMs = 9'000'000'000'000LL;
+  if (in.timestamp_ms > kMaxTimestampMs || in.timestamp_ms < -kMaxTimestampMs) {
+    return fail(ORV_STATUS_OUT_OF_RANGE, "timestamp_ms is beyond the years 1678 to 2262");
+  }
+  out.coordinate = {in.coordinate.latitude, in.coordinate.longitude};
+  out.altitude = in.altitude;
+  out.horizontalAccuracy = in.horizontal_accuracy;
+  out.verticalAccuracy = in.vertical_accuracy;
+  out.speed = in.speed;
+  out.course = in.course;
+  out.timestamp = std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::milliseconds(in.timestamp_ms)));
+  return ORV_STATUS_OK;
+}
+
+orv_status toLocations(const orv_location* in, size_t count, std::vector<Location>& out) {
+  if (!in && count > 0) return fail(ORV_STATUS_NULL_ARGUMENT, "locations is NULL");
+  std::vector<Location> fixes(count);
+  for (size_t i = 0; i < count; ++i) {
+    if (auto s = toLocation(in[i], fixes[i])) return s;
+  }
+  out = std::move(fixes);
   return ORV_STATUS_OK;
 }
 

@@ -5,6 +5,7 @@
 #include <orv/orv_c.h>
 #include <stdio.h>
 #include <string.h>
+#include <threads.h>
 
 #include "service_fixture.h"
 
@@ -283,6 +284,122 @@ static void test_runs(void) {
   recorder_clear(&r);
 }
 
+/* The simulated provider: a pushed fix answers a single run, the status gates the start, a pushed
+ * failure reaches the typed callback, and the stream ends with the run. */
+static void test_simulated(void) {
+  CHECK_STATUS(orv_main_bundle_set_string("NSLocationWhenInUseUsageDescription", "C API test"),
+               ORV_STATUS_OK);
+  orv_simulated_provider* sim = orv_use_simulated();
+  CHECK(sim != NULL && !orv_simulated_is_updating(sim));
+  recorder r = {0};
+  orv_client* client = ready_client(&typed_delegate, &r);
+  const orv_location walk = {{31.2304, 121.4737}, 4.0, 10.0, -1.0, 1.2, 90.0, 1700000000000};
+
+  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+  CHECK(orv_simulated_is_updating(sim));
+  CHECK_STATUS(orv_simulated_push_locations(sim, &walk, 1), ORV_STATUS_OK);
+  CHECK(await_outcomes(&r, 1) && r.count[LOCATION] == 1);
+  const orv_coordinate at = orv_location_res_point(r.kept);
+  CHECK(fabs(at.latitude - 31.23) < 0.01 && fabs(at.longitude - 121.47) < 0.01);
+
+  CHECK_STATUS(orv_simulated_set_authorization_status(sim, ORV_AUTHORIZATION_DENIED),
+               ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+  CHECK(r.count[TYPED] == 1 && r.last_code == ORV_ERROR_PERMISSION_DENIED);
+  CHECK(!orv_simulated_is_updating(sim));
+
+  /* A request moves "not determined" to the status set for it. */
+  const orv_authorization_status granted = ORV_AUTHORIZATION_AUTHORIZED_WHEN_IN_USE;
+  CHECK_STATUS(orv_simulated_set_authorization_status(sim, ORV_AUTHORIZATION_NOT_DETERMINED),
+               ORV_STATUS_OK);
+  CHECK_STATUS(orv_simulated_set_status_after_request(sim, &granted, NULL), ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_set_is_locate_once(client, false), ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+  CHECK(orv_simulated_is_updating(sim));
+  CHECK_STATUS(orv_simulated_push_error(sim, "receiver unplugged"), ORV_STATUS_OK);
+  CHECK(await_outcomes(&r, 1) && r.count[TYPED] == 2);
+  CHECK(r.last_code == ORV_ERROR_PROVIDER_FAILURE && strstr(r.last_error, "receiver unplugged"));
+  CHECK_STATUS(orv_client_stop_location(client), ORV_STATUS_OK);
+  CHECK(!orv_simulated_is_updating(sim));
+
+  orv_client_free(client);
+  orv_use_none();
+  /* The handle outlives the choice; pushes then reach no one. */
+  CHECK_STATUS(orv_simulated_push_locations(sim, NULL, 0), ORV_STATUS_OK);
+  orv_simulated_provider_free(sim);
+  recorder_clear(&r);
+}
+
+/* A provider written in C: it keeps the sink of its one stream, which takes a fix and a failure
+ * from a thread of the host's own, and lets go of it at stop; release comes once, when another
+ * provider is chosen. */
+typedef struct host_source {
+  orv_location_sink* sink;
+  int starts, stops, releases;
+  orv_authorization_status status;
+} host_source;
+
+static void host_start(void* user, orv_location_sink* sink) {
+  host_source* h = user;
+  ++h->starts;
+  h->sink = orv_location_sink_retain(sink);
+}
+
+static void host_stop(void* user, orv_location_sink* sink) {
+  host_source* h = user;
+  ++h->stops;
+  CHECK(sink == h->sink);
+  orv_location_sink_release(h->sink);
+  h->sink = NULL;
+}
+
+static orv_authorization_status host_status(void* user) { return ((host_source*)user)->status; }
+static void host_release(void* user) { ++((host_source*)user)->releases; }
+
+static int host_push(void* arg) {
+  orv_location_sink* sink = arg;
+  const orv_location walk = {{31.2304, 121.4737}, 4.0, 10.0, -1.0, 1.2, 90.0, 1700000000000};
+  const int ok = orv_location_sink_push_locations(sink, &walk, 1) == ORV_STATUS_OK &&
+                 orv_location_sink_push_error(sink, "bus silent") == ORV_STATUS_OK;
+  orv_location_sink_release(sink);
+  return ok;
+}
+
+static void test_host_provider(void) {
+  const orv_location_provider callbacks = {host_start, host_stop, host_status, NULL, host_release};
+  host_source h = {NULL, 0, 0, 0, ORV_AUTHORIZATION_AUTHORIZED_WHEN_IN_USE};
+  CHECK_STATUS(orv_use_provider(&callbacks, &h), ORV_STATUS_OK);
+  recorder r = {0};
+  orv_client* client = ready_client(&typed_delegate, &r);
+  CHECK_STATUS(orv_client_set_is_locate_once(client, false), ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+  CHECK(h.starts == 1 && h.sink != NULL);
+
+  thrd_t pusher;
+  CHECK(thrd_create(&pusher, host_push, orv_location_sink_retain(h.sink)) == thrd_success);
+  CHECK(await_outcomes(&r, 2));
+  int pushed = 0;
+  CHECK(thrd_join(pusher, &pushed) == thrd_success && pushed);
+  CHECK(r.count[TYPED] == 1 && r.last_code == ORV_ERROR_PROVIDER_FAILURE &&
+        strstr(r.last_error, "bus silent"));
+  /* The failure ends the run, and with it the stream. */
+  CHECK(r.count[LOCATION] == 1 && h.stops == 1 && h.sink == NULL);
+
+  /* The host's status gates the start. */
+  h.status = ORV_AUTHORIZATION_DENIED;
+  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+  CHECK(r.count[TYPED] == 2 && r.last_code == ORV_ERROR_PERMISSION_DENIED && h.starts == 1);
+  h.status = (orv_authorization_status)7; /* not a status: no grant either */
+  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+  CHECK(r.count[TYPED] == 3 && r.last_code == ORV_ERROR_PERMISSION_DENIED && h.starts == 1);
+
+  orv_client_free(client);
+  CHECK(h.releases == 0);
+  orv_use_none();
+  CHECK(h.releases == 1);
+  recorder_clear(&r);
+}
+
 /* Each direction's mapping, columns in place, both inverse methods. */
 static void test_conversions(void) {
   CHECK(fabs(orv_distance_by_points((orv_coordinate){39.9, 116.4}, (orv_coordinate){31.2, 121.5}) -
@@ -333,6 +450,9 @@ static void test_bad_input(void) {
   double lat = 31.0;
   double two_lat[2] = {31.0, 32.0}, two_lng[2] = {121.0, 122.0};
   double column[3] = {0.0, 0.0, 0.0};
+  orv_simulated_provider* sim = orv_use_simulated();
+  const orv_authorization_status bad_status = (orv_authorization_status)-1;
+  const orv_location_provider no_stop = {host_start, NULL, NULL, NULL, NULL};
 
   /* The message names what was wrong. */
   CHECK(orv_client_init_key(NULL, "k") == ORV_STATUS_NULL_ARGUMENT &&
@@ -367,6 +487,21 @@ static void test_bad_input(void) {
       {orv_run_for(NAN), ORV_STATUS_OUT_OF_RANGE},
       {orv_use_replay("/nonexistent/track.csv", 1.0, false), ORV_STATUS_FAILED},
       {orv_use_gpsd(NULL, 65536), ORV_STATUS_OUT_OF_RANGE},
+      {orv_use_geoclue("", NAN, 3.0), ORV_STATUS_OUT_OF_RANGE},
+      {orv_use_geoclue("org.example.Host", -1.0, -0.5), ORV_STATUS_OUT_OF_RANGE},
+      {orv_use_geoclue("", -1.0, 3.0), ORV_STATUS_FAILED},
+      {orv_use_geoclue(bad_utf8, -1.0, 3.0), ORV_STATUS_INVALID_UTF8},
+      {orv_simulated_push_error(NULL, "x"), ORV_STATUS_NULL_ARGUMENT},
+      {orv_use_provider(NULL, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_use_provider(&no_stop, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_location_sink_push_error(NULL, "x"), ORV_STATUS_NULL_ARGUMENT},
+      {orv_location_sink_push_locations(NULL, NULL, 0), ORV_STATUS_NULL_ARGUMENT},
+      {orv_simulated_push_error(sim, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_simulated_push_locations(sim, &far, 1), ORV_STATUS_OUT_OF_RANGE},
+      {orv_simulated_push_locations(sim, NULL, 1), ORV_STATUS_NULL_ARGUMENT},
+      {orv_simulated_set_authorization_status(sim, (orv_authorization_status)5),
+       ORV_STATUS_OUT_OF_RANGE},
+      {orv_simulated_set_status_after_request(sim, NULL, &bad_status), ORV_STATUS_OUT_OF_RANGE},
       {orv_location_res_decode("{}", NULL), ORV_STATUS_NULL_ARGUMENT},
       {orv_location_res_decode("{}", &res), ORV_STATUS_FAILED},
       {orv_geocode_list_decode("{}", &hits), ORV_STATUS_FAILED},
@@ -401,6 +536,12 @@ static void test_bad_input(void) {
         strcmp(orv_status_text((orv_status)99), "unknown status") == 0);
 
   CHECK(r.outcomes == 0); /* nothing refused above reached the delegate */
+#ifdef ORV_TEST_GEOCLUE
+  /* Accepted without touching the bus, which only the first start reaches. */
+  CHECK_STATUS(orv_use_geoclue("org.example.Host", 100.0, 0.0), ORV_STATUS_OK);
+#endif
+  orv_simulated_provider_free(sim);
+  orv_use_none();
   orv_client_free(client);
 }
 
@@ -415,6 +556,8 @@ int main(void) {
   test_skipped_outcomes();
   test_sink_calls_back();
   test_runs();
+  test_simulated();
+  test_host_provider();
   test_conversions();
   test_bad_input();
   test_service_stop(service);

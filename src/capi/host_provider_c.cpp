@@ -1,0 +1,130 @@
+// The host's own provider behind C callbacks, and the sinks it pushes into.
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "capi/capi_internal.h"
+#include "orv/location_provider.h"
+#include "orv/location_service.h"
+
+struct orv_location_sink {
+  explicit orv_location_sink(std::shared_ptr<orv::LocationSink> s) : sink(std::move(s)) {}
+  std::atomic<size_t> refs{1};
+  std::shared_ptr<orv::LocationSink> sink;  // never empty
+};
+
+namespace {
+
+using orv::capi::fail;
+using orv::capi::guarded;
+
+void releaseSink(orv_location_sink* sink) {
+  if (sink && sink->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete sink;
+}
+
+class HostProvider final : public orv::LocationProvider {
+ public:
+  HostProvider(const orv_location_provider& callbacks, void* user) : c_(callbacks), user_(user) {}
+  ~HostProvider() override {
+    for (auto& [key, handle] : streams_) releaseSink(handle);
+    if (c_.release) c_.release(user_);
+  }
+
+  orv::AuthorizationStatus authorizationStatus() const override {
+    if (!c_.authorization_status) return orv::AuthorizationStatus::authorizedWhenInUse;
+    // A value outside the enumerators counts as a refusal rather than a grant. Checked here, not
+    // with toAuthorization, so that a query leaves the asking thread's last error alone.
+    const auto raw = orv::capi::rawValue(c_.authorization_status(user_));
+    if (raw < ORV_AUTHORIZATION_NOT_DETERMINED || raw > ORV_AUTHORIZATION_AUTHORIZED_WHEN_IN_USE) {
+      return orv::AuthorizationStatus::denied;
+    }
+    return static_cast<orv::AuthorizationStatus>(raw);
+  }
+
+  void requestAuthorization(bool always) override {
+    if (c_.request_authorization) c_.request_authorization(user_, always);
+  }
+
+  // The host tells its streams apart by the handle, so each sink keeps one handle until stop().
+  void start(const std::shared_ptr<orv::LocationSink>& sink) override {
+    auto* handle = new orv_location_sink(sink);
+    {
+      std::lock_guard lock(mutex_);
+      streams_.emplace_back(sink.get(), handle);
+    }
+    c_.start(user_, handle);
+  }
+
+  void stop(const orv::LocationSink& sink) override {
+    orv_location_sink* handle = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = std::find_if(streams_.begin(), streams_.end(),
+                             [&](const auto& stream) { return stream.first == &sink; });
+      if (it == streams_.end()) return;
+      handle = it->second;
+      streams_.erase(it);
+    }
+    c_.stop(user_, handle);
+    releaseSink(handle);
+  }
+
+ private:
+  const orv_location_provider c_;
+  void* const user_;
+  std::mutex mutex_;
+  std::vector<std::pair<const orv::LocationSink*, orv_location_sink*>> streams_;
+};
+
+template <class Body>
+orv_status withSink(orv_location_sink* sink, Body&& body) {
+  return guarded([&] {
+    if (!sink) return fail(ORV_STATUS_NULL_ARGUMENT, "sink is NULL");
+    return body(*sink->sink);
+  });
+}
+
+}  // namespace
+
+extern "C" {
+
+orv_status orv_use_provider(const orv_location_provider* provider, void* user) {
+  return guarded([&] {
+    if (!provider) return fail(ORV_STATUS_NULL_ARGUMENT, "provider is NULL");
+    if (!provider->start) return fail(ORV_STATUS_NULL_ARGUMENT, "provider lacks start");
+    if (!provider->stop) return fail(ORV_STATUS_NULL_ARGUMENT, "provider lacks stop");
+    orv::LocationService::use(std::make_shared<HostProvider>(*provider, user));
+    return ORV_STATUS_OK;
+  });
+}
+
+orv_location_sink* orv_location_sink_retain(orv_location_sink* sink) {
+  if (sink) sink->refs.fetch_add(1, std::memory_order_relaxed);
+  return sink;
+}
+
+void orv_location_sink_release(orv_location_sink* sink) { releaseSink(sink); }
+
+orv_status orv_location_sink_push_locations(orv_location_sink* sink, const orv_location* locations,
+                                            size_t count) {
+  return withSink(sink, [&](orv::LocationSink& s) {
+    std::vector<orv::Location> fixes;
+    if (auto status = orv::capi::toLocations(locations, count, fixes)) return status;
+    s.deliverLocations(std::move(fixes));
+    return ORV_STATUS_OK;
+  });
+}
+
+orv_status orv_location_sink_push_error(orv_location_sink* sink, const char* message) {
+  return withSink(sink, [&](orv::LocationSink& s) {
+    if (auto status = orv::capi::checkText(message, "message")) return status;
+    s.deliverError(message);
+    return ORV_STATUS_OK;
+  });
+}
+
+}  // extern "C"
