@@ -228,8 +228,15 @@ class Monitor {
 
   std::vector<PyEvent> update(double lat, double lng, std::optional<double> accuracy, double time) {
     if (!validTime(time)) throw py::value_error("time must be finite seconds since the epoch");
-    std::lock_guard lock(mutex_);
-    auto events = unwrap(monitor_.update(makeFix(time, lat, lng, accuracy.value_or(NAN))));
+    const orv::Location fix = makeFix(time, lat, lng, accuracy.value_or(NAN));
+    orv::Result<std::vector<orv::GeofenceEvent>> got = std::vector<orv::GeofenceEvent>{};
+    {
+      // With a state file each fix is committed to disk first: other threads run meanwhile.
+      py::gil_scoped_release unlocked;
+      std::lock_guard lock(mutex_);
+      got = monitor_.update(fix);
+    }
+    auto events = unwrap(std::move(got));
     std::vector<PyEvent> out;
     for (const auto& e : events) out.push_back(PyEvent::from(e));
     return out;
