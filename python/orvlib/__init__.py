@@ -1,8 +1,9 @@
 """orvLib location SDK for Python.
 
 Coordinate conversion between WGS-84, GCJ-02 and BD-09 (numbers or numpy arrays), the location
-client with callbacks, the loop that delivers them, and location providers. Whole files:
-``orvlib.convert_file``; whole datasets: ``orvlib.dask.convert`` and ``convert_files``. Host event loops: ``orvlib.asyncio.attach``.
+client with callbacks, the loop that delivers them, location providers, and on-device geofencing
+(``orvlib.GeofenceMonitor``). Whole files:
+``orvlib.convert_file``; whole datasets: ``orvlib.dask.convert``, ``convert_files`` and ``geofence``. Host event loops: ``orvlib.asyncio.attach``.
 """
 
 from ._orvlib import (  # noqa: F401
@@ -11,6 +12,9 @@ from ._orvlib import (  # noqa: F401
     Client,
     DistanceInfo,
     GeocodeRes,
+    GeofenceError,
+    GeofenceEvent,
+    GeofenceMonitor,
     Location,
     LocationDetail,
     LocationRes,

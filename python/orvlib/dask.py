@@ -14,6 +14,9 @@ raise TypeError or ValueError, like any numeric operation on them.
 ``convert_files(pattern_or_list, out_dir, **options)`` converts whole CSV or GeoJSON files, one
 task per file, each through ``orvlib.convert_file`` (the same output as converting it in one
 process), and writes each under its own name in `out_dir`.
+
+``geofence(frame, fences, by="vehicle", time="t", lat="lat", lng="lng", accuracy=None)`` runs a
+fleet's history through one ``orvlib.GeofenceMonitor`` per vehicle and returns the events.
 """
 
 import glob
@@ -84,3 +87,69 @@ def convert_files(pattern_or_list, out_dir, **options):
     tasks = [dask.delayed(_convert_file, pure=False)(s, os.path.join(out_dir, n), options)
              for s, n in zip(sources, names)]
     return dict(zip(sources, dask.compute(*tasks)))
+
+
+EVENT_COLUMNS = ["event", "fence", "time", "lat", "lng", "accuracy", "row"]
+
+
+def _fences_text(fences):
+    if isinstance(fences, str) and fences.lstrip().startswith("{"):
+        return fences
+    with open(fences, encoding="utf-8") as f:
+        return f.read()
+
+
+def _fleet_events(frame, fences, by, time, lat, lng, accuracy, datum):
+    """The events of every vehicle in a pandas frame, vehicle by vehicle in sorted order."""
+    parts = []
+    for _, rows in frame.groupby(by, sort=True):
+        # Ties in time keep the frame's order, whatever order the rows arrived in.
+        rows = rows.sort_index(kind="stable").sort_values(time, kind="stable")
+        monitor = _orvlib.GeofenceMonitor()
+        monitor.load_geojson(fences, datum)
+        events = monitor.evaluate(
+            rows[time].to_numpy(), _column(rows, lat), _column(rows, lng),
+            None if accuracy is None else _column(rows, accuracy))
+        positions = events["row"].to_numpy()
+        events["row"] = rows.index.to_numpy()[positions]
+        events.insert(0, by, rows[by].iloc[positions].reset_index(drop=True))
+        parts.append(events)
+    if not parts:
+        return _empty_events(frame, by, time)
+    return pd.concat(parts, ignore_index=True)
+
+
+def _empty_events(frame, by, time):
+    monitor = _orvlib.GeofenceMonitor()
+    events = monitor.evaluate(frame[time].to_numpy()[:0], np.empty(0), np.empty(0))
+    events["row"] = frame.index.to_numpy()[:0]
+    events.insert(0, by, frame[by].iloc[:0].reset_index(drop=True))
+    return events
+
+
+def geofence(frame, fences, by="vehicle", time="t", lat="lat", lng="lng", accuracy=None,
+             datum="wgs84"):
+    """The geofence events of a fleet's history in a pandas or Dask frame.
+
+    Rows are grouped by `by`, ordered by `time` (seconds since the epoch or datetime64) inside
+    each group, and fed to one monitor per vehicle holding `fences` (GeoJSON text or a file path,
+    read here and sent to the workers as text; `datum` as in ``load_geojson``). The events are a
+    frame with columns `by`, event, fence, time, lat, lng, accuracy and row (the fix's index label
+    in `frame`), vehicle by vehicle in sorted order, each vehicle's events in time order. A Dask
+    frame is shuffled so each vehicle lands whole in one partition and gives a Dask frame of the
+    same events, its partitions holding whole vehicles (sort by `by` after compute for the pandas
+    order). Bad fences raise orvlib.GeofenceError and missing columns KeyError, at once."""
+    text = _fences_text(fences)
+    _orvlib.GeofenceMonitor().load_geojson(text, datum)
+    columns = [by, time, lat, lng] + ([] if accuracy is None else [accuracy])
+    args = (text, by, time, lat, lng, accuracy, datum)
+    if isinstance(frame, pd.DataFrame):
+        _check_columns(frame, *columns)
+        return _fleet_events(frame, *args)
+    import dask.dataframe as dd
+
+    if isinstance(frame, dd.DataFrame):
+        _check_columns(frame, *columns)
+        meta = _empty_events(frame._meta, by, time)
+        return frame.shuffle(by).map_partitions(_fleet_events, *args, meta=meta)
+    raise TypeError(f"expected a pandas or Dask DataFrame, not {type(frame).__name__}")

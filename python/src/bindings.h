@@ -16,6 +16,7 @@ void bindRecords(py::module_& m);
 void bindLoop(py::module_& m);
 void bindProviders(py::module_& m);
 void bindClient(py::module_& m);
+void bindGeofence(py::module_& m);
 
 // A Python object held by library code, which may let go of it on any thread (the network
 // thread ends a request) or after the interpreter has finished (static destruction): the
