@@ -15,6 +15,7 @@
 
 #include "orv/error.h"
 #include "orv/geocode_res.h"
+#include "orv/geofence.h"
 #include "orv/location_res.h"
 #include "orv/orv_c.h"
 
@@ -56,6 +57,13 @@ struct orv_geocode_list {
   OrvJsonText json;
 };
 
+// A monitor shared with the clients monitoring with it, and the host's event callback.
+struct orv_geofence {
+  std::shared_ptr<orv::GeofenceMonitor> monitor;  // never empty
+  void (*callback)(void* user, const orv_geofence_event* event) = nullptr;
+  void* user = nullptr;
+};
+
 namespace orv::capi {
 
 // The integer a host passed as an enum. Read through its underlying type: a value outside the
@@ -78,6 +86,17 @@ orv_status checkText(const char* text, std::string_view what);
 orv_status checkOptionalText(const char* text, std::string_view what);
 // A finite latitude in [-90, 90] and longitude in [-180, 180].
 orv_status checkCoordinate(double latitude, double longitude);
+
+// A host's fix, checked (coordinate in range, timestamp within the clock's years) and converted.
+orv_status toLocation(const orv_location* in, Location& out);
+orv_location fromLocation(const Location& in);
+// Hands `event` to `deliver` as the C record, valid during the call.
+template <class Deliver>
+void withCEvent(const GeofenceEvent& event, Deliver&& deliver) {
+  const orv_geofence_event e{static_cast<orv_geofence_event_kind>(event.kind),
+                             event.fenceId.c_str(), fromLocation(event.fix)};
+  deliver(&e);
+}
 
 // Runs `body` (returning orv_status); exceptions become statuses.
 template <class Body>
