@@ -84,6 +84,19 @@ TEST_F(GeofencingTest, EveryDeliveredFixIsFedWithOrWithoutARun) {
   EXPECT_EQ(delegate->fences.size(), 4u);
 }
 
+// No distance filter: a vehicle standing still keeps feeding fixes, so its dwell comes.
+TEST_F(GeofencingTest, StandingStillReachesTheDwell) {
+  Geofence depot = circle("depot", fix(1).coordinate, 300.0);
+  depot.dwell = std::chrono::seconds(10);
+  ASSERT_TRUE(monitor->add(depot).ok());
+  client->startGeofenceMonitoring(monitor);
+  Location still = fix(1);
+  push({still});
+  still.timestamp += std::chrono::seconds(10);
+  push({still});
+  EXPECT_THAT(fenceEvents(), ElementsAre("enter:a", "enter:b", "enter:depot", "dwell:depot"));
+}
+
 // The gate turns monitoring down exactly as it turns a run down: same texts, codes, domains.
 TEST_F(GeofencingTest, RefusedLikeStartLocation) {
   struct Case {
