@@ -12,6 +12,7 @@
 #include "orv/error.h"
 #include "orv/export.h"
 #include "orv/geocode_res.h"
+#include "orv/geofence.h"
 #include "orv/location.h"
 #include "orv/location_res.h"
 #include "orv/service_configuration.h"
@@ -36,6 +37,8 @@ class ORV_API LocationDelegate {
       const std::vector<std::shared_ptr<GeocodeRes>>& /*result*/) {}
   virtual void onReceivedPoiSearchWithResult(
       const std::vector<std::shared_ptr<GeocodeRes>>& /*result*/) {}
+  // An event of the client's geofence monitoring (startGeofenceMonitoring).
+  virtual void onGeofenceEvent(const GeofenceEvent& /*event*/) {}
 };
 
 // One client per host. It belongs to the thread that creates it (normally the main thread): call
@@ -65,6 +68,20 @@ class ORV_API OrvClientLocation {
   void startLocation();
   void startFastLocation();
   void stopLocation();
+
+  // Geofence monitoring: while on, every fix the location provider delivers (each one, not only
+  // the samples of a continuous run) is fed to `monitor`, and its events reach onGeofenceEvent
+  // from the run loop. Monitoring runs its own stream of fixes, with no distance filter, whether
+  // or not a positioning run is under way; runs and monitoring start and stop independently. It
+  // passes the same gate as startLocation (consent, key, then the positioning permission), with
+  // the same texts and codes. Starting again replaces the monitor; a null monitor stops. A
+  // positioning failure ends monitoring and is reported once; a monitor that cannot record its
+  // state reports ErrorCode::geofenceFailure for that fix and monitoring goes on. Fixes with a
+  // zero latitude or longitude are ignored, as runs ignore them. The client holds the monitor
+  // until monitoring stops; use it only on this thread meanwhile.
+  void startGeofenceMonitoring(std::shared_ptr<GeofenceMonitor> monitor);
+  void stopGeofenceMonitoring();
+  bool isGeofenceMonitoring() const;
 
   // Fusion location of a fix given by the host.
   void getTrackLocation(const Location& location);

@@ -33,6 +33,8 @@ enum class ErrorCode {
   responseTooLarge,
   decodingFailed,  // a 2xx answer whose body is not the expected JSON
   cancelled,       // the host cancelled the request (or the batch it belonged to)
+  // Geofence monitoring.
+  geofenceFailure,  // the monitor could not record its state; the fix changed nothing
 };
 
 // Stable lower-camel name of the code ("timedOut"), for logs and bindings.

@@ -78,6 +78,8 @@ typedef enum orv_error_code {
   ORV_ERROR_RESPONSE_TOO_LARGE = 16,
   ORV_ERROR_DECODING_FAILED = 17,
   ORV_ERROR_CANCELLED = 18,
+  /* Geofence monitoring: the monitor could not record its state (domain "orv.geofence"). */
+  ORV_ERROR_GEOFENCE_FAILURE = 19,
   ORV_ERROR_CODE_MAX_ENUM = 0x7FFFFFFF
 } orv_error_code;
 
@@ -192,6 +194,9 @@ typedef struct orv_client orv_client;
  * required callbacks must be set; an optional one left NULL is skipped silently. Records and texts
  * passed in are valid until the callback returns (retain a record to keep it). A callback may call
  * the client, including orv_client_free. */
+/* A geofence event (see "Geofencing" below). */
+typedef struct orv_geofence_event orv_geofence_event;
+
 typedef struct orv_delegate {
   /* Required: a fusion-location result, or the on-device answer of a run without network. */
   void (*on_received_location_with_orv_location)(void* user, const orv_location_res* location);
@@ -206,6 +211,8 @@ typedef struct orv_delegate {
   /* Optional: every failure, typed. When set, failures arrive here instead of
    * on_location_error_with_msg (whose text is error->message), as in the C++ delegate. */
   void (*on_location_error)(void* user, const orv_error* error);
+  /* Optional: an event of the client's geofence monitoring. */
+  void (*on_geofence_event)(void* user, const orv_geofence_event* event);
 } orv_delegate;
 
 /* Creates a client on the calling thread and writes the version banner. `delegate` is copied; NULL
@@ -455,6 +462,96 @@ ORV_API double orv_distance_by_points(orv_coordinate point1, orv_coordinate poin
 /* The library's version ("0.1.0") and build number; static storage. */
 ORV_API const char* orv_sdk_version(void);
 ORV_API const char* orv_build_number(void);
+
+/* ---- Geofencing
+ * ---------------------------------------------------------------------------------- Circles and
+ * polygons watched against fixes, on the device (no service call, no key). The rules are those of
+ * orv/geofence.h: a fix is inside or outside a fence only when it is so by at least its horizontal
+ * accuracy, otherwise it changes nothing; unknown or outside -> inside is ENTER, inside -> outside
+ * is EXIT, DWELL comes once per stay. Time is the fix's own timestamp. A monitor belongs to the
+ * thread that uses it (it is not locked). */
+
+typedef struct orv_geofence orv_geofence;
+
+typedef enum orv_geofence_event_kind {
+  ORV_GEOFENCE_ENTER = 1,
+  ORV_GEOFENCE_EXIT = 2,
+  ORV_GEOFENCE_DWELL = 4,
+  ORV_GEOFENCE_EVENT_KIND_MAX_ENUM = 0x7FFFFFFF
+} orv_geofence_event_kind;
+
+/* The datum a fence's coordinates are given in; fences are converted to WGS-84 when added. */
+typedef enum orv_datum {
+  ORV_DATUM_WGS84 = 0,
+  ORV_DATUM_GCJ02 = 1,
+  ORV_DATUM_BD09 = 2,
+  ORV_DATUM_MAX_ENUM = 0x7FFFFFFF
+} orv_datum;
+
+/* One event; the fence id is valid during the callback. `fix` is the fix that caused it (WGS-84).
+ */
+struct orv_geofence_event {
+  orv_geofence_event_kind kind;
+  const char* fence_id;
+  orv_location fix;
+};
+
+/* How a fence is added. NULL options mean: WGS-84, no dwell, every transition. */
+typedef struct orv_geofence_options {
+  orv_datum datum;
+  /* Seconds inside before DWELL, finite and >= 0; negative means no DWELL events. */
+  double dwell_seconds;
+  /* Which events the fence reports: a mask of orv_geofence_event_kind values (0 to 7); its state
+   * is tracked either way. */
+  uint32_t transitions;
+} orv_geofence_options;
+
+/* A new monitor in *out (freed with orv_geofence_free). `state_path` NULL keeps the fences' state
+ * in memory; otherwise it is recorded in that SQLite file (created when missing) before any event
+ * is delivered, and resumed for a fence added again under the same id after a restart. A state file
+ * of another version, or corrupt, fails with ORV_STATUS_FAILED (never reset). */
+ORV_API orv_status orv_geofence_new(const char* state_path, orv_geofence** out);
+/* NULL is ignored. A client monitoring with this monitor keeps it until monitoring stops. */
+ORV_API void orv_geofence_free(orv_geofence* geofence);
+/* Receives the events of orv_geofence_update, inside that call, in fence-id order, ENTER before
+ * DWELL. NULL removes the callback. The callback may call the library, orv_geofence_free on this
+ * monitor included (the rest of that fix's events then still reach it). */
+ORV_API orv_status orv_geofence_set_event_callback(
+    orv_geofence* geofence, void (*callback)(void* user, const orv_geofence_event* event),
+    void* user);
+/* Adds a fence, or replaces the fence of the same id (whose state starts over). A refused fence
+ * (bad radius, self-intersecting ring, over 500 km across, across the antimeridian, ...) fails
+ * with ORV_STATUS_FAILED and a message naming it. */
+ORV_API orv_status orv_geofence_add_circle(orv_geofence* geofence, const char* id,
+                                           orv_coordinate center, double radius_m,
+                                           const orv_geofence_options* options);
+/* One polygon: rings[0] (ring_sizes[0] vertices) is the outer ring, the others are holes. */
+ORV_API orv_status orv_geofence_add_polygon(orv_geofence* geofence, const char* id,
+                                            const orv_coordinate* const* rings,
+                                            const size_t* ring_sizes, size_t ring_count,
+                                            const orv_geofence_options* options);
+/* The fences of a GeoJSON FeatureCollection (see the README), all or none; `added` (may be NULL)
+ * receives how many. */
+ORV_API orv_status orv_geofence_load_geojson(orv_geofence* geofence, const char* geojson,
+                                             orv_datum datum, size_t* added);
+/* Forgets the fence and its recorded state; `removed` (may be NULL) says whether there was one. */
+ORV_API orv_status orv_geofence_remove(orv_geofence* geofence, const char* id, bool* removed);
+/* The number of fences; 0 for NULL. */
+ORV_API size_t orv_geofence_count(const orv_geofence* geofence);
+/* Feeds one fix (WGS-84, checked as orv_client_get_track_location checks it); its events go to the
+ * event callback before this returns. ORV_STATUS_FAILED when the state file cannot be written
+ * (the fences' state is then left as it was). */
+ORV_API orv_status orv_geofence_update(orv_geofence* geofence, const orv_location* fix);
+
+/* The client's monitoring switch: while on, every fix the location provider delivers is fed to
+ * `geofence` and its events reach the delegate's on_geofence_event, from the client's loop (the
+ * monitor's own event callback is not called for them). Passes the gate of
+ * orv_client_start_location, whose refusals reach the delegate with the same texts and codes.
+ * Monitoring runs its own stream of fixes, whether or not a positioning run is under way; a
+ * positioning failure ends it. Starting again replaces the monitor. */
+ORV_API orv_status orv_client_start_geofence_monitoring(orv_client* client, orv_geofence* geofence);
+ORV_API orv_status orv_client_stop_geofence_monitoring(orv_client* client);
+ORV_API bool orv_client_is_geofence_monitoring(const orv_client* client);
 
 #ifdef __cplusplus
 }

@@ -15,6 +15,7 @@
 
 #include "orv/error.h"
 #include "orv/geocode_res.h"
+#include "orv/geofence.h"
 #include "orv/location.h"
 #include "orv/location_provider.h"
 #include "orv/location_res.h"
@@ -58,6 +59,13 @@ struct orv_geocode_list {
   OrvJsonText json;
 };
 
+// A monitor shared with the clients monitoring with it, and the host's event callback.
+struct orv_geofence {
+  std::shared_ptr<orv::GeofenceMonitor> monitor;  // never empty
+  void (*callback)(void* user, const orv_geofence_event* event) = nullptr;
+  void* user = nullptr;
+};
+
 namespace orv::capi {
 
 // The integer a host passed as an enum. Read through its underlying type: a value outside the
@@ -86,6 +94,16 @@ orv_status toLocation(const orv_location& in, Location& out);
 orv_status toLocations(const orv_location* in, size_t count, std::vector<Location>& out);
 // A status the host passed, refused when it is not one of the enumerators.
 orv_status toAuthorization(orv_authorization_status status, AuthorizationStatus& out);
+
+// The library's fix as the host's record.
+orv_location fromLocation(const Location& in);
+// Hands `event` to `deliver` as the C record, valid during the call.
+template <class Deliver>
+void withCEvent(const GeofenceEvent& event, Deliver&& deliver) {
+  const orv_geofence_event e{static_cast<orv_geofence_event_kind>(event.kind),
+                             event.fenceId.c_str(), fromLocation(event.fix)};
+  deliver(&e);
+}
 
 // Runs `body` (returning orv_status); exceptions become statuses.
 template <class Body>

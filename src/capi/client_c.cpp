@@ -56,6 +56,12 @@ class CDelegate final : public orv::LocationDelegate {
   void onReceivedPoiSearchWithResult(const GeocodeList& result) override {
     deliverList(c_.on_received_poi_search_with_result, result);
   }
+  void onGeofenceEvent(const orv::GeofenceEvent& event) override {
+    if (!c_.on_geofence_event) return;
+    orv::capi::withCEvent(event, [&](const orv_geofence_event* e) {
+      deliver([&] { c_.on_geofence_event(user_, e); });
+    });
+  }
 
  private:
   using RecordCallback = void (*)(void*, const orv_location_res*);
@@ -148,6 +154,18 @@ T readClient(const orv_client* client, T fallback, Get&& get) {
 }
 
 }  // namespace
+
+orv_location orv::capi::fromLocation(const orv::Location& fix) {
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(fix.timestamp.time_since_epoch());
+  return {{fix.coordinate.latitude, fix.coordinate.longitude},
+          fix.altitude,
+          fix.horizontalAccuracy,
+          fix.verticalAccuracy,
+          fix.speed,
+          fix.course,
+          static_cast<int64_t>(ms.count())};
+}
 
 extern "C" {
 
@@ -274,6 +292,23 @@ orv_status orv_client_get_track_location(orv_client* client, const orv_location*
     c.getTrackLocation(fix);
     return ORV_STATUS_OK;
   });
+}
+
+orv_status orv_client_start_geofence_monitoring(orv_client* client, orv_geofence* geofence) {
+  return withClient(client, [&](orv::OrvClientLocation& c) {
+    if (!geofence) return fail(ORV_STATUS_NULL_ARGUMENT, "geofence is NULL");
+    c.startGeofenceMonitoring(geofence->monitor);
+    return ORV_STATUS_OK;
+  });
+}
+
+orv_status orv_client_stop_geofence_monitoring(orv_client* client) {
+  return call(client, &orv::OrvClientLocation::stopGeofenceMonitoring);
+}
+
+bool orv_client_is_geofence_monitoring(const orv_client* client) {
+  return readClient(client, false,
+                    [](const orv::OrvClientLocation& c) { return c.isGeofenceMonitoring(); });
 }
 
 orv_status orv_client_get_reverse_code(orv_client* client, double latitude, double longitude) {

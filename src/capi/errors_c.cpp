@@ -29,10 +29,11 @@ constexpr std::pair<ErrorCode, orv_error_code> kCodes[] = {
     {E::responseTooLarge, ORV_ERROR_RESPONSE_TOO_LARGE},
     {E::decodingFailed, ORV_ERROR_DECODING_FAILED},
     {E::cancelled, ORV_ERROR_CANCELLED},
+    {E::geofenceFailure, ORV_ERROR_GEOFENCE_FAILURE},
 };
 
 // A code added to the library without a C twin fails here.
-static_assert(static_cast<int>(E::cancelled) + 1 == std::size(kCodes));
+static_assert(static_cast<int>(E::geofenceFailure) + 1 == std::size(kCodes));
 
 }  // namespace
 

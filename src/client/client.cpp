@@ -85,6 +85,7 @@ OrvClientLocation::~OrvClientLocation() {
   for (auto& release : std::exchange(state_->onRelease, {})) release();
   state_->timerSchedule.reset();
   state_->locateDelegate.reset();
+  state_->stopFenceMonitoring();
 }
 
 void OrvClientLocation::initKey(const std::string& accesskey) {

@@ -44,6 +44,13 @@ struct OrvClientLocation::State : detail::LocationControllerDelegate,
   bool runIsOnce = true;
   // Counts starts, so a callback can tell whether the host started another run inside it.
   uint64_t runNumber = 0;
+  // Geofence monitoring: the host's monitor and a stream of its own, fed through `fenceFeed`.
+  std::shared_ptr<GeofenceMonitor> fenceMonitor;
+  std::shared_ptr<detail::LocationController> fenceStream;
+  std::shared_ptr<detail::LocationControllerDelegate> fenceFeed;
+  // Counts starts and stops, so a delivery can tell whether the host changed monitoring inside
+  // a callback.
+  uint64_t fenceNumber = 0;
   // Run when the host lets go of the client: what it started beyond single requests (batches)
   // ends then.
   std::vector<std::function<void()>> onRelease;
@@ -73,6 +80,12 @@ struct OrvClientLocation::State : detail::LocationControllerDelegate,
   void haltUpdates();
   void startSampleTimer();
   void handleLocationFix(const Location* location);
+
+  // Geofence monitoring.
+  void startFenceMonitoring(std::shared_ptr<GeofenceMonitor> monitor);
+  void stopFenceMonitoring();
+  void feedFences(const std::vector<Location>& fixes);
+  void fenceStreamFailed(const std::string& text, ErrorCode code);
 
   // Requests.
   void getTrackLocation(const Location& location);

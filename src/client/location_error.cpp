@@ -48,6 +48,8 @@ std::string_view errorCodeName(ErrorCode code) {
       return "responseTooLarge";
     case ErrorCode::decodingFailed:
       return "decodingFailed";
+    case ErrorCode::geofenceFailure:
+      return "geofenceFailure";
     case ErrorCode::cancelled:
       return "cancelled";
   }

@@ -141,6 +141,12 @@ void LocationController::startContinuousLocation() {
   locationManager().startUpdatingLocation();
 }
 
+void LocationController::startEveryFixUpdates() {
+  if (!mayStart()) return;
+  locationManager().setDistanceFilter(-1.0);
+  locationManager().startUpdatingLocation();
+}
+
 void LocationController::requestOnceLocation(bool isFast) {
   if (!mayStart()) return;
   isContinuousLocation_ = false;
@@ -158,6 +164,7 @@ void LocationController::requestOnceLocation(bool isFast) {
 
 void LocationController::didUpdateLocations(const std::vector<Location>& locations) {
   if (locations.empty()) return;
+  if (auto d = delegate_.lock()) d->locationsDelivered(locations);
   const Location& newest = locations.back();
   if (newest.coordinate.latitude == 0.0 || newest.coordinate.longitude == 0.0) return;
   locationPoint_ = newest;

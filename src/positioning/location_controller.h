@@ -19,6 +19,8 @@ class LocationControllerDelegate {
   virtual void locationSuccessWithLocation(const Location& location) = 0;
   // `code` says what the text is about (permission, provider, ...).
   virtual void locationFailedWithErrorMsg(const std::string& text, ErrorCode code) = 0;
+  // Every fix the manager delivers, before any of the controller's own filtering.
+  virtual void locationsDelivered(const std::vector<Location>& locations) { (void)locations; }
 };
 
 // Lives on the thread that creates it; everything it does runs on that thread's run loop.
@@ -30,6 +32,9 @@ class LocationController : public LocationManagerDelegate,
   void initOption();
   void startContinuousLocation();
   void requestOnceLocation(bool isFast);
+  // Continuous updates with no distance filter, for a delegate that wants every fix
+  // (locationsDelivered); the same permission checks as every start.
+  void startEveryFixUpdates();
   void stopUpdating();
 
   // The newest accepted fix; a default record (coordinate 0, 0) before the first one.

@@ -29,7 +29,8 @@ struct Trace {
 };
 
 // Records every callback as an event: "location", "error:<msg>", "reverse", "geocode:<n>",
-// "poi:<n>"; keeps what it received. Typed errors go on to the text callback by the default.
+// "poi:<n>", "fence:<kind>:<id>"; keeps what it received. Typed errors go on to the text callback
+// by the default.
 class RecordingDelegate : public LocationDelegate {
  public:
   explicit RecordingDelegate(Trace& trace) : trace_(trace) {}
@@ -52,16 +53,23 @@ class RecordingDelegate : public LocationDelegate {
     listed("geocode:", result);
   }
   void onReceivedPoiSearchWithResult(const GeocodeList& result) override { listed("poi:", result); }
+  void onGeofenceEvent(const GeofenceEvent& event) override {
+    note("fence:" + std::string(geofenceEventName(event.kind)) + ":" + event.fenceId);
+    fences.push_back(event);
+    if (afterFence) afterFence();
+  }
 
   std::vector<std::shared_ptr<LocationRes>> locations;
   std::vector<LocationError> typed;
   std::vector<std::string> errors;
   std::vector<GeocodeList> lists;
+  std::vector<GeofenceEvent> fences;
   size_t calls = 0;
   // Run after a location or an error has been recorded, as a host reacting inside its callback
   // would.
   std::function<void()> afterLocation;
   std::function<void()> afterError;
+  std::function<void()> afterFence;
 
  private:
   void note(const std::string& event) {
