@@ -10,6 +10,7 @@ PYBIND11_MODULE(_orvlib, m) {
   orvpy::bindLoop(m);
   orvpy::bindProviders(m);
   orvpy::bindClient(m);
+  orvpy::bindBatch(m);
   m.attr("__version__") = orv::OrvVersion::sdkVersion();
   m.attr("build_number") = orv::OrvVersion::buildNumber();
 }
