@@ -65,6 +65,14 @@ struct BatchOptions {
   double timeout = 30.0;
   // Seed of the backoff jitter (0: from the system's random device).
   uint64_t seed = 0;
+  // When set, asked before every request (retries included), after the rate limit allows it: the
+  // request goes out once `grant` has been called, from any thread, as long as the batch's thread
+  // lives. One permission is asked for at a time; a grant that comes after the batch ended is
+  // ignored. For a limit shared with other processes (a cluster's workers).
+  std::function<void(std::function<void()> grant)> permit;
+  // When set, called on the batch's thread as each request goes out (where a shared limit counts
+  // a request's second from).
+  std::function<void()> onSend;
 };
 
 struct BatchError {

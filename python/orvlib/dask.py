@@ -153,3 +153,189 @@ def geofence(frame, fences, by="vehicle", time="t", lat="lat", lng="lng", accura
         meta = _empty_events(frame._meta, by, time)
         return frame.shuffle(by).map_partitions(_fleet_events, *args, meta=meta)
     raise TypeError(f"expected a pandas or Dask DataFrame, not {type(frame).__name__}")
+
+
+# Through the service: columns added partition by partition, under one rate for the whole cluster.
+
+# A lease is given back this long after its request went out: every request sent within any window
+# of this length holds a lease at its end, so no one-second window sees more than the rate, with
+# room left for the requests' arrival jitter at the service.
+_HOLD = 1.05
+
+
+class _SharedRate:
+    """A semaphore of `rate` leases shared by every partition (a ``distributed.Semaphore`` across
+    a cluster, a ``threading.Semaphore`` in one process), each lease given back _HOLD seconds
+    after its request went out. A worker that is done takes no more leases, so the others get its
+    share."""
+
+    def __init__(self, semaphore):
+        import concurrent.futures
+        import queue
+        import threading
+
+        self.semaphore = semaphore
+        self.asks = concurrent.futures.ThreadPoolExecutor(thread_name_prefix="orvlib-rate")
+        self._due = queue.SimpleQueue()
+        threading.Thread(target=self._give_back, name="orvlib-rate-release", daemon=True).start()
+
+    def give_back(self, count=1):
+        import time
+
+        due = time.monotonic() + _HOLD
+        for _ in range(count):
+            self._due.put(due)
+
+    def _give_back(self):
+        import time
+
+        while True:
+            due = self._due.get()
+            time.sleep(max(0.0, due - time.monotonic()))
+            self.semaphore.release()
+
+
+class _BatchLeases:
+    """One batch's permit and on_send hooks over a _SharedRate; close() gives back the leases
+    granted but never used (the batch ended first)."""
+
+    def __init__(self, rate):
+        import threading
+
+        self._rate = rate
+        self._lock = threading.Lock()
+        self._granted = self._sent = 0
+        self._closed = False
+
+    def permit(self, grant):
+        self._rate.asks.submit(self._ask, grant)
+
+    def _ask(self, grant):
+        self._rate.semaphore.acquire()
+        with self._lock:
+            if self._closed:
+                self._rate.give_back()
+                return
+            self._granted += 1
+        grant()
+
+    def on_send(self):
+        with self._lock:
+            self._sent += 1
+        self._rate.give_back()
+
+    def close(self):
+        with self._lock:
+            self._closed = True
+            unused = self._granted - self._sent
+        self._rate.give_back(unused)
+
+
+_rates = {}
+
+
+def _rate_for(spec):
+    """The process's _SharedRate for the limit `spec` = (name, leases, on a cluster)."""
+    import threading
+
+    name, leases, cluster = spec
+    if name not in _rates:
+        if cluster:
+            import distributed
+
+            semaphore = distributed.Semaphore(max_leases=leases, name=name)
+        else:
+            semaphore = threading.Semaphore(leases)
+        _rates.setdefault(name, _SharedRate(semaphore))
+    return _rates[name]
+
+
+_RESULTS = {
+    "reverse": {"address": object, "place": object, "distance": np.float64},
+    "geocode": {"name": object, "lat": np.float64, "lng": np.float64},
+}
+_ERRORS = {"error": object, "message": object, "status": np.int64, "attempts": np.int32}
+
+
+def _ask_partition(frame, kind, columns, spec, options):
+    from . import batch
+
+    if len(frame) == 0:
+        return _empty_answer(frame, kind)
+    leases = _BatchLeases(_rate_for(spec)) if spec else None
+    if leases:
+        options = dict(options, permit=leases.permit, on_send=leases.on_send)
+    try:
+        if kind == "reverse":
+            got = batch.reverse_geocode(_column(frame, columns[0]), _column(frame, columns[1]),
+                                        **options)
+        else:
+            cities = frame[columns[1]] if columns[1] in frame.columns else columns[1]
+            got = batch.geocode(list(frame[columns[0]]), cities if isinstance(cities, str)
+                                else list(cities), **options)
+    finally:
+        if leases:
+            leases.close()
+    out = frame.copy(deep=False)
+    for name in got.columns:
+        out[name] = got[name].to_numpy()
+    return out
+
+
+def _empty_answer(frame, kind):
+    out = frame.copy(deep=False)
+    for name, dtype in {**_RESULTS[kind], **_ERRORS}.items():
+        out[name] = pd.Series(dtype=dtype, index=frame.index)
+    return out
+
+
+def _through_service(frame, kind, columns, key, service, ca_file, rate, concurrency, options):
+    options = dict(options, key=key, service=service, ca_file=ca_file, concurrency=concurrency)
+    if isinstance(frame, pd.DataFrame):
+        _check_columns(frame, columns[0])
+        return _ask_partition(frame, kind, columns, None, dict(options, rate=rate))
+    import dask.dataframe as dd
+
+    if not isinstance(frame, dd.DataFrame):
+        raise TypeError(f"expected a pandas or Dask DataFrame, not {type(frame).__name__}")
+    _check_columns(frame, columns[0])
+    spec = None
+    if rate:
+        import uuid
+
+        leases = int(rate)
+        if leases < 1:
+            raise ValueError("a cluster-wide rate must be at least 1 request per second")
+        try:
+            import distributed
+
+            distributed.default_client()
+            cluster = True
+        except (ImportError, ValueError):
+            cluster = False
+        spec = (f"orvlib-rate-{uuid.uuid4().hex}", leases, cluster)
+        if cluster:  # registered with its size before any worker asks for a lease
+            distributed.Semaphore(max_leases=leases, name=spec[0])
+    return frame.map_partitions(_ask_partition, kind, columns, spec, dict(options, rate=0),
+                                meta=_empty_answer(frame._meta, kind))
+
+
+def reverse_geocode(frame, lat="lat", lng="lng", *, key, service=None, ca_file=None, rate=0,
+                    concurrency=8, **options):
+    """Adds columns address, place, distance, error, message, status, attempts (those of
+    ``orvlib.batch.reverse_geocode``) to a pandas or Dask frame of GCJ-02 points. A Dask frame is
+    answered partition by partition on its workers, and `rate` (requests per second, 0 for none)
+    holds for all of them together: no one-second window at the service sees more. `service` and
+    `ca_file` are set in each worker process; `concurrency` is per partition; other options
+    (attempts, burst, timeout, agree) go to ``orvlib.batch``."""
+    return _through_service(frame, "reverse", (lat, lng), key, service, ca_file, rate,
+                            concurrency, options)
+
+
+def geocode(frame, address="address", city="city", *, key, service=None, ca_file=None, rate=0,
+            concurrency=8, **options):
+    """Adds columns name, lat, lng (the first hit) and error, message, status, attempts to a
+    pandas or Dask frame of addresses; `city` is a column's name or, when the frame has no such
+    column, the city of every row. Otherwise as ``reverse_geocode``."""
+    return _through_service(frame, "geocode", (address, city), key, service, ca_file, rate,
+                            concurrency, options)

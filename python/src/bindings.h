@@ -3,6 +3,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -17,6 +18,12 @@ void bindLoop(py::module_& m);
 void bindProviders(py::module_& m);
 void bindClient(py::module_& m);
 void bindGeofence(py::module_& m);
+void bindBatch(py::module_& m);
+
+// Runs the calling thread's run loop until done() is true, without the GIL (done() is called
+// without it). On the main thread signals wake it, and an exception a signal handler or a
+// callback raises (KeyboardInterrupt) ends it and is raised here, as from run_until.
+void runLoopUntil(const std::function<bool()>& done);
 
 // A Python object held by library code, which may let go of it on any thread (the network
 // thread ends a request) or after the interpreter has finished (static destruction): the

@@ -232,6 +232,22 @@ PyRef::~PyRef() {
   Py_XDECREF(object_);
 }
 
+void runLoopUntil(const std::function<bool()>& done) {
+  orv::RunLoop& loop = orv::RunLoop::current();
+  if (&loop != &orv::RunLoop::main()) {
+    py::gil_scoped_release unlocked;
+    loop.runUntil(done, toDuration(1e9, "timeout"));
+    return;
+  }
+  raisePending();
+  {
+    SignalScope signals;
+    py::gil_scoped_release unlocked;
+    loop.runUntil([&done] { return done() || pending(); }, toDuration(1e9, "timeout"));
+  }
+  raisePending();
+}
+
 void reportCallbackError(py::error_already_set& error, py::handle context) {
   if (error.matches(PyExc_KeyboardInterrupt) || error.matches(PyExc_SystemExit)) {
     if (!pending()) pending() = std::move(error);

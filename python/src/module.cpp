@@ -11,6 +11,7 @@ PYBIND11_MODULE(_orvlib, m) {
   orvpy::bindProviders(m);
   orvpy::bindClient(m);
   orvpy::bindGeofence(m);
+  orvpy::bindBatch(m);
   m.attr("__version__") = orv::OrvVersion::sdkVersion();
   m.attr("build_number") = orv::OrvVersion::buildNumber();
 }

@@ -81,6 +81,7 @@ void Batch::Engine::pump() {
       wakeAt(t + wait);
       break;
     }
+    if (!permitted()) break;
     const size_t job = ready_.front();
     ready_.pop_front();
     limiter_.take(t);
@@ -111,6 +112,26 @@ std::optional<size_t> Batch::Engine::nextNewJob() {
   return std::nullopt;
 }
 
+bool Batch::Engine::permitted() {
+  if (!options_.permit) return true;
+  if (permits_ > 0) {
+    --permits_;
+    return true;
+  }
+  if (permitAsked_) return false;
+  permitAsked_ = true;
+  options_.permit([weak = weak_from_this(), loop = &loop_] {
+    loop->post([weak] {
+      const auto self = weak.lock();
+      if (!self || self->cancelled_ || self->finished()) return;
+      self->permitAsked_ = false;
+      ++self->permits_;
+      self->step();
+    });
+  });
+  return false;
+}
+
 void Batch::Engine::send(size_t index) {
   Job& job = jobs_[index];
   const int attempt = ++job.attempts;
@@ -123,6 +144,7 @@ void Batch::Engine::send(size_t index) {
     return;
   }
   ++requests_;
+  if (options_.onSend) options_.onSend();
   if (attempt > 1) ++retried_;
   ++inFlight_;
   job.inFlight = true;

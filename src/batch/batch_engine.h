@@ -51,6 +51,8 @@ struct Batch::Engine : std::enable_shared_from_this<Batch::Engine> {
   void step();
   void pump();
   std::optional<size_t> nextNewJob();
+  // Whether a request may go out now under options_.permit; asks for the next permission if not.
+  bool permitted();
   void send(size_t job);
   void onAnswer(size_t job, int attempt, detail::TransferOutcome outcome);
   void complete(size_t job, BatchOutcome outcome);
@@ -88,6 +90,8 @@ struct Batch::Engine : std::enable_shared_from_this<Batch::Engine> {
   bool finishCalled_ = false;
   bool delivering_ = false;
   bool detached_ = false;  // the owner has gone: no more callbacks
+  bool permitAsked_ = false;
+  size_t permits_ = 0;  // granted, not used yet
   std::shared_ptr<Timer> timer_;
   RunLoop::TimePoint timerDue_{};
 };

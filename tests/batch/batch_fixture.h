@@ -46,11 +46,12 @@ class FakeSender : public detail::BatchSender {
     auto response = std::make_shared<detail::HTTPResponse>();
     response->statusCode = status;
     response->headers = std::move(headers);
-    finish(i, detail::TransferOutcome{std::move(body), std::move(response), std::nullopt});
+    finish(i, detail::TransferOutcome{std::move(body), std::move(response), std::nullopt, {}});
   }
   // Ends request `i` with a transport error (a CURLcode).
   void fail(size_t i, int curlCode) {
-    finish(i, detail::TransferOutcome{std::nullopt, nullptr, Error{"CURLE", curlCode, "failed"}});
+    finish(i,
+           detail::TransferOutcome{std::nullopt, nullptr, Error{"CURLE", curlCode, "failed"}, {}});
   }
   // The addresses of the requests sent, in order (the geocode batch's "address" parameter).
   std::vector<std::string> addresses() const;

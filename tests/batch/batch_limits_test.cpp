@@ -3,8 +3,11 @@
 
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "batch/rate_limiter.h"
 #include "batch/retry_policy.h"
@@ -232,6 +235,47 @@ TEST(BatchRateTest, NeverMoreThanTheRateInAnySecondYetLatenessIsMadeUp) {
   }
   EXPECT_EQ(busiest, 20u);
   EXPECT_GE(starts.size(), 20u * 30 - 5);
+}
+
+// A limit shared with other processes: one permission asked at a time, every request (a retry
+// too) waits for its own, and a grant arriving after the end is dropped.
+TEST(BatchPermitTest, EachRequestWaitsForAGrantFromAnyThread) {
+  std::vector<std::function<void()>> asked;
+  BatchOptions options;
+  options.concurrency = 4;
+  options.baseBackoff = seconds(1);
+  options.permit = [&asked](std::function<void()> grant) { asked.push_back(std::move(grant)); };
+  size_t sends = 0;
+  options.onSend = [&sends] { ++sends; };
+  BatchHarness h({"a", "b", "c"}, options);
+  EXPECT_TRUE(h.sender->sent.empty());
+  ASSERT_EQ(asked.size(), 1u);
+  // Granted from another thread: the request goes out on the batch's loop.
+  std::thread([&] { asked[0](); }).join();
+  EXPECT_TRUE(h.sender->sent.empty());
+  RunLoop::current().processPending();
+  EXPECT_EQ(h.sender->addresses(), (std::vector<std::string>{"a"}));
+  ASSERT_EQ(asked.size(), 2u);
+  asked[1]();
+  RunLoop::current().processPending();
+  ASSERT_EQ(asked.size(), 3u);
+  h.sender->answer(0, 503);
+  h.sender->answer(1, 200, kHit);
+  asked[2]();
+  RunLoop::current().processPending();
+  EXPECT_EQ(h.sender->addresses(), (std::vector<std::string>{"a", "b", "c"}));
+  // The retry of "a" is due but waits for a permission too.
+  h.advance(seconds(2));
+  RunLoop::current().processPending();
+  EXPECT_EQ(h.sender->sent.size(), 3u);
+  ASSERT_EQ(asked.size(), 4u);
+  h.engine->cancel(true);
+  asked[3]();
+  RunLoop::current().processPending();
+  EXPECT_EQ(h.sender->sent.size(), 3u);
+  EXPECT_EQ(sends, 3u);
+  EXPECT_EQ(h.outcomes.size(), 3u);
+  EXPECT_EQ(h.finishes, 1);
 }
 
 }  // namespace
