@@ -139,8 +139,10 @@ class SignalScope {
   SignalScope() {
     signalWakeup().enter();
     if (PyErr_CheckSignals() != 0) {
+      // Taken before leave() calls into Python, which must not run with an exception set.
+      py::error_already_set raised;
       signalWakeup().leave();
-      throw py::error_already_set();
+      throw raised;
     }
   }
   ~SignalScope() { signalWakeup().leave(); }
