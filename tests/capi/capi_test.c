@@ -397,339 +397,334 @@ static void test_host_provider(void) {
   CHECK(h.releases == 0);
   orv_use_none();
   CHECK(h.releases == 1);
-  /* Geofence events as "kind:id" texts, comma-separated, and the last event's fix. */
-  typedef struct fence_log {
-    char text[256];
-    orv_location last_fix;
-    int events;
-  } fence_log;
+  recorder_clear(&r);
+}
 
-  static void on_fence(void* user, const orv_geofence_event* e) {
-    fence_log* log = user;
-    const char* kind = e->kind == ORV_GEOFENCE_ENTER  ? "enter"
-                       : e->kind == ORV_GEOFENCE_EXIT ? "exit"
-                                                      : "dwell";
-    const size_t used = strlen(log->text);
-    snprintf(log->text + used, sizeof log->text - used, "%s%s:%s", used ? "," : "", kind,
-             e->fence_id);
-    log->last_fix = e->fix;
-    ++log->events;
-  }
+/* Geofence events as "kind:id" texts, comma-separated, and the last event's fix. */
+typedef struct fence_log {
+  char text[256];
+  orv_location last_fix;
+  int events;
+} fence_log;
 
-  static orv_status feed(orv_geofence * g, double lat, double lng, int64_t ms) {
-    const orv_location fix = {{lat, lng}, 0.0, 5.0, -1.0, -1.0, -1.0, ms};
-    return orv_geofence_update(g, &fix);
-  }
+static void on_fence(void* user, const orv_geofence_event* e) {
+  fence_log* log = user;
+  const char* kind = e->kind == ORV_GEOFENCE_ENTER  ? "enter"
+                     : e->kind == ORV_GEOFENCE_EXIT ? "exit"
+                                                    : "dwell";
+  const size_t used = strlen(log->text);
+  snprintf(log->text + used, sizeof log->text - used, "%s%s:%s", used ? "," : "", kind,
+           e->fence_id);
+  log->last_fix = e->fix;
+  ++log->events;
+}
 
-  /* Fences of each kind, events through the callback with their fix, dwell on the fix's own time,
-   * and a state file that carries a stay over a restart. */
-  static void test_geofence(void) {
-    static const char* state = "capi_test_geofence.state";
-    static const char* point =
-        "{\"type\":\"FeatureCollection\",\"features\":[{\"type\":"
-        "\"Feature\",\"id\":\"g\",\"geometry\":{\"type\":\"Point\","
-        "\"coordinates\":[121.5,31.5]},\"properties\":{\"radius\":100}}]}";
-    const orv_coordinate square[] = {
-        {31.009, 121.009}, {31.009, 121.011}, {31.011, 121.011}, {31.011, 121.009}};
-    const orv_coordinate* rings[] = {square};
-    const size_t sizes[] = {4};
-    const orv_geofence_options dwell = {ORV_DATUM_WGS84, 10.0, 7};
-    fence_log log = {0};
-    orv_geofence* g = NULL;
-    size_t added = 0;
-    bool removed = true;
+static orv_status feed(orv_geofence* g, double lat, double lng, int64_t ms) {
+  const orv_location fix = {{lat, lng}, 0.0, 5.0, -1.0, -1.0, -1.0, ms};
+  return orv_geofence_update(g, &fix);
+}
 
-    remove(state);
-    CHECK_STATUS(orv_geofence_new(state, &g), ORV_STATUS_OK);
-    CHECK_STATUS(orv_geofence_set_event_callback(g, on_fence, &log), ORV_STATUS_OK);
-    CHECK_STATUS(orv_geofence_add_circle(g, "a", (orv_coordinate){31.0, 121.0}, 300.0, NULL),
-                 ORV_STATUS_OK);
-    CHECK_STATUS(orv_geofence_add_polygon(g, "p", rings, sizes, 1, NULL), ORV_STATUS_OK);
-    CHECK_STATUS(orv_geofence_add_circle(g, "d", (orv_coordinate){32.0, 121.0}, 300.0, &dwell),
-                 ORV_STATUS_OK);
-    CHECK_STATUS(orv_geofence_load_geojson(g, point, ORV_DATUM_WGS84, &added), ORV_STATUS_OK);
-    CHECK(added == 1 && orv_geofence_count(g) == 4);
-    CHECK_STATUS(orv_geofence_remove(g, "none", &removed), ORV_STATUS_OK);
-    CHECK(!removed);
+/* Fences of each kind, events through the callback with their fix, dwell on the fix's own time,
+ * and a state file that carries a stay over a restart. */
+static void test_geofence(void) {
+  static const char* state = "capi_test_geofence.state";
+  static const char* point =
+      "{\"type\":\"FeatureCollection\",\"features\":[{\"type\":"
+      "\"Feature\",\"id\":\"g\",\"geometry\":{\"type\":\"Point\","
+      "\"coordinates\":[121.5,31.5]},\"properties\":{\"radius\":100}}]}";
+  const orv_coordinate square[] = {
+      {31.009, 121.009}, {31.009, 121.011}, {31.011, 121.011}, {31.011, 121.009}};
+  const orv_coordinate* rings[] = {square};
+  const size_t sizes[] = {4};
+  const orv_geofence_options dwell = {ORV_DATUM_WGS84, 10.0, 7};
+  fence_log log = {0};
+  orv_geofence* g = NULL;
+  size_t added = 0;
+  bool removed = true;
 
-    CHECK_STATUS(feed(g, 31.0, 121.0, 1000), ORV_STATUS_OK);
-    CHECK_STATUS(feed(g, 31.01, 121.01, 2500), ORV_STATUS_OK);
-    CHECK(strcmp(log.text, "enter:a,exit:a,enter:p") == 0);
-    CHECK(log.last_fix.coordinate.latitude == 31.01 && log.last_fix.timestamp_ms == 2500 &&
-          log.last_fix.horizontal_accuracy == 5.0);
-    log.text[0] = '\0';
-    CHECK_STATUS(feed(g, 32.0, 121.0, 100000), ORV_STATUS_OK);
-    CHECK_STATUS(feed(g, 32.0, 121.0, 109999), ORV_STATUS_OK);
-    CHECK_STATUS(feed(g, 32.0, 121.0, 110000), ORV_STATUS_OK);
-    CHECK_STATUS(feed(g, 31.5, 121.5, 111000), ORV_STATUS_OK);
-    CHECK(strcmp(log.text, "enter:d,exit:p,dwell:d,exit:d,enter:g") == 0);
-    orv_geofence_free(g);
+  remove(state);
+  CHECK_STATUS(orv_geofence_new(state, &g), ORV_STATUS_OK);
+  CHECK_STATUS(orv_geofence_set_event_callback(g, on_fence, &log), ORV_STATUS_OK);
+  CHECK_STATUS(orv_geofence_add_circle(g, "a", (orv_coordinate){31.0, 121.0}, 300.0, NULL),
+               ORV_STATUS_OK);
+  CHECK_STATUS(orv_geofence_add_polygon(g, "p", rings, sizes, 1, NULL), ORV_STATUS_OK);
+  CHECK_STATUS(orv_geofence_add_circle(g, "d", (orv_coordinate){32.0, 121.0}, 300.0, &dwell),
+               ORV_STATUS_OK);
+  CHECK_STATUS(orv_geofence_load_geojson(g, point, ORV_DATUM_WGS84, &added), ORV_STATUS_OK);
+  CHECK(added == 1 && orv_geofence_count(g) == 4);
+  CHECK_STATUS(orv_geofence_remove(g, "none", &removed), ORV_STATUS_OK);
+  CHECK(!removed);
 
-    /* Restarted on the same file, inside "g": no second enter. */
-    log.text[0] = '\0';
-    CHECK_STATUS(orv_geofence_new(state, &g), ORV_STATUS_OK);
-    CHECK_STATUS(orv_geofence_set_event_callback(g, on_fence, &log), ORV_STATUS_OK);
-    CHECK_STATUS(orv_geofence_load_geojson(g, point, ORV_DATUM_WGS84, NULL), ORV_STATUS_OK);
-    CHECK_STATUS(feed(g, 31.5, 121.5, 112000), ORV_STATUS_OK);
-    CHECK_STATUS(orv_geofence_remove(g, "g", &removed), ORV_STATUS_OK);
-    CHECK(removed && orv_geofence_count(g) == 0 && log.text[0] == '\0');
-    orv_geofence_free(g);
-    remove(state);
-  }
+  CHECK_STATUS(feed(g, 31.0, 121.0, 1000), ORV_STATUS_OK);
+  CHECK_STATUS(feed(g, 31.01, 121.01, 2500), ORV_STATUS_OK);
+  CHECK(strcmp(log.text, "enter:a,exit:a,enter:p") == 0);
+  CHECK(log.last_fix.coordinate.latitude == 31.01 && log.last_fix.timestamp_ms == 2500 &&
+        log.last_fix.horizontal_accuracy == 5.0);
+  log.text[0] = '\0';
+  CHECK_STATUS(feed(g, 32.0, 121.0, 100000), ORV_STATUS_OK);
+  CHECK_STATUS(feed(g, 32.0, 121.0, 109999), ORV_STATUS_OK);
+  CHECK_STATUS(feed(g, 32.0, 121.0, 110000), ORV_STATUS_OK);
+  CHECK_STATUS(feed(g, 31.5, 121.5, 111000), ORV_STATUS_OK);
+  CHECK(strcmp(log.text, "enter:d,exit:p,dwell:d,exit:d,enter:g") == 0);
+  orv_geofence_free(g);
 
-  /* The client's monitoring: refused by the gate like a run, then events from the replayed walk
-   * through the delegate. */
-  static void on_client_fence(void* user, const orv_geofence_event* e) {
-    recorder* r = user;
-    snprintf(r->last_error, sizeof r->last_error, "%s", e->fence_id);
-    outcome(r, LOGGED);
-  }
+  /* Restarted on the same file, inside "g": no second enter. */
+  log.text[0] = '\0';
+  CHECK_STATUS(orv_geofence_new(state, &g), ORV_STATUS_OK);
+  CHECK_STATUS(orv_geofence_set_event_callback(g, on_fence, &log), ORV_STATUS_OK);
+  CHECK_STATUS(orv_geofence_load_geojson(g, point, ORV_DATUM_WGS84, NULL), ORV_STATUS_OK);
+  CHECK_STATUS(feed(g, 31.5, 121.5, 112000), ORV_STATUS_OK);
+  CHECK_STATUS(orv_geofence_remove(g, "g", &removed), ORV_STATUS_OK);
+  CHECK(removed && orv_geofence_count(g) == 0 && log.text[0] == '\0');
+  orv_geofence_free(g);
+  remove(state);
+}
 
-  static void test_geofence_monitoring(void) {
-    const orv_delegate fence_delegate = {on_location, on_error, NULL,           NULL,
-                                         NULL,        NULL,     on_client_fence};
-    recorder r = {0};
-    orv_geofence* g = NULL;
-    CHECK_STATUS(orv_main_bundle_set_string("NSLocationWhenInUseUsageDescription", "C API test"),
-                 ORV_STATUS_OK);
-    CHECK_STATUS(orv_use_replay(ORV_SOURCE_DIR "/data/demo-walk.csv", 10.0, true), ORV_STATUS_OK);
-    CHECK_STATUS(orv_geofence_new(NULL, &g), ORV_STATUS_OK);
-    CHECK_STATUS(
-        orv_geofence_add_circle(g, "start", (orv_coordinate){31.2350226, 121.4680549}, 50.0, NULL),
-        ORV_STATUS_OK);
+/* The client's monitoring: refused by the gate like a run, then events from the replayed walk
+ * through the delegate. */
+static void on_client_fence(void* user, const orv_geofence_event* e) {
+  recorder* r = user;
+  snprintf(r->last_error, sizeof r->last_error, "%s", e->fence_id);
+  outcome(r, LOGGED);
+}
 
-    orv_client* client = orv_client_new(&fence_delegate, &r);
-    CHECK_STATUS(orv_client_start_geofence_monitoring(client, g), ORV_STATUS_OK);
-    CHECK(r.count[ERROR] == 1 && strcmp(r.last_error, "您未同意隐私政策") == 0);
-    CHECK(!orv_client_is_geofence_monitoring(client));
-    CHECK_STATUS(orv_client_init_key(client, test_service_key()), ORV_STATUS_OK);
-    CHECK_STATUS(orv_client_set_agree_privacy(client, true), ORV_STATUS_OK);
-    CHECK_STATUS(orv_client_start_geofence_monitoring(client, g), ORV_STATUS_OK);
-    orv_geofence_free(g); /* the client keeps the monitor while it monitors */
-    CHECK(orv_client_is_geofence_monitoring(client));
-    CHECK(await_outcomes(&r, 1) && r.count[LOGGED] == 1 && strcmp(r.last_error, "start") == 0);
-    CHECK_STATUS(orv_client_stop_geofence_monitoring(client), ORV_STATUS_OK);
-    CHECK(!orv_client_is_geofence_monitoring(client) && r.count[LOCATION] == 0);
-    orv_client_free(client);
-    orv_use_none();
-    recorder_clear(&r);
-  }
+static void test_geofence_monitoring(void) {
+  const orv_delegate fence_delegate = {on_location, on_error, NULL,           NULL,
+                                       NULL,        NULL,     on_client_fence};
+  recorder r = {0};
+  orv_geofence* g = NULL;
+  CHECK_STATUS(orv_main_bundle_set_string("NSLocationWhenInUseUsageDescription", "C API test"),
+               ORV_STATUS_OK);
+  CHECK_STATUS(orv_use_replay(ORV_SOURCE_DIR "/data/demo-walk.csv", 10.0, true), ORV_STATUS_OK);
+  CHECK_STATUS(orv_geofence_new(NULL, &g), ORV_STATUS_OK);
+  CHECK_STATUS(
+      orv_geofence_add_circle(g, "start", (orv_coordinate){31.2350226, 121.4680549}, 50.0, NULL),
+      ORV_STATUS_OK);
 
-  /* Each direction's mapping, columns in place, both inverse methods. */
-  static void test_conversions(void) {
-    CHECK(
-        fabs(orv_distance_by_points((orv_coordinate){39.9, 116.4}, (orv_coordinate){31.2, 121.5}) -
+  orv_client* client = orv_client_new(&fence_delegate, &r);
+  CHECK_STATUS(orv_client_start_geofence_monitoring(client, g), ORV_STATUS_OK);
+  CHECK(r.count[ERROR] == 1 && strcmp(r.last_error, "您未同意隐私政策") == 0);
+  CHECK(!orv_client_is_geofence_monitoring(client));
+  CHECK_STATUS(orv_client_init_key(client, test_service_key()), ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_set_agree_privacy(client, true), ORV_STATUS_OK);
+  CHECK_STATUS(orv_client_start_geofence_monitoring(client, g), ORV_STATUS_OK);
+  orv_geofence_free(g); /* the client keeps the monitor while it monitors */
+  CHECK(orv_client_is_geofence_monitoring(client));
+  CHECK(await_outcomes(&r, 1) && r.count[LOGGED] == 1 && strcmp(r.last_error, "start") == 0);
+  CHECK_STATUS(orv_client_stop_geofence_monitoring(client), ORV_STATUS_OK);
+  CHECK(!orv_client_is_geofence_monitoring(client) && r.count[LOCATION] == 0);
+  orv_client_free(client);
+  orv_use_none();
+  recorder_clear(&r);
+}
+
+/* Each direction's mapping, columns in place, both inverse methods. */
+static void test_conversions(void) {
+  CHECK(fabs(orv_distance_by_points((orv_coordinate){39.9, 116.4}, (orv_coordinate){31.2, 121.5}) -
              1071286.0) < 1.0);
-    typedef orv_coordinate (*single_fn)(orv_coordinate);
-    const struct {
-      orv_direction direction;
-      single_fn single;
-      double tolerance; /* the iterative inverse is within a metre of the single (search) form */
-    } forms[] = {
-        {ORV_WGS_TO_GCJ, orv_transform_from_wgs_to_gcj, 1e-10},
-        {ORV_GCJ_TO_WGS, orv_transform_from_gcj_to_wgs, 2e-5},
-        {ORV_GCJ_TO_BAIDU, orv_transform_from_gcj_to_baidu, 1e-10},
-        {ORV_BAIDU_TO_GCJ, orv_transform_from_baidu_to_gcj, 1e-10},
-        {ORV_WGS_TO_BAIDU, orv_transform_from_wgs_to_baidu, 1e-10},
-        {ORV_BAIDU_TO_WGS, orv_transform_from_baidu_to_wgs, 2e-5},
-    };
-    const orv_coordinate in[2] = {{31.2, 121.5}, {NAN, 116.4}};
-    orv_coordinate out[2];
-    for (size_t f = 0; f < sizeof forms / sizeof forms[0]; ++f) {
-      CHECK_STATUS(orv_convert(forms[f].direction, in, out, 2, ORV_INVERSE_ITERATIVE),
-                   ORV_STATUS_OK);
-      CHECK(near_point(out[0], forms[f].single(in[0]), forms[f].tolerance));
-      CHECK(isnan(out[1].latitude));
-    }
-    /* Columns, in place, give the last form's array result; the search is the single inverse
-     * exactly.
-     */
-    double lat[2] = {in[0].latitude, in[1].latitude}, lng[2] = {in[0].longitude, in[1].longitude};
-    CHECK_STATUS(
-        orv_convert_columns(ORV_BAIDU_TO_WGS, lat, lng, lat, lng, 2, ORV_INVERSE_ITERATIVE),
-        ORV_STATUS_OK);
-    CHECK(near_point((orv_coordinate){lat[0], lng[0]}, out[0], 0.0) && isnan(lat[1]));
-    CHECK_STATUS(orv_convert(ORV_GCJ_TO_WGS, in, out, 1, ORV_INVERSE_SEARCH), ORV_STATUS_OK);
-    CHECK(near_point(out[0], orv_transform_from_gcj_to_wgs(in[0]), 0.0));
+  typedef orv_coordinate (*single_fn)(orv_coordinate);
+  const struct {
+    orv_direction direction;
+    single_fn single;
+    double tolerance; /* the iterative inverse is within a metre of the single (search) form */
+  } forms[] = {
+      {ORV_WGS_TO_GCJ, orv_transform_from_wgs_to_gcj, 1e-10},
+      {ORV_GCJ_TO_WGS, orv_transform_from_gcj_to_wgs, 2e-5},
+      {ORV_GCJ_TO_BAIDU, orv_transform_from_gcj_to_baidu, 1e-10},
+      {ORV_BAIDU_TO_GCJ, orv_transform_from_baidu_to_gcj, 1e-10},
+      {ORV_WGS_TO_BAIDU, orv_transform_from_wgs_to_baidu, 1e-10},
+      {ORV_BAIDU_TO_WGS, orv_transform_from_baidu_to_wgs, 2e-5},
+  };
+  const orv_coordinate in[2] = {{31.2, 121.5}, {NAN, 116.4}};
+  orv_coordinate out[2];
+  for (size_t f = 0; f < sizeof forms / sizeof forms[0]; ++f) {
+    CHECK_STATUS(orv_convert(forms[f].direction, in, out, 2, ORV_INVERSE_ITERATIVE), ORV_STATUS_OK);
+    CHECK(near_point(out[0], forms[f].single(in[0]), forms[f].tolerance));
+    CHECK(isnan(out[1].latitude));
   }
+  /* Columns, in place, give the last form's array result; the search is the single inverse
+   * exactly.
+   */
+  double lat[2] = {in[0].latitude, in[1].latitude}, lng[2] = {in[0].longitude, in[1].longitude};
+  CHECK_STATUS(orv_convert_columns(ORV_BAIDU_TO_WGS, lat, lng, lat, lng, 2, ORV_INVERSE_ITERATIVE),
+               ORV_STATUS_OK);
+  CHECK(near_point((orv_coordinate){lat[0], lng[0]}, out[0], 0.0) && isnan(lat[1]));
+  CHECK_STATUS(orv_convert(ORV_GCJ_TO_WGS, in, out, 1, ORV_INVERSE_SEARCH), ORV_STATUS_OK);
+  CHECK(near_point(out[0], orv_transform_from_gcj_to_wgs(in[0]), 0.0));
+}
 
-  /* Input the library must refuse. */
-  static void test_bad_input(void) {
-    static const char bad_utf8[] = {'\xff', '\xfe', 'x', '\0'};
-    static const char overlong[] = {'\xc0', '\xaf', '\0'};
-    recorder r = {0};
-    orv_client* client = ready_client(&full_delegate, &r);
-    const orv_delegate no_error = {on_location, NULL, NULL, NULL, NULL, NULL, NULL};
-    const orv_location far = {{31.0, 181.0}, 0.0, -1.0, -1.0, -1.0, -1.0, 0};
-    const orv_location ancient = {{31.0, 121.0}, 0.0, -1.0, -1.0, -1.0, -1.0, INT64_MIN};
-    const char* list[] = {"location", bad_utf8};
-    const orv_location_res* res = NULL;
-    const orv_geocode_list* hits = NULL;
-    orv_coordinate point = {31.0, 121.0};
-    double lat = 31.0;
-    double two_lat[2] = {31.0, 32.0}, two_lng[2] = {121.0, 122.0};
-    double column[3] = {0.0, 0.0, 0.0};
-    orv_simulated_provider* sim = orv_use_simulated();
-    const orv_authorization_status bad_status = (orv_authorization_status)-1;
-    const orv_location_provider no_stop = {host_start, NULL, NULL, NULL, NULL};
-    orv_geofence* geofence = NULL;
-    orv_geofence* fences = NULL;
-    const orv_coordinate bow[] = {{31.0, 121.0}, {31.01, 121.01}, {31.0, 121.01}, {31.01, 121.0}};
-    const orv_coordinate* bow_rings[] = {bow};
-    const size_t bow_size[] = {4};
-    const orv_geofence_options bad_datum = {(orv_datum)9, -1.0, 7};
-    const orv_geofence_options bad_dwell = {ORV_DATUM_WGS84, INFINITY, 7};
-    const orv_geofence_options bad_mask = {ORV_DATUM_WGS84, -1.0, 8};
-    CHECK_STATUS(orv_geofence_new(NULL, &geofence), ORV_STATUS_OK);
+/* Input the library must refuse. */
+static void test_bad_input(void) {
+  static const char bad_utf8[] = {'\xff', '\xfe', 'x', '\0'};
+  static const char overlong[] = {'\xc0', '\xaf', '\0'};
+  recorder r = {0};
+  orv_client* client = ready_client(&full_delegate, &r);
+  const orv_delegate no_error = {on_location, NULL, NULL, NULL, NULL, NULL, NULL};
+  const orv_location far = {{31.0, 181.0}, 0.0, -1.0, -1.0, -1.0, -1.0, 0};
+  const orv_location ancient = {{31.0, 121.0}, 0.0, -1.0, -1.0, -1.0, -1.0, INT64_MIN};
+  const char* list[] = {"location", bad_utf8};
+  const orv_location_res* res = NULL;
+  const orv_geocode_list* hits = NULL;
+  orv_coordinate point = {31.0, 121.0};
+  double lat = 31.0;
+  double two_lat[2] = {31.0, 32.0}, two_lng[2] = {121.0, 122.0};
+  double column[3] = {0.0, 0.0, 0.0};
+  orv_simulated_provider* sim = orv_use_simulated();
+  const orv_authorization_status bad_status = (orv_authorization_status)-1;
+  const orv_location_provider no_stop = {host_start, NULL, NULL, NULL, NULL};
+  orv_geofence* geofence = NULL;
+  orv_geofence* fences = NULL;
+  const orv_coordinate bow[] = {{31.0, 121.0}, {31.01, 121.01}, {31.0, 121.01}, {31.01, 121.0}};
+  const orv_coordinate* bow_rings[] = {bow};
+  const size_t bow_size[] = {4};
+  const orv_geofence_options bad_datum = {(orv_datum)9, -1.0, 7};
+  const orv_geofence_options bad_dwell = {ORV_DATUM_WGS84, INFINITY, 7};
+  const orv_geofence_options bad_mask = {ORV_DATUM_WGS84, -1.0, 8};
+  CHECK_STATUS(orv_geofence_new(NULL, &geofence), ORV_STATUS_OK);
 
-    /* The message names what was wrong. */
-    CHECK(orv_client_init_key(NULL, "k") == ORV_STATUS_NULL_ARGUMENT &&
-          strstr(orv_last_error_message(), "client"));
-    CHECK(orv_client_get_geoc_code(client, "a", overlong) == ORV_STATUS_INVALID_UTF8 &&
-          strstr(orv_last_error_message(), "city"));
-    CHECK(!orv_client_new(&no_error, NULL) &&
-          strstr(orv_last_error_message(), "on_location_error_with_msg"));
-    CHECK(orv_convert_columns(ORV_WGS_TO_GCJ, two_lat, two_lng, column, column + 1, 2, 0) ==
-              ORV_STATUS_FAILED &&
-          strstr(orv_last_error_message(), "overlap each other") && column[0] == 0.0);
+  /* The message names what was wrong. */
+  CHECK(orv_client_init_key(NULL, "k") == ORV_STATUS_NULL_ARGUMENT &&
+        strstr(orv_last_error_message(), "client"));
+  CHECK(orv_client_get_geoc_code(client, "a", overlong) == ORV_STATUS_INVALID_UTF8 &&
+        strstr(orv_last_error_message(), "city"));
+  CHECK(!orv_client_new(&no_error, NULL) &&
+        strstr(orv_last_error_message(), "on_location_error_with_msg"));
+  CHECK(orv_convert_columns(ORV_WGS_TO_GCJ, two_lat, two_lng, column, column + 1, 2, 0) ==
+            ORV_STATUS_FAILED &&
+        strstr(orv_last_error_message(), "overlap each other") && column[0] == 0.0);
 
-    const struct {
-      orv_status got, expected;
-    } refused[] = {
-        {orv_client_set_location_delegate(client, &no_error, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_client_init_key(client, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_client_init_key(client, bad_utf8), ORV_STATUS_INVALID_UTF8},
-        {orv_main_bundle_set_string_list("UIBackgroundModes", list, 2), ORV_STATUS_INVALID_UTF8},
-        {orv_main_bundle_set_string_list("UIBackgroundModes", NULL, 1), ORV_STATUS_NULL_ARGUMENT},
-        {orv_client_get_reverse_code(client, NAN, 121.0), ORV_STATUS_OUT_OF_RANGE},
-        {orv_client_get_reverse_code(client, 90.5, 121.0), ORV_STATUS_OUT_OF_RANGE},
-        {orv_client_get_reverse_code(client, 31.0, -INFINITY), ORV_STATUS_OUT_OF_RANGE},
-        {orv_client_set_interval(client, NAN), ORV_STATUS_OUT_OF_RANGE},
-        {orv_client_set_interval(client, 0.0), ORV_STATUS_OUT_OF_RANGE},
-        {orv_client_set_interval(client, 2e9), ORV_STATUS_OUT_OF_RANGE},
-        {orv_client_get_track_location(client, &far), ORV_STATUS_OUT_OF_RANGE},
-        {orv_client_get_track_location(client, &ancient), ORV_STATUS_OUT_OF_RANGE},
-        {orv_client_get_track_location(client, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_client_stop_location(NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_run_for(-1.0), ORV_STATUS_OUT_OF_RANGE},
-        {orv_run_for(NAN), ORV_STATUS_OUT_OF_RANGE},
-        {orv_use_replay("/nonexistent/track.csv", 1.0, false), ORV_STATUS_FAILED},
-        {orv_use_gpsd(NULL, 65536), ORV_STATUS_OUT_OF_RANGE},
-        {orv_use_geoclue("", NAN, 3.0), ORV_STATUS_OUT_OF_RANGE},
-        {orv_use_geoclue("org.example.Host", -1.0, -0.5), ORV_STATUS_OUT_OF_RANGE},
-        {orv_use_geoclue("", -1.0, 3.0), ORV_STATUS_FAILED},
-        {orv_use_geoclue(bad_utf8, -1.0, 3.0), ORV_STATUS_INVALID_UTF8},
-        {orv_simulated_push_error(NULL, "x"), ORV_STATUS_NULL_ARGUMENT},
-        {orv_use_provider(NULL, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_use_provider(&no_stop, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_location_sink_push_error(NULL, "x"), ORV_STATUS_NULL_ARGUMENT},
-        {orv_location_sink_push_locations(NULL, NULL, 0), ORV_STATUS_NULL_ARGUMENT},
-        {orv_simulated_push_error(sim, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_simulated_push_locations(sim, &far, 1), ORV_STATUS_OUT_OF_RANGE},
-        {orv_simulated_push_locations(sim, NULL, 1), ORV_STATUS_NULL_ARGUMENT},
-        {orv_simulated_set_authorization_status(sim, (orv_authorization_status)5),
-         ORV_STATUS_OUT_OF_RANGE},
-        {orv_simulated_set_status_after_request(sim, NULL, &bad_status), ORV_STATUS_OUT_OF_RANGE},
-        {orv_location_res_decode("{}", NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_location_res_decode("{}", &res), ORV_STATUS_FAILED},
-        {orv_geocode_list_decode("{}", &hits), ORV_STATUS_FAILED},
-        {orv_convert(ORV_WGS_TO_GCJ, NULL, &point, 1, ORV_INVERSE_SEARCH),
-         ORV_STATUS_NULL_ARGUMENT},
-        {orv_convert_columns(ORV_WGS_TO_GCJ, &lat, &lat, &lat, NULL, 1, 0),
-         ORV_STATUS_NULL_ARGUMENT},
-        {orv_convert_columns(ORV_WGS_TO_GCJ, two_lat, two_lng, column, column, 2, 0),
-         ORV_STATUS_FAILED},
-        {orv_convert_columns(ORV_WGS_TO_GCJ, two_lat, two_lng, column, two_lat, 2, 0),
-         ORV_STATUS_FAILED},
-        {orv_convert(ORV_WGS_TO_GCJ, NULL, NULL, 0, ORV_INVERSE_SEARCH), ORV_STATUS_OK},
-        {orv_convert(ORV_WGS_TO_GCJ, &point, &point, (size_t)-1, 0), ORV_STATUS_OUT_OF_RANGE},
-        {orv_convert((orv_direction)6, &point, &point, 1, 0), ORV_STATUS_OUT_OF_RANGE},
-        {orv_convert(ORV_WGS_TO_GCJ, &point, &point, 1, (orv_inverse_method)-1),
-         ORV_STATUS_OUT_OF_RANGE},
-        {orv_geofence_new(NULL, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_geofence_new(bad_utf8, &fences), ORV_STATUS_INVALID_UTF8},
-        {orv_geofence_new("/nonexistent/dir/fences.state", &fences), ORV_STATUS_FAILED},
-        {orv_geofence_add_circle(NULL, "a", point, 1.0, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_geofence_add_circle(geofence, NULL, point, 1.0, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_geofence_add_circle(geofence, overlong, point, 1.0, NULL), ORV_STATUS_INVALID_UTF8},
-        {orv_geofence_add_circle(geofence, "a", point, 0.0, NULL), ORV_STATUS_OUT_OF_RANGE},
-        {orv_geofence_add_circle(geofence, "a", point, NAN, NULL), ORV_STATUS_OUT_OF_RANGE},
-        {orv_geofence_add_circle(geofence, "a", far.coordinate, 1.0, NULL),
-         ORV_STATUS_OUT_OF_RANGE},
-        {orv_geofence_add_circle(geofence, "a", point, 1.0, &bad_datum), ORV_STATUS_OUT_OF_RANGE},
-        {orv_geofence_add_circle(geofence, "a", point, 1.0, &bad_dwell), ORV_STATUS_OUT_OF_RANGE},
-        {orv_geofence_add_circle(geofence, "a", point, 1.0, &bad_mask), ORV_STATUS_OUT_OF_RANGE},
-        {orv_geofence_add_circle(geofence, "a", point, 600000.0, NULL), ORV_STATUS_FAILED},
-        {orv_geofence_add_polygon(geofence, "a", NULL, bow_size, 1, NULL),
-         ORV_STATUS_NULL_ARGUMENT},
-        {orv_geofence_add_polygon(geofence, "a", bow_rings, bow_size, 0, NULL),
-         ORV_STATUS_OUT_OF_RANGE},
-        {orv_geofence_load_geojson(geofence, NULL, ORV_DATUM_WGS84, NULL),
-         ORV_STATUS_NULL_ARGUMENT},
-        {orv_geofence_load_geojson(geofence, "{}", (orv_datum)3, NULL), ORV_STATUS_OUT_OF_RANGE},
-        {orv_geofence_remove(geofence, bad_utf8, NULL), ORV_STATUS_INVALID_UTF8},
-        {orv_geofence_update(geofence, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_geofence_update(geofence, &far), ORV_STATUS_OUT_OF_RANGE},
-        {orv_geofence_set_event_callback(NULL, NULL, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_client_start_geofence_monitoring(client, NULL), ORV_STATUS_NULL_ARGUMENT},
-        {orv_client_start_geofence_monitoring(NULL, geofence), ORV_STATUS_NULL_ARGUMENT},
-    };
-    for (size_t i = 0; i < sizeof refused / sizeof refused[0]; ++i) {
-      if (refused[i].got != refused[i].expected) {
-        fprintf(stderr, "refusal %zu gave \"%s\"\n", i, orv_status_text(refused[i].got));
-        ++failures;
-      }
+  const struct {
+    orv_status got, expected;
+  } refused[] = {
+      {orv_client_set_location_delegate(client, &no_error, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_client_init_key(client, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_client_init_key(client, bad_utf8), ORV_STATUS_INVALID_UTF8},
+      {orv_main_bundle_set_string_list("UIBackgroundModes", list, 2), ORV_STATUS_INVALID_UTF8},
+      {orv_main_bundle_set_string_list("UIBackgroundModes", NULL, 1), ORV_STATUS_NULL_ARGUMENT},
+      {orv_client_get_reverse_code(client, NAN, 121.0), ORV_STATUS_OUT_OF_RANGE},
+      {orv_client_get_reverse_code(client, 90.5, 121.0), ORV_STATUS_OUT_OF_RANGE},
+      {orv_client_get_reverse_code(client, 31.0, -INFINITY), ORV_STATUS_OUT_OF_RANGE},
+      {orv_client_set_interval(client, NAN), ORV_STATUS_OUT_OF_RANGE},
+      {orv_client_set_interval(client, 0.0), ORV_STATUS_OUT_OF_RANGE},
+      {orv_client_set_interval(client, 2e9), ORV_STATUS_OUT_OF_RANGE},
+      {orv_client_get_track_location(client, &far), ORV_STATUS_OUT_OF_RANGE},
+      {orv_client_get_track_location(client, &ancient), ORV_STATUS_OUT_OF_RANGE},
+      {orv_client_get_track_location(client, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_client_stop_location(NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_run_for(-1.0), ORV_STATUS_OUT_OF_RANGE},
+      {orv_run_for(NAN), ORV_STATUS_OUT_OF_RANGE},
+      {orv_use_replay("/nonexistent/track.csv", 1.0, false), ORV_STATUS_FAILED},
+      {orv_use_gpsd(NULL, 65536), ORV_STATUS_OUT_OF_RANGE},
+      {orv_use_geoclue("", NAN, 3.0), ORV_STATUS_OUT_OF_RANGE},
+      {orv_use_geoclue("org.example.Host", -1.0, -0.5), ORV_STATUS_OUT_OF_RANGE},
+      {orv_use_geoclue("", -1.0, 3.0), ORV_STATUS_FAILED},
+      {orv_use_geoclue(bad_utf8, -1.0, 3.0), ORV_STATUS_INVALID_UTF8},
+      {orv_simulated_push_error(NULL, "x"), ORV_STATUS_NULL_ARGUMENT},
+      {orv_use_provider(NULL, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_use_provider(&no_stop, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_location_sink_push_error(NULL, "x"), ORV_STATUS_NULL_ARGUMENT},
+      {orv_location_sink_push_locations(NULL, NULL, 0), ORV_STATUS_NULL_ARGUMENT},
+      {orv_simulated_push_error(sim, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_simulated_push_locations(sim, &far, 1), ORV_STATUS_OUT_OF_RANGE},
+      {orv_simulated_push_locations(sim, NULL, 1), ORV_STATUS_NULL_ARGUMENT},
+      {orv_simulated_set_authorization_status(sim, (orv_authorization_status)5),
+       ORV_STATUS_OUT_OF_RANGE},
+      {orv_simulated_set_status_after_request(sim, NULL, &bad_status), ORV_STATUS_OUT_OF_RANGE},
+      {orv_location_res_decode("{}", NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_location_res_decode("{}", &res), ORV_STATUS_FAILED},
+      {orv_geocode_list_decode("{}", &hits), ORV_STATUS_FAILED},
+      {orv_convert(ORV_WGS_TO_GCJ, NULL, &point, 1, ORV_INVERSE_SEARCH), ORV_STATUS_NULL_ARGUMENT},
+      {orv_convert_columns(ORV_WGS_TO_GCJ, &lat, &lat, &lat, NULL, 1, 0), ORV_STATUS_NULL_ARGUMENT},
+      {orv_convert_columns(ORV_WGS_TO_GCJ, two_lat, two_lng, column, column, 2, 0),
+       ORV_STATUS_FAILED},
+      {orv_convert_columns(ORV_WGS_TO_GCJ, two_lat, two_lng, column, two_lat, 2, 0),
+       ORV_STATUS_FAILED},
+      {orv_convert(ORV_WGS_TO_GCJ, NULL, NULL, 0, ORV_INVERSE_SEARCH), ORV_STATUS_OK},
+      {orv_convert(ORV_WGS_TO_GCJ, &point, &point, (size_t)-1, 0), ORV_STATUS_OUT_OF_RANGE},
+      {orv_convert((orv_direction)6, &point, &point, 1, 0), ORV_STATUS_OUT_OF_RANGE},
+      {orv_convert(ORV_WGS_TO_GCJ, &point, &point, 1, (orv_inverse_method)-1),
+       ORV_STATUS_OUT_OF_RANGE},
+      {orv_geofence_new(NULL, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_geofence_new(bad_utf8, &fences), ORV_STATUS_INVALID_UTF8},
+      {orv_geofence_new("/nonexistent/dir/fences.state", &fences), ORV_STATUS_FAILED},
+      {orv_geofence_add_circle(NULL, "a", point, 1.0, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_geofence_add_circle(geofence, NULL, point, 1.0, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_geofence_add_circle(geofence, overlong, point, 1.0, NULL), ORV_STATUS_INVALID_UTF8},
+      {orv_geofence_add_circle(geofence, "a", point, 0.0, NULL), ORV_STATUS_OUT_OF_RANGE},
+      {orv_geofence_add_circle(geofence, "a", point, NAN, NULL), ORV_STATUS_OUT_OF_RANGE},
+      {orv_geofence_add_circle(geofence, "a", far.coordinate, 1.0, NULL), ORV_STATUS_OUT_OF_RANGE},
+      {orv_geofence_add_circle(geofence, "a", point, 1.0, &bad_datum), ORV_STATUS_OUT_OF_RANGE},
+      {orv_geofence_add_circle(geofence, "a", point, 1.0, &bad_dwell), ORV_STATUS_OUT_OF_RANGE},
+      {orv_geofence_add_circle(geofence, "a", point, 1.0, &bad_mask), ORV_STATUS_OUT_OF_RANGE},
+      {orv_geofence_add_circle(geofence, "a", point, 600000.0, NULL), ORV_STATUS_FAILED},
+      {orv_geofence_add_polygon(geofence, "a", NULL, bow_size, 1, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_geofence_add_polygon(geofence, "a", bow_rings, bow_size, 0, NULL),
+       ORV_STATUS_OUT_OF_RANGE},
+      {orv_geofence_load_geojson(geofence, NULL, ORV_DATUM_WGS84, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_geofence_load_geojson(geofence, "{}", (orv_datum)3, NULL), ORV_STATUS_OUT_OF_RANGE},
+      {orv_geofence_remove(geofence, bad_utf8, NULL), ORV_STATUS_INVALID_UTF8},
+      {orv_geofence_update(geofence, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_geofence_update(geofence, &far), ORV_STATUS_OUT_OF_RANGE},
+      {orv_geofence_set_event_callback(NULL, NULL, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_client_start_geofence_monitoring(client, NULL), ORV_STATUS_NULL_ARGUMENT},
+      {orv_client_start_geofence_monitoring(NULL, geofence), ORV_STATUS_NULL_ARGUMENT},
+  };
+  for (size_t i = 0; i < sizeof refused / sizeof refused[0]; ++i) {
+    if (refused[i].got != refused[i].expected) {
+      fprintf(stderr, "refusal %zu gave \"%s\"\n", i, orv_status_text(refused[i].got));
+      ++failures;
     }
-    CHECK(res == NULL && hits == NULL && orv_client_interval(client) == 1.0);
-    CHECK(fences == NULL && orv_geofence_count(geofence) == 0 && orv_geofence_count(NULL) == 0);
-    /* The monitor's own refusals name the fence or the feature. */
-    CHECK(orv_geofence_add_polygon(geofence, "bow", bow_rings, bow_size, 1, NULL) ==
-              ORV_STATUS_FAILED &&
-          strstr(orv_last_error_message(), "fence \"bow\""));
-    CHECK(orv_geofence_load_geojson(geofence, "{\"type\":\"FeatureCollection\",\"features\":[1]}",
-                                    ORV_DATUM_GCJ02, NULL) == ORV_STATUS_FAILED &&
-          strstr(orv_last_error_message(), "feature 0"));
-    orv_geofence_free(geofence);
-    orv_geofence_free(NULL);
+  }
+  CHECK(res == NULL && hits == NULL && orv_client_interval(client) == 1.0);
+  CHECK(fences == NULL && orv_geofence_count(geofence) == 0 && orv_geofence_count(NULL) == 0);
+  /* The monitor's own refusals name the fence or the feature. */
+  CHECK(orv_geofence_add_polygon(geofence, "bow", bow_rings, bow_size, 1, NULL) ==
+            ORV_STATUS_FAILED &&
+        strstr(orv_last_error_message(), "fence \"bow\""));
+  CHECK(orv_geofence_load_geojson(geofence, "{\"type\":\"FeatureCollection\",\"features\":[1]}",
+                                  ORV_DATUM_GCJ02, NULL) == ORV_STATUS_FAILED &&
+        strstr(orv_last_error_message(), "feature 0"));
+  orv_geofence_free(geofence);
+  orv_geofence_free(NULL);
 
-    /* NULL handles: neutral values from getters, nothing from release. */
-    CHECK(!orv_client_accesskey(NULL) && !orv_client_interval(NULL) && !orv_client_is_agree(NULL));
-    CHECK(!orv_client_milli_stamp(NULL) && !orv_location_res_json(NULL) &&
-          !orv_geocode_res_name(NULL));
-    CHECK(orv_location_res_point(NULL).latitude == 0.0 && !orv_geocode_list_at(NULL, 0));
-    orv_location_res_release(NULL);
-    orv_client_free(NULL);
-    CHECK(strcmp(orv_status_text(ORV_STATUS_INVALID_UTF8), "invalid UTF-8") == 0 &&
-          strcmp(orv_status_text((orv_status)99), "unknown status") == 0);
+  /* NULL handles: neutral values from getters, nothing from release. */
+  CHECK(!orv_client_accesskey(NULL) && !orv_client_interval(NULL) && !orv_client_is_agree(NULL));
+  CHECK(!orv_client_milli_stamp(NULL) && !orv_location_res_json(NULL) &&
+        !orv_geocode_res_name(NULL));
+  CHECK(orv_location_res_point(NULL).latitude == 0.0 && !orv_geocode_list_at(NULL, 0));
+  orv_location_res_release(NULL);
+  orv_client_free(NULL);
+  CHECK(strcmp(orv_status_text(ORV_STATUS_INVALID_UTF8), "invalid UTF-8") == 0 &&
+        strcmp(orv_status_text((orv_status)99), "unknown status") == 0);
 
-    CHECK(r.outcomes == 0); /* nothing refused above reached the delegate */
+  CHECK(r.outcomes == 0); /* nothing refused above reached the delegate */
 #ifdef ORV_TEST_GEOCLUE
-    /* Accepted without touching the bus, which only the first start reaches. */
-    CHECK_STATUS(orv_use_geoclue("org.example.Host", 100.0, 0.0), ORV_STATUS_OK);
+  /* Accepted without touching the bus, which only the first start reaches. */
+  CHECK_STATUS(orv_use_geoclue("org.example.Host", 100.0, 0.0), ORV_STATUS_OK);
 #endif
-    orv_simulated_provider_free(sim);
-    orv_use_none();
-    orv_client_free(client);
-  }
+  orv_simulated_provider_free(sim);
+  orv_use_none();
+  orv_client_free(client);
+}
 
-  int main(void) {
-    test_service* service = test_service_start();
-    if (!service) return 1;
-    CHECK_STATUS(orv_set_service_configuration(test_service_base_url(service),
-                                               test_service_ca_file(service), NULL),
-                 ORV_STATUS_OK);
-    test_requests();
-    test_errors();
-    test_skipped_outcomes();
-    test_sink_calls_back();
-    test_runs();
-    test_simulated();
-    test_host_provider();
-    test_geofence();
-    test_geofence_monitoring();
-    test_conversions();
-    test_bad_input();
-    test_service_stop(service);
-    if (failures) fprintf(stderr, "%d check(s) failed\n", failures);
-    return failures ? 1 : 0;
-  }
+int main(void) {
+  test_service* service = test_service_start();
+  if (!service) return 1;
+  CHECK_STATUS(orv_set_service_configuration(test_service_base_url(service),
+                                             test_service_ca_file(service), NULL),
+               ORV_STATUS_OK);
+  test_requests();
+  test_errors();
+  test_skipped_outcomes();
+  test_sink_calls_back();
+  test_runs();
+  test_simulated();
+  test_host_provider();
+  test_geofence();
+  test_geofence_monitoring();
+  test_conversions();
+  test_bad_input();
+  test_service_stop(service);
+  if (failures) fprintf(stderr, "%d check(s) failed\n", failures);
+  return failures ? 1 : 0;
+}
