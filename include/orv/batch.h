@@ -145,9 +145,10 @@ class ORV_API Batch {
 
  private:
   explicit Batch(std::shared_ptr<Engine> engine);
-  static std::unique_ptr<Batch> launch(OrvClientLocation& client, detail::BatchSpec&& spec,
-                                       const BatchOptions& options, OutcomeHandler onOutcome,
-                                       FinishHandler onFinish);
+  ORV_HIDDEN static std::unique_ptr<Batch> launch(OrvClientLocation& client,
+                                                  detail::BatchSpec&& spec,
+                                                  const BatchOptions& options,
+                                                  OutcomeHandler onOutcome, FinishHandler onFinish);
   std::shared_ptr<Engine> engine_;
 };
 
