@@ -93,7 +93,7 @@ orv_status toLocation(const orv_location& in, Location& out);
 // Fixes from the host (NULL only with `count` 0); nothing is kept when one is refused.
 orv_status toLocations(const orv_location* in, size_t count, std::vector<Location>& out);
 // A status the host passed, refused when it is not one of the enumerators.
-orv_status toAuthorization(orv_authorization_status status, AuthorizationStatus& out);
+orv_status toAuthorization(const orv_authorization_status& status, AuthorizationStatus& out);
 
 // The library's fix as the host's record.
 orv_location fromLocation(const Location& in);

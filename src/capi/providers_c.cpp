@@ -15,7 +15,7 @@ struct orv_simulated_provider {
 
 namespace orv::capi {
 
-orv_status toAuthorization(orv_authorization_status status, AuthorizationStatus& out) {
+orv_status toAuthorization(const orv_authorization_status& status, AuthorizationStatus& out) {
   const auto raw = rawValue(status);
   if (raw < ORV_AUTHORIZATION_NOT_DETERMINED || raw > ORV_AUTHORIZATION_AUTHORIZED_WHEN_IN_USE) {
     return fail(ORV_STATUS_OUT_OF_RANGE, "authorization status must be in [0, 4]");

@@ -145,15 +145,22 @@ TEST_F(GeofenceCommand, RefusalsAndUsage) {
       << bad.err;
 }
 
-// A live source runs until SIGTERM and then ends cleanly.
+// A live source runs until SIGTERM and then ends cleanly. The signal goes once the first event
+// is out, so the handler is in place however slowly the command starts.
 TEST_F(GeofenceCommand, LiveSourceEndsOnSigterm) {
   write("slow.csv",
         "time,lat,lng,alt,hacc,vacc,speed\n0,31.2304,121.4737,0,5,5,0\n1000,31.2304,121.4737,0,5,5,"
         "0\n");
-  const auto r = runShell("timeout --preserve-status -s TERM 3 " + std::string(ORVLOC_PATH) +
-                          " geofence --fences " + path("fences.geojson") +
-                          " --source replay:" + (dir_ / "slow.csv").string() + " --agree");
+  const std::string events = path("events");
+  const auto r =
+      runShell("mkfifo " + events + " && { " + std::string(ORVLOC_PATH) + " geofence --fences " +
+               path("fences.geojson") + " --source replay:" + path("slow.csv") + " --agree >" +
+               events + " & pid=$!; exec 3<" + events +
+               "; read -r first <&3; echo \"$first\"; kill -TERM $pid; cat <&3; "
+               "wait $pid; }");
   EXPECT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(r.lines().size(), 1u) << r.out;
+  EXPECT_NE(r.lines()[0].find("\"event\":\"enter\""), std::string::npos) << r.out;
 }
 
 }  // namespace
