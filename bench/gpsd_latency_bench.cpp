@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fake_gpsd.h"
-#include "platform/location/gpsd_provider.h"
+#include "location/gpsd_provider.h"
 
 namespace {
 

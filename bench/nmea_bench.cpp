@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "orv/run_loop.h"
-#include "platform/location/nmea_parser.h"
-#include "platform/location/nmea_provider.h"
+#include "location/nmea_parser.h"
+#include "location/nmea_provider.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "platform/location/nmea_parser.h"
+#include "location/nmea_parser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using orv::fuzz::check;

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "orv/export.h"
@@ -26,6 +27,18 @@ enum class AuthorizationStatus : int {
   authorizedWhenInUse = 4,
 };
 
+// What kind of failure a provider reports; the library turns it into the host's ErrorCode without
+// reading the text (the text is what the host sees).
+enum class LocationFailure : int {
+  unspecified = 0,     // the text-only deliverError()
+  sourceUnreachable,   // the source could not be opened or reached, or never sent anything
+  sourceLost,          // a source that was delivering went away and did not come back
+  protocolError,       // the source answered, but not in the protocol expected of it
+  permissionDenied,    // the source refuses this host
+  permissionPending,   // nobody answered the permission question
+  noSourceConfigured,  // the host chose no source
+};
+
 // Receives one stream of a provider's output. Thread-safe: any thread may call it at any time,
 // also after stop(). A call never blocks and never calls back into the provider: the work is
 // posted to the manager's run loop, so the manager sees the output in delivery order but never
@@ -40,6 +53,11 @@ class ORV_API LocationSink {
   // A failure, as a localized description ("cannot connect to ..."). Delivering an error does
   // not end the stream: the provider keeps streaming until stop().
   virtual void deliverError(std::string localizedDescription) = 0;
+  // The same, with its kind. Sinks that take only text get the text.
+  virtual void deliverError(LocationFailure kind, std::string localizedDescription) {
+    (void)kind;
+    deliverError(std::move(localizedDescription));
+  }
 };
 
 class ORV_API LocationProvider {

@@ -13,6 +13,7 @@
 #include "orv/location_provider.h"
 #include "orv/location_res.h"
 #include "orv/location_service.h"
+#include "orv/location_sources.h"
 #include "orv/result.h"
 #include "orv/run_loop.h"
 #include "orv/service_configuration.h"

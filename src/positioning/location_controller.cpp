@@ -8,7 +8,7 @@
 #include <variant>
 
 #include "orv/bundle.h"
-#include "platform/location/location_provider.h"
+#include "location/provider_registry.h"
 #include "platform/log.h"
 
 namespace orv::detail {

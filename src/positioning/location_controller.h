@@ -9,7 +9,7 @@
 #include "orv/error.h"
 #include "orv/location.h"
 #include "orv/run_loop.h"
-#include "platform/location/location_manager.h"
+#include "location/location_manager.h"
 
 namespace orv::detail {
 

@@ -11,8 +11,8 @@
 #include "network/service.h"
 #include "network/transport.h"
 #include "orv/bundle.h"
-#include "platform/location/location_provider.h"
-#include "platform/location/system_provider.h"
+#include "location/provider_registry.h"
+#include "location/system_provider.h"
 
 namespace orv::test {
 namespace {

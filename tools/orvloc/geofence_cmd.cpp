@@ -14,8 +14,8 @@
 #include "model/json_writer.h"
 #include "orv/geofence.h"
 #include "orv/run_loop.h"
-#include "platform/location/location_provider.h"
-#include "platform/location/replay_provider.h"
+#include "location/provider_registry.h"
+#include "location/replay_provider.h"
 #include "session.h"
 #include "table.h"
 #include "text_number.h"
@@ -79,6 +79,7 @@ std::string utc(double t) {
 // Fixes from the provider, handed to the main loop.
 class FixSink : public orv::LocationSink {
  public:
+  using orv::LocationSink::deliverError;
   explicit FixSink(std::function<void(const orv::Location&)> onFix,
                    std::function<void(const std::string&)> onError)
       : onFix_(std::move(onFix)), onError_(std::move(onError)) {}

@@ -1,4 +1,4 @@
-#include "platform/location/geoclue_provider.h"
+#include "location/geoclue_provider.h"
 
 #include <sys/epoll.h>
 #include <systemd/sd-bus.h>

@@ -14,10 +14,10 @@
 #include <memory>
 #include <string>
 
-#include "orv/location_service.h"
+#include "location/provider_registry.h"
+#include "location/sink_streams.h"
+#include "orv/location_sources.h"
 #include "orv/result.h"
-#include "platform/location/location_provider.h"
-#include "platform/location/sink_streams.h"
 
 namespace orv::detail {
 

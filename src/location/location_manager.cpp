@@ -1,11 +1,11 @@
-#include "platform/location/location_manager.h"
+#include "location/location_manager.h"
 
 #include <optional>
 #include <utility>
 
+#include "location/provider_registry.h"
 #include "orv/run_loop.h"
 #include "platform/great_circle.h"
-#include "platform/location/location_provider.h"
 #include "platform/run_loop_impl.h"
 
 namespace orv::detail {
@@ -27,6 +27,7 @@ class ManagerStream final : public LocationSink,
       : home_(std::move(home)), owner_(std::move(owner)) {}
 
   void deliverLocations(std::vector<Location> locations) override;
+  using LocationSink::deliverError;
   void deliverError(std::string description) override;
   // Owner's loop only.
   void close() { closed_ = true; }

@@ -15,11 +15,11 @@
 #include <memory>
 #include <string>
 
+#include "location/provider_registry.h"
+#include "location/sink_streams.h"
+#include "location/system_provider.h"
 #include "orv/location_provider.h"
-#include "orv/location_service.h"
-#include "platform/location/location_provider.h"
-#include "platform/location/sink_streams.h"
-#include "platform/location/system_provider.h"
+#include "orv/location_sources.h"
 
 namespace orv::detail {
 

@@ -1,4 +1,4 @@
-#include "platform/location/nmea_provider.h"
+#include "location/nmea_provider.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include "manager_fixture.h"
 #include "manual_clock.h"
 #include "nmea_logs.h"
-#include "platform/location/retry_backoff.h"
+#include "location/retry_backoff.h"
 #include "test_server.h"
 
 namespace orv::detail {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "orv/location_provider.h"
-#include "orv/location_service.h"
+#include "orv/location_sources.h"
 
 namespace orv::detail {
 

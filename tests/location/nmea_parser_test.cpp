@@ -1,4 +1,4 @@
-#include "platform/location/nmea_parser.h"
+#include "location/nmea_parser.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <optional>
 
-#include "orv/location_service.h"
+#include "orv/location_sources.h"
 
 namespace orv::detail {
 

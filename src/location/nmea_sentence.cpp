@@ -1,4 +1,4 @@
-#include "platform/location/nmea_sentence.h"
+#include "location/nmea_sentence.h"
 
 #include <array>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "platform/location/gpsd_provider.h"
+#include "location/gpsd_provider.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/location/gpsd_protocol.h"
-#include "platform/location/retry_backoff.h"
+#include "location/gpsd_protocol.h"
+#include "location/retry_backoff.h"
 #include "platform/log.h"
 
 namespace orv::detail {

@@ -1,4 +1,4 @@
-#include "platform/location/gpsd_protocol.h"
+#include "location/gpsd_protocol.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/location/simulated_provider.h"
+#include "location/simulated_provider.h"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
-#include "platform/location/system_provider.h"
+#include "location/system_provider.h"
 
 #include <utility>
 
 #if ORV_WITH_GEOCLUE
-#include "platform/location/geoclue_provider.h"
+#include "location/geoclue_provider.h"
 #endif
-#include "platform/location/gpsd_provider.h"
+#include "location/gpsd_provider.h"
 
 namespace orv::detail {
 

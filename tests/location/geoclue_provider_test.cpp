@@ -1,6 +1,6 @@
 // The GeoClue2 provider against a mocked GeoClue (python3-dbusmock with geoclue/geoclue_mock.py)
 // on a private system bus.
-#include "platform/location/geoclue_provider.h"
+#include "location/geoclue_provider.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,7 +15,7 @@
 
 #include "manager_fixture.h"
 #include "platform/descriptor_watch.h"
-#include "platform/location/system_provider.h"
+#include "location/system_provider.h"
 
 namespace orv::detail {
 namespace {
@@ -67,7 +67,7 @@ class GeoClueProviderTest : public ManagerTest {
   bool startMock(const std::string& parameters) {
     mockPid_ =
         std::atoi(firstLine("exec /usr/bin/python3 -B -m dbusmock --system -t " ORV_SOURCE_DIR
-                            "/tests/platform/location/geoclue/geoclue_mock.py -p '" +
+                            "/tests/location/geoclue/geoclue_mock.py -p '" +
                                 parameters + "'",
                             &mock_)
                       .c_str());

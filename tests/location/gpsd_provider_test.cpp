@@ -1,5 +1,5 @@
 // The gpsd provider against a fake gpsd driven line by line, and against a real private gpsd.
-#include "platform/location/gpsd_provider.h"
+#include "location/gpsd_provider.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include "fake_gpsd.h"
 #include "manager_fixture.h"
 #include "nmea_logs.h"
-#include "platform/location/system_provider.h"
+#include "location/system_provider.h"
 #include "process.h"
 #include "test_server.h"
 

@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "orv/location_provider.h"
-#include "orv/location_service.h"
+#include "orv/location_sources.h"
 #include "orv/result.h"
 
 namespace orv::detail {

@@ -10,7 +10,7 @@
 
 #include "orv/location_service.h"
 #include "orv/run_loop.h"
-#include "platform/location/location_manager.h"
+#include "location/location_manager.h"
 
 namespace orv::detail {
 

@@ -1,4 +1,4 @@
-#include "platform/location/nmea_provider.h"
+#include "location/nmea_provider.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -16,10 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "location/nmea_parser.h"
+#include "location/retry_backoff.h"
 #include "orv/run_loop.h"
 #include "platform/descriptor_watch.h"
-#include "platform/location/nmea_parser.h"
-#include "platform/location/retry_backoff.h"
 
 namespace orv::detail {
 namespace {

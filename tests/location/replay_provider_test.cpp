@@ -1,4 +1,4 @@
-#include "platform/location/replay_provider.h"
+#include "location/replay_provider.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -22,8 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "location/nmea_sentence.h"
 #include "orv/location.h"
-#include "platform/location/nmea_sentence.h"
 
 namespace orv::detail {
 

@@ -1,4 +1,4 @@
-#include "platform/location/location_manager.h"
+#include "location/location_manager.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "manager_fixture.h"
 #include "manual_clock.h"
-#include "platform/location/location_provider.h"
+#include "location/provider_registry.h"
 
 namespace orv::detail {
 namespace {
