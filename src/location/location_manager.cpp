@@ -27,8 +27,10 @@ class ManagerStream final : public LocationSink,
       : home_(std::move(home)), owner_(std::move(owner)) {}
 
   void deliverLocations(std::vector<Location> locations) override;
-  using LocationSink::deliverError;
-  void deliverError(std::string description) override;
+  void deliverError(std::string description) override {
+    deliverError(LocationFailure::unspecified, std::move(description));
+  }
+  void deliverError(LocationFailure kind, std::string description) override;
   // Owner's loop only.
   void close() { closed_ = true; }
 
@@ -90,13 +92,13 @@ struct LocationManager::Impl final : std::enable_shared_from_this<Impl> {
     if (!passed.empty()) notifyLocations(passed);
   }
 
-  void handleError(const std::string& description) {
+  void handleError(LocationFailure kind, const std::string& description) {
     if (!updating && !oneShot) return;
     if (oneShot) {
       oneShot = false;
       stopStreamingIfIdle();
     }
-    if (auto d = delegate.lock()) d->didFailWithError(description);
+    if (auto d = delegate.lock()) d->didFailWithError(kind, description);
   }
 
   void notifyLocations(const std::vector<Location>& locations) {
@@ -111,9 +113,9 @@ void ManagerStream::deliverLocations(std::vector<Location> locations) {
   });
 }
 
-void ManagerStream::deliverError(std::string description) {
-  home_->post([weak = weak_from_this(), description = std::move(description)] {
-    if (auto owner = openOwner(weak)) owner->handleError(description);
+void ManagerStream::deliverError(LocationFailure kind, std::string description) {
+  home_->post([weak = weak_from_this(), kind, description = std::move(description)] {
+    if (auto owner = openOwner(weak)) owner->handleError(kind, description);
   });
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "orv/location.h"
+#include "orv/location_provider.h"
 
 namespace orv::detail {
 
@@ -16,7 +17,7 @@ class LocationManagerDelegate {
   virtual ~LocationManagerDelegate() = default;
   // Oldest first, newest last.
   virtual void didUpdateLocations(const std::vector<Location>& locations) = 0;
-  virtual void didFailWithError(const std::string& localizedDescription) = 0;
+  virtual void didFailWithError(LocationFailure kind, const std::string& localizedDescription) = 0;
 };
 
 inline constexpr double kLocationAccuracyBest = -1.0;

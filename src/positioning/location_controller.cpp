@@ -7,8 +7,8 @@
 #include <utility>
 #include <variant>
 
-#include "orv/bundle.h"
 #include "location/provider_registry.h"
+#include "orv/bundle.h"
 #include "platform/log.h"
 
 namespace orv::detail {
@@ -198,7 +198,9 @@ void LocationController::finishFastSampling() {
   if (auto d = delegate_.lock()) d->locationSuccessWithLocation(best);
 }
 
-void LocationController::didFailWithError(const std::string& localizedDescription) {
+void LocationController::didFailWithError(LocationFailure kind,
+                                          const std::string& localizedDescription) {
+  (void)kind;
   sdkLog("定位失败：" + localizedDescription);
   reportFailure(localizedDescription, failureCode(localizedDescription));
 }

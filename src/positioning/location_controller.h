@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "location/location_manager.h"
 #include "orv/error.h"
 #include "orv/location.h"
 #include "orv/run_loop.h"
-#include "location/location_manager.h"
 
 namespace orv::detail {
 
@@ -51,7 +51,7 @@ class LocationController : public LocationManagerDelegate,
 
   // LocationManagerDelegate
   void didUpdateLocations(const std::vector<Location>& locations) override;
-  void didFailWithError(const std::string& localizedDescription) override;
+  void didFailWithError(LocationFailure kind, const std::string& localizedDescription) override;
 
   ~LocationController() override;
 

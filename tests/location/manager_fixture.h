@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "location/location_manager.h"
 #include "orv/location_service.h"
 #include "orv/run_loop.h"
-#include "location/location_manager.h"
 
 namespace orv::detail {
 
@@ -20,11 +20,15 @@ struct RecordingDelegate : LocationManagerDelegate {
     for (size_t i = 0; i < locations.size(); ++i) arrivals.push_back(RunLoop::current().now());
     threads.push_back(std::this_thread::get_id());
   }
-  void didFailWithError(const std::string& text) override { errors.push_back(text); }
+  void didFailWithError(LocationFailure kind, const std::string& text) override {
+    kinds.push_back(kind);
+    errors.push_back(text);
+  }
   std::vector<Location> fixes;               // every batch's, in order
   std::vector<RunLoop::TimePoint> arrivals;  // one per fix
   std::vector<std::thread::id> threads;      // one per batch
   std::vector<std::string> errors;
+  std::vector<LocationFailure> kinds;
 };
 
 class ManagerTest : public ::testing::Test {
