@@ -13,7 +13,7 @@ packages=(
   libcli11-dev libcpp-httplib-dev
   iproute2 util-linux openssl
   pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed
-  python3-pytest
+  python3-pytest python3-pip python3-setuptools python3-venv
   libsystemd-dev dbus-daemon python3-dbusmock
   libgeographiclib-dev libboost-dev libsqlite3-dev
 )

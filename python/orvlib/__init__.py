@@ -6,6 +6,9 @@ client with callbacks, the loop that delivers them, location providers, and on-d
 ``orvlib.convert_file``; whole datasets: ``orvlib.dask.convert``, ``convert_files`` and ``geofence``. Host event loops: ``orvlib.asyncio.attach``.
 """
 
+import warnings as _warnings
+
+from ._location_error import LocationError  # noqa: F401
 from ._orvlib import (  # noqa: F401
     Address,
     AddressInfo,
@@ -48,6 +51,7 @@ from ._orvlib import (  # noqa: F401
     use_provider,
     use_replay,
     use_simulated,
+    use_geoclue,
     use_system_default,
 )
 
@@ -76,4 +80,44 @@ for _cls in (Address, AddressInfo, DistanceInfo, GeocodeRes, Location, LocationD
              LocationRes, OrvCategory, OrvPoint, PlaceInfo, Position):
     _cls.to_dict = _to_dict
     _cls.__repr__ = _repr
+del _cls
+
+
+# Names the binding has answered to before it settled on one Pythonic name per operation: they
+# still resolve, with a DeprecationWarning, but are not attributes of their own (dir(), the stubs).
+_RENAMED = {
+    Client: {"initKey": "init_key", "setAgreePrivacy": "set_agree_privacy",
+             "startLocation": "start_location", "startFastLocation": "start_fast_location",
+             "stopLocation": "stop_location", "getTrackLocation": "track_location",
+             "getReverseCode": "reverse_geocode", "getGeocCode": "geocode",
+             "poiKeySearch": "poi_search", "poiNearbySearch": "poi_nearby_search",
+             "setLocationDelegate": "set_delegate", "callDelegate": "delegate",
+             "accesskey": "access_key", "isLocateOnce": "locate_once",
+             "isFastLocation": "fast_location", "isAgree": "agree", "milliStamp": "milli_stamp"},
+    GeocodeRes: {"geo_point": "geoPoint"},
+}
+
+
+def _renamed(cls, name):
+    new = _RENAMED[cls].get(name)
+    if new is not None:
+        _warnings.warn(f"{cls.__name__}.{name} is now {cls.__name__}.{new}", DeprecationWarning,
+                       stacklevel=3)
+    return new
+
+
+def _alias_getattr(self, name):
+    new = _renamed(type(self), name)
+    if new is None:
+        raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
+    return getattr(self, new)
+
+
+def _alias_setattr(self, name, value):
+    object.__setattr__(self, _renamed(type(self), name) or name, value)
+
+
+for _cls in _RENAMED:
+    _cls.__getattr__ = _alias_getattr
+Client.__setattr__ = _alias_setattr
 del _cls

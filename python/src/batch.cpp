@@ -4,6 +4,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -140,12 +141,26 @@ py::dict run(std::vector<Input> inputs, const Settings& s, Start start) {
   return columns.toDict();
 }
 
-Settings settings(const std::string& key, bool agree, double rate, double burst, int concurrency,
-                  int attempts, double timeout, const py::object& permit,
-                  const py::object& onSend) {
+// The options orvlib.batch passes by keyword, every one of them, to each kind of batch.
+Settings settings(const py::kwargs& options) {
+  static constexpr const char* kNames[] = {"key",      "agree",   "rate",   "burst",  "concurrency",
+                                           "attempts", "timeout", "permit", "on_send"};
+  for (auto item : options) {
+    const auto name = py::cast<std::string>(item.first);
+    if (std::find(std::begin(kNames), std::end(kNames), name) == std::end(kNames)) {
+      throw py::type_error("unknown batch option: " + name);
+    }
+  }
+  for (const char* name : kNames) {
+    if (!options.contains(name)) throw py::type_error(std::string("missing batch option: ") + name);
+  }
   Settings s;
-  s.key = key;
-  s.agree = agree;
+  s.key = py::cast<std::string>(options["key"]);
+  s.agree = py::cast<bool>(options["agree"]);
+  const auto rate = py::cast<double>(options["rate"]), burst = py::cast<double>(options["burst"]),
+             timeout = py::cast<double>(options["timeout"]);
+  const auto concurrency = py::cast<int>(options["concurrency"]),
+             attempts = py::cast<int>(options["attempts"]);
   if (!(rate >= 0) || !(burst >= 1) || concurrency < 1 || attempts < 1 || !(timeout > 0)) {
     throw py::value_error(
         "rate must be at least 0, burst at least 1, concurrency and attempts at least 1, "
@@ -156,11 +171,11 @@ Settings settings(const std::string& key, bool agree, double rate, double burst,
   s.options.concurrency = concurrency;
   s.options.maxAttempts = attempts;
   s.options.timeout = timeout;
-  if (!permit.is_none()) {
+  if (py::object permit = options["permit"]; !permit.is_none()) {
     auto fn = std::make_shared<PyRef>(permit);
     s.options.permit = [fn](std::function<void()> grant) { callPython(*fn, std::move(grant)); };
   }
-  if (!onSend.is_none()) {
+  if (py::object onSend = options["on_send"]; !onSend.is_none()) {
     auto fn = std::make_shared<PyRef>(onSend);
     s.options.onSend = [fn] { callPython(*fn); };
   }
@@ -171,53 +186,34 @@ void sameLength(size_t a, size_t b) {
   if (a != b) throw py::value_error("the columns differ in length");
 }
 
-#define ORV_BATCH_ARGS                                                               \
-  py::kw_only(), py::arg("key"), py::arg("agree") = true, py::arg("rate") = 0.0,     \
-                                 py::arg("burst") = 2.0, py::arg("concurrency") = 8, \
-                                 py::arg("attempts") = 4, py::arg("timeout") = 30.0, \
-                                 py::arg("permit") = py::none(), py::arg("on_send") = py::none()
-
 }  // namespace
 
 void bindBatch(py::module_& m) {
   m.def(
       "_batch_reverse",
-      [](Doubles lat, Doubles lng, const std::string& key, bool agree, double rate, double burst,
-         int concurrency, int attempts, double timeout, const py::object& permit,
-         const py::object& onSend) {
+      [](Doubles lat, Doubles lng, const py::kwargs& options) {
         sameLength(lat.size(), lng.size());
         std::vector<orv::ReverseGeocodeInput> inputs(static_cast<size_t>(lat.size()));
         for (size_t i = 0; i < inputs.size(); ++i) inputs[i] = {lat.at(i), lng.at(i)};
-        return run(
-            std::move(inputs),
-            settings(key, agree, rate, burst, concurrency, attempts, timeout, permit, onSend),
-            &orv::Batch::reverseGeocode);
+        return run(std::move(inputs), settings(options), &orv::Batch::reverseGeocode);
       },
-      py::arg("lat"), py::arg("lng"), ORV_BATCH_ARGS);
+      py::arg("lat"), py::arg("lng"));
   m.def(
       "_batch_geocode",
       [](std::vector<std::string> addresses, std::vector<std::string> cities,
-         const std::string& key, bool agree, double rate, double burst, int concurrency,
-         int attempts, double timeout, const py::object& permit, const py::object& onSend) {
+         const py::kwargs& options) {
         sameLength(addresses.size(), cities.size());
         std::vector<orv::GeocodeInput> inputs(addresses.size());
         for (size_t i = 0; i < inputs.size(); ++i) {
           inputs[i] = {std::move(addresses[i]), std::move(cities[i])};
         }
-        return run(
-            std::move(inputs),
-            settings(key, agree, rate, burst, concurrency, attempts, timeout, permit, onSend),
-            &orv::Batch::geocode);
+        return run(std::move(inputs), settings(options), &orv::Batch::geocode);
       },
-      py::arg("addresses"), py::arg("cities"), ORV_BATCH_ARGS);
+      py::arg("addresses"), py::arg("cities"));
   m.def(
       "_batch_track",
-      [](Doubles lat, Doubles lng, Doubles accuracy, Doubles time, const std::string& key,
-         bool agree, double rate, double burst, int concurrency, int attempts, double timeout,
-         const py::object& permit, const py::object& onSend) {
-        sameLength(lat.size(), lng.size());
-        sameLength(lat.size(), accuracy.size());
-        sameLength(lat.size(), time.size());
+      [](Doubles lat, Doubles lng, Doubles accuracy, Doubles time, const py::kwargs& options) {
+        for (const auto& column : {lng, accuracy, time}) sameLength(lat.size(), column.size());
         std::vector<orv::Location> fixes(static_cast<size_t>(lat.size()));
         for (size_t i = 0; i < fixes.size(); ++i) {
           fixes[i].coordinate = {lat.at(i), lng.at(i)};
@@ -226,12 +222,9 @@ void bindBatch(py::module_& m) {
               std::chrono::duration_cast<std::chrono::system_clock::duration>(
                   std::chrono::duration<double>(time.at(i))));
         }
-        return run(
-            std::move(fixes),
-            settings(key, agree, rate, burst, concurrency, attempts, timeout, permit, onSend),
-            &orv::Batch::trackLocation);
+        return run(std::move(fixes), settings(options), &orv::Batch::trackLocation);
       },
-      py::arg("lat"), py::arg("lng"), py::arg("accuracy"), py::arg("time"), ORV_BATCH_ARGS);
+      py::arg("lat"), py::arg("lng"), py::arg("accuracy"), py::arg("time"));
 }
 
 }  // namespace orvpy

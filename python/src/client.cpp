@@ -17,22 +17,37 @@ namespace {
 
 using Hits = std::vector<std::shared_ptr<orv::GeocodeRes>>;
 
-// Keyword, Pythonic method of a delegate object, and the delegate callback's own name.
+// Keyword (also the Pythonic method of a delegate object), and the delegate interface's names.
 struct CallbackName {
   const char* keyword;
-  const char* designName;
+  std::array<const char*, 2> designNames;
 };
 constexpr std::array<CallbackName, 5> kCallbacks{{
-    {"on_location", "onReceivedLocationWithOrvLocation"},
-    {"on_error", "onLocationErrorWithMsg"},
-    {"on_reverse", "onReceivedReverseCodeWithOrvLocation"},
-    {"on_geocode", "onReceivedGeocodeWithResult"},
-    {"on_poi", "onReceivedPoiSearchWithResult"},
+    {"on_location", {"onReceivedLocationWithOrvLocation"}},
+    {"on_error", {"onLocationError", "onLocationErrorWithMsg"}},
+    {"on_reverse", {"onReceivedReverseCodeWithOrvLocation"}},
+    {"on_geocode", {"onReceivedGeocodeWithResult"}},
+    {"on_poi", {"onReceivedPoiSearchWithResult"}},
 }};
+
+// An orvlib.LocationError: the text, typed. GIL held.
+py::object locationError(const orv::LocationError& e) {
+  // Looked up once and kept for the interpreter's life.
+  static PyObject* type =
+      py::object(py::module_::import("orvlib._location_error").attr("LocationError"))
+          .release()
+          .ptr();
+  const auto code = orv::errorCodeName(e.code);
+  py::object retryAfter = py::none();
+  if (e.retryAfter) retryAfter = py::int_(e.retryAfter->count());
+  return py::reinterpret_borrow<py::object>(type)(py::str(e.message),
+                                                  py::str(code.data(), code.size()),
+                                                  py::str(e.domain), e.status, retryAfter);
+}
 
 class PyDelegate final : public orv::LocationDelegate {
  public:
-  // A callback given by keyword wins over the delegate object's method of either name.
+  // A callback given by keyword wins over the delegate object's methods, the Pythonic name first.
   PyDelegate(const py::object& delegate, const py::kwargs& callbacks)
       : delegate_(delegate),
         location_(pick(delegate, callbacks, kCallbacks[0])),
@@ -44,7 +59,23 @@ class PyDelegate final : public orv::LocationDelegate {
   void onReceivedLocationWithOrvLocation(std::shared_ptr<orv::LocationRes> r) override {
     callPython(location_, std::move(r));
   }
-  void onLocationErrorWithMsg(const std::string& msg) override { callPython(error_, msg); }
+  // The library reports every failure through onLocationError; this text-only entry is there for
+  // a caller of the interface that uses it.
+  void onLocationErrorWithMsg(const std::string& msg) override {
+    onLocationError({orv::ErrorCode::providerFailure, "", -1, msg, std::nullopt});
+  }
+  void onLocationError(const orv::LocationError& error) override {
+    py::gil_scoped_acquire gil;
+    if (error_.isNone()) return;
+    py::object typed;
+    try {
+      typed = locationError(error);
+    } catch (py::error_already_set& e) {
+      reportCallbackError(e, error_.get());
+      return;
+    }
+    callPython(error_, typed);
+  }
   void onReceivedReverseCodeWithOrvLocation(std::shared_ptr<orv::LocationRes> r) override {
     callPython(reverse_, std::move(r));
   }
@@ -58,8 +89,9 @@ class PyDelegate final : public orv::LocationDelegate {
                          const CallbackName& name) {
     if (callbacks.contains(name.keyword)) return callbacks[name.keyword];
     if (delegate.is_none()) return py::none();
-    for (const char* attr : {name.keyword, name.designName}) {
-      if (py::hasattr(delegate, attr)) return delegate.attr(attr);
+    if (py::hasattr(delegate, name.keyword)) return delegate.attr(name.keyword);
+    for (const char* attr : name.designNames) {
+      if (attr && py::hasattr(delegate, attr)) return delegate.attr(attr);
     }
     return py::none();
   }
@@ -108,17 +140,10 @@ class Client {
   std::unique_ptr<orv::OrvClientLocation> client_;
 };
 
-// Binds one operation under its Pythonic name and the delegate interface's name.
+// Binds one operation; it runs without the GIL.
 template <class Cls, class F, class... Extra>
-void both(Cls& cls, const char* pythonic, const char* design, F&& f, const Extra&... extra) {
-  cls.def(pythonic, f, extra..., py::call_guard<py::gil_scoped_release>());
-  cls.def(design, f, extra..., py::call_guard<py::gil_scoped_release>());
-}
-
-template <class Cls, class Get, class Set>
-void property(Cls& cls, const char* pythonic, const char* design, Get get, Set set) {
-  cls.def_property(pythonic, get, set);
-  cls.def_property(design, get, set);
+void op(Cls& cls, const char* name, F&& f, const Extra&... extra) {
+  cls.def(name, f, extra..., py::call_guard<py::gil_scoped_release>());
 }
 
 }  // namespace
@@ -128,51 +153,53 @@ void bindClient(py::module_& m) {
   py::class_<Client> cls(m, "Client", R"(The location client (OrvClientLocation).
 
 Callbacks are given as keywords (on_location, on_error, on_reverse, on_geocode, on_poi) or as
-methods of a delegate object, under those names or the delegate interface's own names. They run
-on the thread that drives the main loop (orvlib.run_for, run_until, orvlib.asyncio); an exception
-raised in one is printed with its traceback and does not stop the loop.)");
+methods of a delegate object, under those names or the delegate interface's own names
+(onReceivedLocationWithOrvLocation, onLocationError or onLocationErrorWithMsg, ...). on_error
+receives an orvlib.LocationError: the text, with code, domain, status and retry_after. Callbacks
+run on the thread that drives the main loop (orvlib.run_for, run_until, orvlib.asyncio); an
+exception raised in one is printed with its traceback and does not stop the loop.)");
   cls.def(py::init<const py::object&, const py::kwargs&>(), py::arg("delegate") = py::none());
 
-  both(
-      cls, "init_key", "initKey", [](Client& c, const std::string& key) { (*c).initKey(key); },
-      py::arg("accesskey"));
-  both(
-      cls, "set_agree_privacy", "setAgreePrivacy",
-      [](Client& c, bool agree) { (*c).setAgreePrivacy(agree); }, py::arg("isAgree"));
+  op(
+      cls, "init_key", [](Client& c, const std::string& key) { (*c).initKey(key); },
+      py::arg("access_key"));
+  op(
+      cls, "set_agree_privacy", [](Client& c, bool agree) { (*c).setAgreePrivacy(agree); },
+      py::arg("agree"));
   // Starting and stopping add or remove timers: wake a host loop that waits for the next one.
-  both(cls, "start_location", "startLocation", [](Client& c) {
+  op(cls, "start_location", [](Client& c) {
     (*c).startLocation();
     wakeMainLoop();
   });
-  both(cls, "start_fast_location", "startFastLocation", [](Client& c) {
+  op(cls, "start_fast_location", [](Client& c) {
     (*c).startFastLocation();
     wakeMainLoop();
   });
-  both(cls, "stop_location", "stopLocation", [](Client& c) {
+  op(cls, "stop_location", [](Client& c) {
     (*c).stopLocation();
     wakeMainLoop();
   });
-  both(
-      cls, "track_location", "getTrackLocation",
-      [](Client& c, const orv::Location& l) { (*c).getTrackLocation(l); }, py::arg("location"));
-  both(
-      cls, "reverse_geocode", "getReverseCode",
+  op(
+      cls, "track_location", [](Client& c, const orv::Location& l) { (*c).getTrackLocation(l); },
+      py::arg("location"));
+  op(
+      cls, "reverse_geocode",
       [](Client& c, double lat, double lng) { (*c).getReverseCode(lat, lng); }, py::arg("latitude"),
       py::arg("longitude"));
-  both(
-      cls, "geocode", "getGeocCode",
+  op(
+      cls, "geocode",
       [](Client& c, const std::string& address, const std::string& city) {
         (*c).getGeocCode(address, city);
       },
       py::arg("address"), py::arg("city"));
-  both(
-      cls, "poi_search", "poiKeySearch",
+  op(
+      cls, "poi_search",
       [](Client& c, const std::string& name, const std::string& cityCode, const std::string& city,
          int32_t page, int32_t size) { (*c).poiKeySearch(name, cityCode, city, page, size); },
       py::arg("name"), py::arg("city_code"), py::arg("city"), py::arg("page_index") = 1,
       py::arg("page_size") = 10);
-  both(
-      cls, "poi_nearby_search", "poiNearbySearch",
+  op(
+      cls, "poi_nearby_search",
       [](Client& c, const std::string& keywords, const std::string& location, int32_t radius,
          const std::string& category, const std::string& orderby, int32_t page, int32_t size) {
         (*c).poiNearbySearch(keywords, location, radius, category, orderby, page, size);
@@ -182,28 +209,24 @@ raised in one is printed with its traceback and does not stop the loop.)");
 
   cls.def("set_delegate", &Client::setDelegate, py::arg("delegate") = py::none(),
           "Replaces the delegate and callbacks (same arguments as the constructor).");
-  cls.def(
-      "setLocationDelegate", [](Client& c, const py::object& d) { c.setDelegate(d, py::kwargs()); },
-      py::arg("delegate"));
-  property(cls, "delegate", "callDelegate", &Client::delegate,
-           [](Client& c, const py::object& d) { c.setDelegate(d, py::kwargs()); });
-  property(
-      cls, "access_key", "accesskey", [](Client& c) { return (*c).accesskey(); },
+  cls.def_property("delegate", &Client::delegate,
+                   [](Client& c, const py::object& d) { c.setDelegate(d, py::kwargs()); });
+  cls.def_property(
+      "access_key", [](Client& c) { return (*c).accesskey(); },
       [](Client& c, std::optional<std::string> key) { (*c).setAccesskey(std::move(key)); });
-  property(
-      cls, "interval", "interval", [](Client& c) { return (*c).interval(); },
+  cls.def_property(
+      "interval", [](Client& c) { return (*c).interval(); },
       [](Client& c, double s) { (*c).setInterval(s); });
-  property(
-      cls, "locate_once", "isLocateOnce", [](Client& c) { return (*c).isLocateOnce(); },
+  cls.def_property(
+      "locate_once", [](Client& c) { return (*c).isLocateOnce(); },
       [](Client& c, bool v) { (*c).setIsLocateOnce(v); });
-  property(
-      cls, "fast_location", "isFastLocation", [](Client& c) { return (*c).isFastLocation(); },
+  cls.def_property(
+      "fast_location", [](Client& c) { return (*c).isFastLocation(); },
       [](Client& c, bool v) { (*c).setIsFastLocation(v); });
-  property(
-      cls, "agree", "isAgree", [](Client& c) { return (*c).isAgree(); },
+  cls.def_property(
+      "agree", [](Client& c) { return (*c).isAgree(); },
       [](Client& c, bool v) { (*c).setIsAgree(v); });
   cls.def_property_readonly("milli_stamp", [](Client& c) { return (*c).milliStamp(); });
-  cls.def_property_readonly("milliStamp", [](Client& c) { return (*c).milliStamp(); });
 
   m.def("set_log_enabled", &O::setIsLogEnabled, py::arg("enabled"),
         "Switches the library's log lines on or off (process-wide).");

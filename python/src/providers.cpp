@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "bindings.h"
@@ -270,6 +271,19 @@ void bindProviders(py::module_& m) {
       py::arg("source"), py::kw_only(), py::arg("baud_rate") = 9600,
       "Fixes from an NMEA 0183 receiver: a serial device, 'tcp:HOST:PORT' or 'udp:PORT'. "
       "ValueError when the source text or baud rate is malformed.");
+  m.def(
+      "use_geoclue",
+      [](std::string desktopId, double desiredAccuracy, double distanceFilter) {
+        if (desktopId.empty()) throw py::value_error("use_geoclue needs the host's desktop id");
+        auto done = orv::LocationService::useGeoClue(
+            {std::move(desktopId), desiredAccuracy, distanceFilter});
+        if (!done) throw std::runtime_error(done.error().message);
+      },
+      py::arg("desktop_id"), py::kw_only(), py::arg("desired_accuracy") = -1.0,
+      py::arg("distance_filter") = 3.0,
+      "Fixes from GeoClue2, the desktop's location service: desktop_id is the host's desktop file "
+      "name without '.desktop'; accuracies in metres (negative: best). ValueError for an empty "
+      "desktop id, RuntimeError when this build has no GeoClue support.");
   m.def("use_system_default", &orv::LocationService::useSystemDefault,
         "The default: at each start the first system source that answers (gpsd at "
         "127.0.0.1:2947).");

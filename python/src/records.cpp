@@ -84,7 +84,6 @@ void bindRecords(py::module_& m) {
       {"id", "geoPoint", "type", "name", "code", "categories", "address", "relevance", "distance"})
       .def_property_readonly("id", &GeocodeRes::id)
       .def_property_readonly("geoPoint", &GeocodeRes::geoPoint)
-      .def_property_readonly("geo_point", &GeocodeRes::geoPoint)
       .def_property_readonly("type", &GeocodeRes::type)
       .def_property_readonly("name", &GeocodeRes::name)
       .def_property_readonly("code", &GeocodeRes::code)

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the library into scratch prefixes and builds hosts against each install:
-# - the static library of this build: find_package(orv) and pkg-config (a C++ and a C host);
+# - the static library of this build: find_package(orv) and pkg-config (a C++ and a C host), and
+#   the Python package in the prefix's site-packages;
 # - a shared library (BUILD_SHARED_LIBS=ON, library only): the same hosts, and its exports checked;
 # - add_subdirectory of the source tree, in a consumer's Release build.
 # The shared and subdirectory builds stay in <scratch> so that a rerun only rebuilds what changed.
 set -euo pipefail
-src=$1 build=$2 scratch=$3 cxx=$4 cc=$5 build_type=$6 launcher=${7:-}
+src=$1 build=$2 scratch=$3 cxx=$4 cc=$5 build_type=$6 launcher=${7:-} python=${8:-}
 here=$src/tests/packaging
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -49,6 +50,14 @@ hosts() {
 
 cmake --install "$build" --prefix "$work/static" >/dev/null
 hosts static "$work/static"
+
+# The Python package, when this build has it: imported from the prefix's site-packages, from
+# elsewhere than the source or build tree.
+if [[ -d $build/python/orvlib && -n $python ]]; then
+  site=$(find "$work/static" -type d -path '*/site-packages/orvlib' -printf '%h\n')
+  (cd "$work" && PYTHONPATH=$site "$python" -c \
+    'import orvlib, orvlib.emulator, sys; assert orvlib.__file__.startswith(sys.argv[1])' "$site")
+fi
 
 cmake -S "$src" -B "$scratch/shared" "${tools[@]}" -DCMAKE_BUILD_TYPE="$build_type" \
   -DBUILD_SHARED_LIBS=ON -DORV_BUILD_TESTS=OFF -DORV_BUILD_TOOLS=OFF -DORV_BUILD_BENCH=OFF \

@@ -1,5 +1,9 @@
-"""Shared fixtures: the package under test (build/python) and the in-process service emulator."""
+"""Shared fixtures: the package under test and the in-process service emulator.
 
+The package is the build tree's when $ORV_PYTHON_DIR names it, otherwise the installed orvlib (CI
+installs it with pip into a virtual environment), otherwise build/python's."""
+
+import importlib.util
 import os
 import pathlib
 import sys
@@ -7,12 +11,13 @@ import sys
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-BUILD_PYTHON = pathlib.Path(os.environ.get("ORV_PYTHON_DIR", ROOT / "build" / "python"))
-sys.path.insert(0, str(BUILD_PYTHON))
 # Dask workers and example scripts import orvlib and the tests' own helpers from the same places.
-os.environ["PYTHONPATH"] = os.pathsep.join(
-    p for p in (str(BUILD_PYTHON), str(ROOT / "tests" / "python"), os.environ.get("PYTHONPATH"))
-    if p)
+paths = [str(ROOT / "tests" / "python")]
+if "ORV_PYTHON_DIR" in os.environ or importlib.util.find_spec("orvlib") is None:
+    build = str(pathlib.Path(os.environ.get("ORV_PYTHON_DIR", ROOT / "build" / "python")))
+    sys.path.insert(0, build)
+    paths.insert(0, build)
+os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [*paths, os.environ.get("PYTHONPATH")]))
 
 import orvlib  # noqa: E402
 from orvlib.emulator import DEMO_KEY, Emulator  # noqa: E402

@@ -50,28 +50,35 @@ def test_every_row_in_order_errors_typed_and_duplicates_requested_once(service, 
     pd.testing.assert_frame_equal(again.drop(columns="attempts"), clean.drop(columns="attempts"))
 
 
+STREETS = ["人民大道", "人民大道", "no such street anywhere"]
+# Each kind of batch: its call on a few inputs, its answer columns, and what an answered frame holds.
+KINDS = {
+    "reverse": (lambda **o: orvlib.batch.reverse_geocode(LAT[:3], LNG[:3], **o),
+                ["address", "place", "distance"], lambda got: got["address"].notna().all()),
+    "geocode": (lambda **o: orvlib.batch.geocode(STREETS, "上海市", **o), ["name", "lat", "lng"],
+                lambda got: got["name"][0] == got["name"][1] and got["name"][0]
+                and 31 < got["lat"][0] < 32 and 121 < got["lng"][0] < 122),
+    "track": (lambda **o: orvlib.batch.track(LAT[:3], LNG[:3], 1.7e9 + np.arange(3),
+                                             accuracy=[10.0] * 3, **o),
+              ["lat", "lng", "address", "place", "distance"],
+              lambda got: got["lat"].between(31, 32).all()),
+}
+
+
+@pytest.mark.parametrize("kind", KINDS)
 @pytest.mark.parametrize("options, code, status", [
+    ({}, None, -1),
     (dict(agree=False), "consentMissing", -1),
     (dict(key="not-a-key"), "httpStatus", 401),
 ])
-def test_refused_rows_carry_the_reason(service, options, code, status):
-    options = dict(dict(key=DEMO_KEY), **options)
-    got = orvlib.batch.reverse_geocode(LAT[:3], LNG[:3], service=service.base_url,
-                                       ca_file=service.ca_file, **options)
-    assert list(got["error"]) == [code] * 3
+def test_each_kind_answers_or_refuses_every_row(service, kind, options, code, status):
+    call, columns, answered = KINDS[kind]
+    got = call(**dict(dict(key=DEMO_KEY, service=service.base_url, ca_file=service.ca_file),
+                      **options))
+    assert list(got.columns) == columns + ["error", "message", "status", "attempts"]
+    assert list(got["error"].fillna("")) == [code or ""] * 3
     assert list(got["status"]) == [status] * 3
-
-
-def test_geocode_and_track_columns(service):
-    got = orvlib.batch.geocode(["人民大道", "人民大道", "no such street anywhere"], "上海市",
-                               key=DEMO_KEY, service=service.base_url, ca_file=service.ca_file)
-    assert got["error"].isna().all()
-    assert got["name"][0] == got["name"][1] and got["name"][0]
-    assert 31 < got["lat"][0] < 32 and 121 < got["lng"][0] < 122
-    fixes = orvlib.batch.track(LAT[:4], LNG[:4], 1.7e9 + np.arange(4), accuracy=[10.0] * 4,
-                               key=DEMO_KEY, service=service.base_url, ca_file=service.ca_file)
-    assert list(fixes.columns[:5]) == ["lat", "lng", "address", "place", "distance"]
-    assert fixes["error"].isna().all() and fixes["lat"].between(31, 32).all()
+    assert answered(got) if code is None else got[columns[0]].isna().all()
 
 
 def test_ctrl_c_cancels_the_batch(service):

@@ -1,5 +1,6 @@
 import asyncio
 import concurrent.futures
+import contextlib
 import sys
 import threading
 
@@ -7,39 +8,76 @@ import pytest
 
 import orvlib
 import orvlib.asyncio
-from orvlib.emulator import DEMO_KEY
+from orvlib.emulator import DEMO_KEY, Emulator
 
 PEOPLES_SQUARE = (31.23, 121.47)  # GCJ-02
 
 
-def test_every_request_under_both_names(client, outcomes):
+def test_every_request(client, outcomes):
     client.reverse_geocode(*PEOPLES_SQUARE)
-    client.getReverseCode(*PEOPLES_SQUARE)
-    client.getGeocCode(address="人民大道", city="上海市")
+    client.geocode(address="人民大道", city="上海市")
     client.poi_search("人民", "310000", "上海市", page_size=3)
-    client.poiNearbySearch("人民", "121.47,31.23", 1000, "", "", 1, 3)
+    client.poi_nearby_search("人民", "121.47,31.23", 1000, "", "", 1, 3)
     client.track_location(orvlib.Location(31.2281, 121.4656, horizontal_accuracy=8))
-    for kind, count in (("reverse", 2), ("geocode", 1), ("poi", 2), ("location", 1)):
+    for kind, count in (("reverse", 1), ("geocode", 1), ("poi", 2), ("location", 1)):
         outcomes.wait(kind, count)
     res, hit = outcomes.reverse[0], outcomes.geocode[0][0]
-    assert (res.latitude, res.longitude) == PEOPLES_SQUARE and hit.geo_point == hit.geoPoint
+    assert (res.latitude, res.longitude) == PEOPLES_SQUARE and hit.geoPoint
     assert all(len(hits) <= 3 for hits in outcomes.poi)
     # Records are read-only and convert to dicts and JSON.
     with pytest.raises(AttributeError):
         res.id = "x"
     assert res.to_dict()["location"]["position"]["point"] == {"longitude": 121.47, "latitude": 31.23}
     assert res.to_json().startswith('{"id":')
+    with pytest.warns(DeprecationWarning, match="geo_point is now GeocodeRes.geoPoint"):
+        assert hit.geo_point == hit.geoPoint
 
 
-def test_gate_failures_arrive_at_once_on_the_calling_thread(service):
-    errors = []
-    c = orvlib.Client(on_error=lambda m: errors.append((m, threading.current_thread())))
-    c.geocode("人民大道", "上海市")
-    assert errors == [("您未同意隐私政策", threading.main_thread())]
-    c.accesskey, c.agree = "k", True
-    assert c.access_key == "k" and c.isAgree and c.locate_once and c.interval == 1.0
-    with pytest.raises(TypeError, match="unknown callback keyword"):
-        orvlib.Client(on_nothing=print)
+def test_former_names_resolve_to_the_pythonic_ones_with_a_warning(service):
+    c = orvlib.Client(print)
+    for cls, renamed in orvlib._RENAMED.items():
+        for old, new in renamed.items():
+            assert old not in dir(cls)
+            if cls is orvlib.Client:
+                with pytest.warns(DeprecationWarning, match=f"Client.{old} is now Client.{new}"):
+                    assert getattr(c, old) == getattr(c, new)
+    with pytest.warns(DeprecationWarning):
+        c.isAgree, c.accesskey = True, "k"
+    assert c.agree and c.access_key == "k"
+    with pytest.raises(AttributeError):
+        c.no_such_name  # noqa: B018
+    with pytest.raises(AttributeError):
+        c.no_such_name = 1
+
+
+@pytest.mark.parametrize("receiver", ["on_error", "onLocationError", "onLocationErrorWithMsg"])
+@pytest.mark.parametrize("key, agree, rate, want", [
+    (DEMO_KEY, False, 0, ("consentMissing", "orv.client", -1)),
+    ("not-a-key", True, 0, ("httpStatus", "NetworkClient", 401)),
+    (DEMO_KEY, True, 1, ("httpStatus", "NetworkClient", 429)),  # the second and third request
+])
+def test_failures_arrive_typed_under_every_name(service, receiver, key, agree, rate, want):
+    got = []
+    if receiver == "on_error":
+        c = orvlib.Client(on_error=got.append)
+    else:  # a delegate object; the typed callback wins over the text one
+        methods = {"onLocationErrorWithMsg": lambda _, text: got.append(("text", text)),
+                   receiver: lambda _, error: got.append(error)}
+        c = orvlib.Client(type("Delegate", (), methods)())
+    with Emulator(rate=rate) if rate else contextlib.nullcontext(service) as server:
+        orvlib.set_service(server.base_url, ca_file=server.ca_file)
+        c.init_key(key)
+        c.set_agree_privacy(agree)
+        for _ in range(3):
+            c.reverse_geocode(*PEOPLES_SQUARE)
+        orvlib.run_until(lambda: len(got) >= 3 - bool(rate), timeout=10)
+    orvlib.set_service(service.base_url, ca_file=service.ca_file)
+    assert len(got) == 3 - bool(rate)
+    for error in got:
+        assert isinstance(error, orvlib.LocationError) and isinstance(error, str)
+        assert (error.code, error.domain, error.status) == want
+        assert error.message == str(error) and error.to_dict()["status"] == want[2]
+        assert (error.retry_after is not None) == bool(rate)
 
 
 @pytest.mark.parametrize("name", ["on_reverse", "onReceivedReverseCodeWithOrvLocation"])
@@ -162,6 +200,11 @@ def test_provider_written_in_python_and_bad_choices(client, outcomes, provider, 
     for choose, error in ((lambda: orvlib.use_provider(object()), TypeError),
                           (lambda: orvlib.use_provider(mine, authorization_status=7), ValueError),
                           (lambda: orvlib.use_replay(str(tmp_path / "missing.csv")), ValueError),
-                          (lambda: orvlib.use_nmea("/dev/ttyUSB0", baud_rate=1234), ValueError)):
+                          (lambda: orvlib.use_nmea("/dev/ttyUSB0", baud_rate=1234), ValueError),
+                          (lambda: orvlib.use_geoclue(""), ValueError)):
         with pytest.raises(error):
             choose()
+    try:  # nothing talks to the bus before a start
+        orvlib.use_geoclue("org.example.Tracker", desired_accuracy=100, distance_filter=10)
+    except RuntimeError as e:
+        assert "no GeoClue support" in str(e)

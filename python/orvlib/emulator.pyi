@@ -1,0 +1,1 @@
+from ._emulator import DEMO_KEY as DEMO_KEY, Emulator as Emulator
