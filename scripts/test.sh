@@ -44,7 +44,8 @@ stage_normal() {
 # The Python binding as a user installs it: pip (Debian's, no build isolation, nothing downloaded)
 # packages the modules the normal stage built into build/ into a virtual environment on Debian's
 # interpreter (the first python3 on PATH may lack Debian's numpy, pandas and Dask), and the tests
-# import it from there, run from a folder outside the source tree.
+# import it from there, run from a folder outside the source tree. The environment has no pip of
+# its own: Debian's, seen through the system site-packages, installs into it.
 stage_python() {
   if ! grep -q "^ORV_BUILD_PYTHON:BOOL=ON" build/CMakeCache.txt; then
     echo "skipped: the Python binding is not built (pybind11-dev or python3-dev missing)"
@@ -53,6 +54,7 @@ stage_python() {
   local venv=$PWD/build/python-venv outside
   [[ -x $venv/bin/python ]] ||
     /usr/bin/python3 -m venv --system-site-packages --without-pip "$venv"
+  rm -rf build/python-package  # setuptools' scratch: nothing stale goes into the wheel
   ORV_BUILD_DIR=$PWD/build "$venv/bin/python" -m pip install -q --no-build-isolation --no-deps \
     --no-index --disable-pip-version-check .
   outside=$(mktemp -d)

@@ -22,8 +22,8 @@ class Printer:
         print(f"{res.latitude:.6f},{res.longitude:.6f}  {res.location.address.name}"
               f"  near {place.name} ({place.distance.line:.0f} m)")
 
-    def on_error(self, message):
-        print("error:", message)
+    def on_error(self, error):  # an orvlib.LocationError: the text, typed
+        print(f"error {error.code} (HTTP {error.status}): {error}")
 
 
 walk = pathlib.Path(__file__).parents[2] / "data/demo-walk.csv"
