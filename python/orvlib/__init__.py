@@ -1,9 +1,10 @@
 """orvLib location SDK for Python.
 
 Coordinate conversion between WGS-84, GCJ-02 and BD-09 (numbers or numpy arrays), the location
-client with callbacks, the loop that delivers them, location providers, and on-device geofencing
-(``orvlib.GeofenceMonitor``). Whole files:
-``orvlib.convert_file``; whole datasets: ``orvlib.dask.convert``, ``convert_files`` and ``geofence``. Host event loops: ``orvlib.asyncio.attach``.
+client with callbacks (failures as ``orvlib.LocationError``), the loop that delivers them, location
+providers, and on-device geofencing (``orvlib.GeofenceMonitor``). Whole files:
+``orvlib.convert_file``; whole datasets: ``orvlib.dask.convert``, ``convert_files`` and
+``geofence``. Host event loops: ``orvlib.asyncio.attach``.
 """
 
 import warnings as _warnings
@@ -45,13 +46,13 @@ from ._orvlib import (  # noqa: F401
     shared_access_key,
     stop,
     time_until_next_timer,
+    use_geoclue,
     use_gpsd,
     use_nmea,
     use_none,
     use_provider,
     use_replay,
     use_simulated,
-    use_geoclue,
     use_system_default,
 )
 

@@ -36,13 +36,13 @@ from ._orvlib import (
     shared_access_key as shared_access_key,
     stop as stop,
     time_until_next_timer as time_until_next_timer,
+    use_geoclue as use_geoclue,
     use_gpsd as use_gpsd,
     use_nmea as use_nmea,
     use_none as use_none,
     use_provider as use_provider,
     use_replay as use_replay,
     use_simulated as use_simulated,
-    use_geoclue as use_geoclue,
     use_system_default as use_system_default,
 )
 

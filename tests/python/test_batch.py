@@ -51,7 +51,7 @@ def test_every_row_in_order_errors_typed_and_duplicates_requested_once(service, 
 
 
 STREETS = ["人民大道", "人民大道", "no such street anywhere"]
-# Each kind of batch: its call on a few inputs, its answer columns, and what an answered frame holds.
+# Each kind of batch: its call on a few inputs, its answer columns, what an answered frame holds.
 KINDS = {
     "reverse": (lambda **o: orvlib.batch.reverse_geocode(LAT[:3], LNG[:3], **o),
                 ["address", "place", "distance"], lambda got: got["address"].notna().all()),
