@@ -146,6 +146,14 @@ void op(Cls& cls, const char* name, F&& f, const Extra&... extra) {
   cls.def(name, f, extra..., py::call_guard<py::gil_scoped_release>());
 }
 
+// A property read and written through the client's own getter and setter.
+template <class T>
+void property(py::class_<Client>& cls, const char* name, T (orv::OrvClientLocation::*get)() const,
+              void (orv::OrvClientLocation::*set)(T)) {
+  cls.def_property(
+      name, [get](Client& c) { return ((*c).*get)(); }, [set](Client& c, T v) { ((*c).*set)(v); });
+}
+
 }  // namespace
 
 void bindClient(py::module_& m) {
@@ -214,18 +222,10 @@ exception raised in one is printed with its traceback and does not stop the loop
   cls.def_property(
       "access_key", [](Client& c) { return (*c).accesskey(); },
       [](Client& c, std::optional<std::string> key) { (*c).setAccesskey(std::move(key)); });
-  cls.def_property(
-      "interval", [](Client& c) { return (*c).interval(); },
-      [](Client& c, double s) { (*c).setInterval(s); });
-  cls.def_property(
-      "locate_once", [](Client& c) { return (*c).isLocateOnce(); },
-      [](Client& c, bool v) { (*c).setIsLocateOnce(v); });
-  cls.def_property(
-      "fast_location", [](Client& c) { return (*c).isFastLocation(); },
-      [](Client& c, bool v) { (*c).setIsFastLocation(v); });
-  cls.def_property(
-      "agree", [](Client& c) { return (*c).isAgree(); },
-      [](Client& c, bool v) { (*c).setIsAgree(v); });
+  property(cls, "interval", &O::interval, &O::setInterval);
+  property(cls, "locate_once", &O::isLocateOnce, &O::setIsLocateOnce);
+  property(cls, "fast_location", &O::isFastLocation, &O::setIsFastLocation);
+  property(cls, "agree", &O::isAgree, &O::setIsAgree);
   cls.def_property_readonly("milli_stamp", [](Client& c) { return (*c).milliStamp(); });
 
   m.def("set_log_enabled", &O::setIsLogEnabled, py::arg("enabled"),
