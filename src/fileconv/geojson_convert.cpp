@@ -1,32 +1,68 @@
 // A single-pass JSON rewriter: it validates as it copies, and only replaces the two leading
 // numbers of each position under "coordinates". Memory is bounded by the nesting depth and one
-// output block, whatever the size of the document. It runs on one thread: unlike CSV records,
-// a feature's end cannot be found without parsing everything before it.
+// output block, whatever the size of the document. With more than one thread, runs of features
+// (or of coordinate arrays, or of top-level objects) are cut off unparsed where their brackets
+// close and rewritten on a pool, each by a rewriter that starts with the line and JSON path
+// they had, so the output and the messages are those of one thread.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <optional>
-#include <streambuf>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fileconv/file_convert.h"
+#include "fileconv/json_source.h"
+#include "fileconv/ordered_pool.h"
 
 namespace orv::fileconv {
 namespace {
 
-constexpr int kEnd = std::char_traits<char>::eof();
+constexpr int kEnd = JsonSource::kEnd;
 constexpr size_t kMaxDepth = 256;
 constexpr size_t kFlushAt = 1 << 16;
+using Values = JsonSource::Values;
 
 // Where a value sits: ordinary GeoJSON, a "coordinates" value, or foreign data ("properties")
 // that is never converted.
 enum class Context { kGeoJson, kCoordinates, kOpaque };
 
+struct Segment {
+  std::string key;  // empty for an array element
+  size_t index = 0;
+};
+
+void merge(Report& into, const Report& part) {
+  into.bad += part.bad;
+  for (const uint64_t line : part.badLines) {
+    if (into.badLines.size() < Report::kLinesKept) into.badLines.push_back(line);
+  }
+}
+
+// A run of values cut off for the pool, with the text that came before it in the output.
+struct Piece {
+  std::string before;
+  Report beforeReport;
+  bool values = false;  // false: only `before`
+  Values kind = Values::elements;
+  std::string in;
+  size_t line = 1;
+  std::vector<Segment> path;  // of the first value
+  std::string out;
+  Report report;
+};
+
+using Pool = OrderedPool<Piece>;
+
 class Rewriter {
  public:
-  Rewriter(std::istream& in, std::ostream& out, const Options& options)
-      : in_(*in.rdbuf()), out_(out), options_(options) {}
+  // `out` null: the output stays in output() (a piece's rewriter). `pool`: runs are cut off and
+  // queued on it, and the output goes there too, in order.
+  Rewriter(JsonSource& in, std::ostream* out, const Options& options, Pool* pool = nullptr,
+           const std::function<void(Piece&)>* deliver = nullptr)
+      : in_(in), out_(out), options_(options), pool_(pool), deliver_(deliver) {}
 
   Report run() {
     while (true) {
@@ -34,25 +70,66 @@ class Rewriter {
       if (peek() == kEnd) break;
       path_.clear();
       if (peek() != '{') fail("expected a GeoJSON object");
-      value(Context::kGeoJson);
+      if (!cut(Values::objects)) value(Context::kGeoJson);
     }
     flush();
     return report_;
   }
 
- private:
-  struct Segment {
-    std::string key;  // empty for an array element
-    size_t index = 0;
-  };
+  // Rewrites a piece: values of its kind, separated as in their container, to the end.
+  void piece(Piece& p) {
+    line_ = p.line;
+    path_ = std::move(p.path);
+    buf_.swap(p.out);
+    buf_.clear();
+    while (true) {
+      if (p.kind == Values::objects) {
+        path_.clear();
+        if (peek() != '{') fail("expected a GeoJSON object");
+      }
+      p.kind == Values::arrays ? coordinateArray() : value(Context::kGeoJson);
+      copySpace(p.kind == Values::objects);
+      if (peek() == kEnd) break;
+      if (p.kind != Values::objects) {
+        expect(',', "',' or ']'");
+        copySpace();
+        ++path_.back().index;
+      }
+    }
+    buf_.swap(p.out);
+    p.report = std::move(report_);
+  }
 
-  int peek() { return in_.sgetc(); }
+ private:
+  int peek() { return in_.peek(); }
   char take() {
-    const int c = in_.sbumpc();
+    const int c = in_.peek();
     if (c == kEnd) fail("unexpected end of input");
+    in_.skip();
     if (c == '\n') ++line_;
     buf_ += static_cast<char>(c);
     return static_cast<char>(c);
+  }
+
+  // With a pool: cuts off the run of values of `kind` that starts here, if one does within the
+  // size limits, and queues it behind the output so far.
+  bool cut(Values kind) {
+    if (!pool_) return false;
+    const JsonSource::Run run = in_.run(kind, options_.blockSize, 4 * options_.blockSize);
+    if (run.values == 0) return false;
+    auto piece = pool_->spare();
+    piece->before.swap(buf_);
+    buf_.clear();
+    piece->beforeReport = std::exchange(report_, {});
+    piece->values = true;
+    piece->kind = kind;
+    piece->in.assign(in_.take(run.length));
+    piece->line = line_;
+    piece->path = path_;
+    line_ += static_cast<size_t>(std::count(piece->in.begin(), piece->in.end(), '\n'));
+    if (!path_.empty()) path_.back().index += run.values - 1;
+    pool_->submit(std::move(piece), *deliver_);
+    return true;
   }
   void expect(char c, const char* what) {
     if (peek() == kEnd) fail("unexpected end of input");
@@ -69,9 +146,18 @@ class Rewriter {
   }
 
   void flush() {
-    out_.write(buf_.data(), static_cast<std::streamsize>(buf_.size()));
-    if (!out_) throw std::runtime_error("writing output failed");
-    buf_.clear();
+    if (pool_) {
+      auto piece = pool_->spare();
+      piece->before.swap(buf_);
+      buf_.clear();
+      piece->beforeReport = std::exchange(report_, {});
+      piece->values = false;
+      pool_->submit(std::move(piece), *deliver_);
+    } else if (out_) {
+      out_->write(buf_.data(), static_cast<std::streamsize>(buf_.size()));
+      if (!*out_) throw std::runtime_error("writing output failed");
+      buf_.clear();
+    }
   }
 
   void copySpace(bool allowRecordSeparator = false) {
@@ -193,19 +279,20 @@ class Rewriter {
   }
 
   template <class Element>
-  void elements(Element element) {
+  void elements(Element element, std::optional<Values> runs) {
     take();  // '['
     copySpace();
     if (peek() == ']') return void(take());
-    rest(element);
+    rest(element, runs);
   }
 
   // The elements after the opening bracket, through the closing one; the path names each.
+  // `runs`: the kind of run that may be cut off for the pool.
   template <class Element>
-  void rest(Element element) {
+  void rest(Element element, std::optional<Values> runs = std::nullopt) {
     path_.push_back({"", 0});
     while (true) {
-      element();
+      if (!runs || !cut(*runs)) element();
       copySpace();
       if (peek() == ',') {
         take();
@@ -220,7 +307,8 @@ class Rewriter {
   }
 
   void array(Context ctx) {
-    elements([&] { value(ctx); });
+    elements([&] { value(ctx); },
+             ctx == Context::kGeoJson ? std::optional(Values::elements) : std::nullopt);
   }
 
   // Nested arrays down to positions; a position is an array that starts with a number.
@@ -230,12 +318,14 @@ class Rewriter {
     const int c = peek();
     if (c == '-' || (c >= '0' && c <= '9')) return position();
     if (peek() == ']') return void(take());
-    rest([&] {
-      if (path_.size() > kMaxDepth) fail("nesting too deep");
-      if (buf_.size() >= kFlushAt) flush();  // a long line or ring streams too
-      if (peek() != '[') fail("expected a position or an array of positions");
-      coordinates();
-    });
+    rest([&] { coordinateArray(); }, Values::arrays);
+  }
+
+  void coordinateArray() {
+    if (path_.size() > kMaxDepth) fail("nesting too deep");
+    if (buf_.size() >= kFlushAt) flush();  // a long line or ring streams too
+    if (peek() != '[') fail("expected a position or an array of positions");
+    coordinates();
   }
 
   // The opening bracket is already copied. Replaces the first two numbers in place; a position
@@ -275,9 +365,11 @@ class Rewriter {
     buf_.replace(spans[0][0], spans[0][1] - spans[0][0], text);
   }
 
-  std::streambuf& in_;
-  std::ostream& out_;
+  JsonSource& in_;
+  std::ostream* out_;
   const Options& options_;
+  Pool* pool_;
+  const std::function<void(Piece&)>* deliver_;
   Report report_;
   std::string buf_;
   std::vector<Segment> path_;
@@ -287,7 +379,35 @@ class Rewriter {
 }  // namespace
 
 Report convertGeoJson(std::istream& in, std::ostream& out, const Options& options) {
-  return Rewriter(in, out, options).run();
+  JsonSource source(in, options.blockSize);
+  Report report;
+  if (options.threads <= 1) {
+    report = Rewriter(source, &out, options).run();
+  } else {
+    const std::function<void(Piece&)> deliver = [&](Piece& p) {
+      out.write(p.before.data(), static_cast<std::streamsize>(p.before.size()));
+      merge(report, p.beforeReport);
+      if (p.values) {
+        out.write(p.out.data(), static_cast<std::streamsize>(p.out.size()));
+        merge(report, p.report);
+      }
+      if (!out) throw std::runtime_error("writing output failed");
+    };
+    Pool pool(options.threads, [&options](Piece& p) {
+      if (!p.values) return;
+      JsonSource text(p.in);
+      Rewriter(text, nullptr, options).piece(p);
+    });
+    try {
+      Rewriter(source, nullptr, options, &pool, &deliver).run();
+    } catch (const InputError&) {
+      pool.drain(deliver);  // an error in a run before this one comes first
+      throw;
+    }
+    pool.drain(deliver);
+  }
+  if (source.failed()) throw std::runtime_error("reading input failed");
+  return report;
 }
 
 }  // namespace orv::fileconv
