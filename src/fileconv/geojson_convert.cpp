@@ -52,6 +52,12 @@ struct Piece {
   std::vector<Segment> path;  // of the first value
   std::string out;
   Report report;
+  std::string error;  // what the rewriter refused the run with
+};
+
+// A run's refusal, raised when the run's turn to be written comes: every run after it is moot.
+struct RunError : InputError {
+  using InputError::InputError;
 };
 
 using Pool = OrderedPool<Piece>;
@@ -385,6 +391,7 @@ Report convertGeoJson(std::istream& in, std::ostream& out, const Options& option
     report = Rewriter(source, &out, options).run();
   } else {
     const std::function<void(Piece&)> deliver = [&](Piece& p) {
+      if (!p.error.empty()) throw RunError(p.error);
       out.write(p.before.data(), static_cast<std::streamsize>(p.before.size()));
       merge(report, p.beforeReport);
       if (p.values) {
@@ -394,14 +401,21 @@ Report convertGeoJson(std::istream& in, std::ostream& out, const Options& option
       if (!out) throw std::runtime_error("writing output failed");
     };
     Pool pool(options.threads, [&options](Piece& p) {
+      p.error.clear();
       if (!p.values) return;
       JsonSource text(p.in);
-      Rewriter(text, nullptr, options).piece(p);
+      try {
+        Rewriter(text, nullptr, options).piece(p);
+      } catch (const InputError& e) {
+        p.error = e.what();
+      }
     });
     try {
       Rewriter(source, nullptr, options, &pool, &deliver).run();
+    } catch (const RunError&) {
+      throw;
     } catch (const InputError&) {
-      pool.drain(deliver);  // an error in a run before this one comes first
+      pool.drain(deliver);  // the reader's own refusal: a run before it that failed comes first
       throw;
     }
     pool.drain(deliver);

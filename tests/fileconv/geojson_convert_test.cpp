@@ -111,6 +111,9 @@ TEST(GeoJsonConvert, SameOutputReportAndErrorForEveryBlockSizeAndThreadCount) {
       {"not an object in a sequence", "{\"a\":1}\n{\"b\":2}\n[]\n"},
       {"bad position in a run",
        "{\"type\":\"MultiPoint\",\"coordinates\":[[1,2],[3,4],[5],[6,7]]}"},
+      {"every feature broken",
+       "{\"features\":[{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x},"
+       "{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x}]}"},
       {"control character", "{\"features\":[{\"a\":\"\x01\"}]}"},
   };
   for (unsigned seed = 1; seed <= 5; ++seed) {
