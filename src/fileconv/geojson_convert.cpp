@@ -212,6 +212,15 @@ class Rewriter {
     expect('"', "a string");
     std::string raw;
     while (true) {
+      // Plain characters in bulk: no quote, backslash, control character (so no line break).
+      const std::string_view ahead = in_.buffered();
+      size_t plain = 0;
+      while (plain < ahead.size() && ahead[plain] != '"' && ahead[plain] != '\\' &&
+             static_cast<unsigned char>(ahead[plain]) >= 0x20) {
+        ++plain;
+      }
+      buf_.append(ahead.data(), plain);
+      raw.append(in_.take(plain));
       const int c = peek();
       if (c == kEnd) fail("unterminated string");
       if (c < 0x20 && c >= 0) fail("control character in string");

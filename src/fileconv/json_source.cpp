@@ -40,23 +40,27 @@ int JsonSource::at(size_t offset) {
 size_t JsonSource::valueEnd(size_t begin, size_t limit) {
   int depth = 0;
   bool quoted = false, escaped = false;
-  for (size_t i = begin; i - begin < limit; ++i) {
-    const int c = at(i);
-    if (c == kEnd) return kNone;
-    if (quoted) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
+  const size_t stop = begin + limit;
+  for (size_t i = begin; i < stop;) {
+    if (pos_ + i >= data_.size() && !more()) return kNone;
+    const char* d = data_.data() + pos_;  // what is buffered, from the next byte
+    for (const size_t n = std::min(stop, data_.size() - pos_); i < n; ++i) {
+      const char c = d[i];
+      if (quoted) {
+        if (escaped) {
+          escaped = false;
+        } else if (c == '\\') {
+          escaped = true;
+        } else if (c == '"') {
+          quoted = false;
+        }
       } else if (c == '"') {
-        quoted = false;
+        quoted = true;
+      } else if (c == '{' || c == '[') {
+        ++depth;
+      } else if ((c == '}' || c == ']') && --depth == 0) {
+        return i + 1;
       }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == '{' || c == '[') {
-      ++depth;
-    } else if ((c == '}' || c == ']') && --depth == 0) {
-      return i + 1;
     }
   }
   return kNone;

@@ -34,7 +34,10 @@ class JsonSource {
   // where the parser fails anyway. Nothing is consumed; empty when the first value is longer.
   Run run(Values kind, size_t target, size_t limit);
 
-  // Consumes `n` bytes (no more than a run's length).
+  // What is buffered from the next byte on (possibly nothing; peek() reads more).
+  std::string_view buffered() const { return data_.substr(pos_); }
+
+  // Consumes `n` bytes (no more than a run's length or what is buffered).
   std::string_view take(size_t n) {
     const std::string_view s = data_.substr(pos_, n);
     pos_ += n;
