@@ -146,7 +146,15 @@ class Rewriter {
   [[noreturn]] void fail(const std::string& what) {
     std::string where = "$";
     for (const auto& s : path_) {
-      where += s.key.empty() ? "[" + std::to_string(s.index) + "]" : "." + s.key;
+      // Appended piecewise: "[" + std::to_string(...) trips g++ 12's -Wrestrict at -O3.
+      if (s.key.empty()) {
+        where += '[';
+        where += std::to_string(s.index);
+        where += ']';
+      } else {
+        where += '.';
+        where += s.key;
+      }
     }
     throw InputError("line " + std::to_string(line_) + ": " + where + ": " + what);
   }
