@@ -102,6 +102,7 @@ class Rewriter {
         ++path_.back().index;
       }
     }
+    settle();
     buf_.swap(p.out);
     p.report = std::move(report_);
   }
@@ -123,6 +124,7 @@ class Rewriter {
     if (!pool_) return false;
     const JsonSource::Run run = in_.run(kind, options_.blockSize, 4 * options_.blockSize);
     if (run.values == 0) return false;
+    settle();
     auto piece = pool_->spare();
     piece->before.swap(buf_);
     buf_.clear();
@@ -160,6 +162,8 @@ class Rewriter {
   }
 
   void flush() {
+    if (!pool_ && !out_) return;  // a piece's rewriter keeps its output whole
+    settle();
     if (pool_) {
       auto piece = pool_->spare();
       piece->before.swap(buf_);
@@ -167,7 +171,7 @@ class Rewriter {
       piece->beforeReport = std::exchange(report_, {});
       piece->values = false;
       pool_->submit(std::move(piece), *deliver_);
-    } else if (out_) {
+    } else {
       out_->write(buf_.data(), static_cast<std::streamsize>(buf_.size()));
       if (!*out_) throw std::runtime_error("writing output failed");
       buf_.clear();
@@ -378,15 +382,36 @@ class Rewriter {
       ++report_.bad;
       return;
     }
-    const Coordinate r = options_.convert({*values[1], *values[0]});
-    // Replace the latitude first so the longitude's offsets stay valid.
-    std::string text;
-    appendNumber(text, r.latitude, places[1]);
-    buf_.replace(spans[1][0], spans[1][1] - spans[1][0], text);
-    text.clear();
-    appendNumber(text, r.longitude, places[0]);
-    buf_.replace(spans[0][0], spans[0][1] - spans[0][0], text);
+    pending_.push_back(
+        {{spans[0][0], spans[0][1]}, {spans[1][0], spans[1][1]}, places[0], places[1]});
+    lng_.push_back(*values[0]);
+    lat_.push_back(*values[1]);
   }
+
+  // Converts the positions waiting in the output together (the vector engine's lanes do not
+  // depend on each other) and writes their numbers in place. Runs before output leaves.
+  void settle() {
+    if (pending_.empty()) return;
+    options_.convert(lat_, lng_);
+    scratch_.clear();
+    size_t from = 0;
+    for (size_t i = 0; i < pending_.size(); ++i) {
+      const Pending& p = pending_[i];
+      scratch_.append(buf_, from, p.lng[0] - from);
+      appendNumber(scratch_, lng_[i], p.lngPlaces);
+      scratch_.append(buf_, p.lng[1], p.lat[0] - p.lng[1]);
+      appendNumber(scratch_, lat_[i], p.latPlaces);
+      from = p.lat[1];
+    }
+    scratch_.append(buf_, from);
+    buf_.swap(scratch_);
+    pending_.clear(), lat_.clear(), lng_.clear();
+  }
+
+  struct Pending {
+    size_t lng[2], lat[2];  // the numbers' offsets in buf_
+    int lngPlaces, latPlaces;
+  };
 
   JsonSource& in_;
   std::ostream* out_;
@@ -397,6 +422,9 @@ class Rewriter {
   std::string buf_;
   std::vector<Segment> path_;
   size_t line_ = 1;
+  std::vector<Pending> pending_;
+  std::vector<double> lat_, lng_;
+  std::string scratch_;
 };
 
 }  // namespace
