@@ -27,8 +27,8 @@ struct Options {
   Precision precision;
   // CSV coordinate columns by header name; empty: lat/latitude and lng/lon/longitude (any case).
   std::string latColumn, lngColumn;
-  unsigned threads = 1;                 // CSV: 1 converts on the calling thread
-  size_t blockSize = size_t{1} << 18;   // CSV: bytes read at a time (a few blocks stay in cache)
+  unsigned threads = 1;                 // 1 converts on the calling thread
+  size_t blockSize = size_t{1} << 18;   // bytes read at a time (a few blocks stay in cache)
   size_t maxRecord = size_t{16} << 20;  // CSV: a longer record is cut at a line break (below)
 };
 
@@ -49,7 +49,9 @@ Report convertCsv(std::istream& in, std::ostream& out, const Options& options);
 
 // One GeoJSON object, or a sequence of them (one per line, or RFC 8142 text sequence). Every
 // position under a "coordinates" member is converted; everything else is copied as it was.
-// Runs on the calling thread.
+// With `threads` > 1, runs of about `blockSize` bytes of whole features (or coordinate arrays, or
+// top-level objects) are converted on a pool; one longer than 4 `blockSize` is converted in
+// line. The output, the report and the error are the same for every `threads` value.
 Report convertGeoJson(std::istream& in, std::ostream& out, const Options& options);
 
 enum class Format { csv, geojson };

@@ -4,10 +4,16 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace orv::fileconv {
 
 namespace {
+
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 
 constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                              1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
@@ -103,10 +109,24 @@ void appendNumber(std::string& out, double value, int places) {
       uint64_t units = whole + (rest > 0.5);
       char digits[24];
       char* d = digits + sizeof digits;
-      for (int i = 0; i < places + 1 || units > 0; ++i) {
-        if (i == places && places > 0) *--d = '.';
+      // Two digits at a time from the last place: the places, the point, then the whole part.
+      const auto pair = [&] {
+        d -= 2;
+        std::memcpy(d, kPairs + 2 * (units % 100), 2);
+        units /= 100;
+      };
+      int left = places;
+      for (; left >= 2; left -= 2) pair();
+      if (left == 1) {
         *--d = static_cast<char>('0' + units % 10);
         units /= 10;
+      }
+      if (places > 0) *--d = '.';
+      while (units >= 100) pair();
+      if (units >= 10) {
+        pair();
+      } else {
+        *--d = static_cast<char>('0' + units);
       }
       if (std::signbit(value)) *--d = '-';
       out.append(d, digits + sizeof digits);

@@ -62,37 +62,44 @@ TEST(TextNumber, PlacesRoundTripAndChoicesParse) {
 }
 
 // The default keeps the input's places (at least 7); a fixed count or the shortest text on request.
+// Positions off the globe are copied as they were and counted with their line.
 TEST(TextNumber, PrecisionChoicesInCsvAndGeoJson) {
-  const auto csv = [](const std::string& in, fc::Precision p) {
-    std::istringstream input(in);
-    std::ostringstream output;
-    fc::convertCsv(input, output, withPrecision(p));
-    return output.str();
-  };
-  const std::string in = "lat,lng\n31.5,121.123456789012\n";
-  EXPECT_EQ(csv(in, {}), "lat,lng\n31.5000000,121.123456789012\n");
-  EXPECT_EQ(csv(in, {fc::Precision::Mode::fixed, 3}), "lat,lng\n31.500,121.123\n");
-  EXPECT_EQ(csv(in, {fc::Precision::Mode::shortest, 0}), in);
-
-  const auto geojson = [](const std::string& in, fc::Precision p, fc::Report* report = nullptr) {
-    std::istringstream input(in);
-    std::ostringstream output;
-    const fc::Report r = fc::convertGeoJson(input, output, withPrecision(p));
-    if (report) *report = r;
-    return output.str();
-  };
-  EXPECT_EQ(geojson("{\"type\":\"Point\",\"coordinates\":[121.5,31.25]}", {}),
-            "{\"type\":\"Point\",\"coordinates\":[121.5000000,31.2500000]}");
-  EXPECT_EQ(geojson("{\"type\":\"Point\",\"coordinates\":[121.5,31.25]}",
-                    {fc::Precision::Mode::fixed, 1}),
-            "{\"type\":\"Point\",\"coordinates\":[121.5,31.2]}");
-  // Off the globe: copied as it was, counted with its line.
-  fc::Report report;
+  using Mode = fc::Precision::Mode;
+  const std::string csv = "lat,lng\n31.5,121.123456789012\n";
+  const std::string point = "{\"type\":\"Point\",\"coordinates\":[121.5,31.25]}";
   const std::string off = "{\"type\":\"MultiPoint\",\n\"coordinates\":[[1,2],\n[181,2],[1,1e999]]}";
-  EXPECT_EQ(geojson(off, {fc::Precision::Mode::fixed, 0}, &report),
-            "{\"type\":\"MultiPoint\",\n\"coordinates\":[[1,2],\n[181,2],[1,1e999]]}");
-  EXPECT_EQ(report.bad, 2u);
-  EXPECT_EQ(report.badLines, (std::vector<uint64_t>{3, 3}));
+  const struct {
+    fc::Format format;
+    std::string in;
+    fc::Precision precision;
+    std::string out;
+    std::vector<uint64_t> badLines;
+  } cases[] = {
+      {fc::Format::csv, csv, {}, "lat,lng\n31.5000000,121.123456789012\n", {}},
+      {fc::Format::csv, csv, {Mode::fixed, 3}, "lat,lng\n31.500,121.123\n", {}},
+      {fc::Format::csv, csv, {Mode::shortest, 0}, csv, {}},
+      {fc::Format::geojson,
+       point,
+       {},
+       "{\"type\":\"Point\",\"coordinates\":[121.5000000,31.2500000]}",
+       {}},
+      {fc::Format::geojson,
+       point,
+       {Mode::fixed, 1},
+       "{\"type\":\"Point\",\"coordinates\":[121.5,31.2]}",
+       {}},
+      {fc::Format::geojson, off, {Mode::fixed, 0}, off, {3, 3}},
+  };
+  for (const auto& c : cases) {
+    std::istringstream input(c.in);
+    std::ostringstream output;
+    const fc::Report report = c.format == fc::Format::csv
+                                  ? fc::convertCsv(input, output, withPrecision(c.precision))
+                                  : fc::convertGeoJson(input, output, withPrecision(c.precision));
+    EXPECT_EQ(output.str(), c.out) << c.in;
+    EXPECT_EQ(report.badLines, c.badLines) << c.in;
+    EXPECT_EQ(report.bad, c.badLines.size()) << c.in;
+  }
 }
 
 }  // namespace

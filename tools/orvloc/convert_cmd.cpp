@@ -116,7 +116,7 @@ std::function<int()> setupConvert(CLI::App& cmd) {
   cmd.add_option("--lat", o->lat, "CSV latitude column (default: lat or latitude)")->needs(input);
   cmd.add_option("--lng", o->lng, "CSV longitude column (default: lng, lon or longitude)")
       ->needs(input);
-  cmd.add_option("--threads", o->threads, "CSV conversion threads (default: the cores available)")
+  cmd.add_option("--threads", o->threads, "conversion threads (default: the cores available)")
       ->check(CLI::Range(1u, 1024u))
       ->needs(input);
   return [o] {
