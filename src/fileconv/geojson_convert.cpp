@@ -241,7 +241,8 @@ class Rewriter {
       raw += static_cast<char>(c);
       if (c == '\\') {
         const int e = peek();
-        if (e == kEnd || !std::strchr("\"\\/bfnrtu", e)) fail("invalid escape in string");
+        // strchr finds the terminator too: a NUL is no escape.
+        if (e == kEnd || e == 0 || !std::strchr("\"\\/bfnrtu", e)) fail("invalid escape in string");
         raw += take();
         if (e == 'u') {
           for (int i = 0; i < 4; ++i) {

@@ -115,12 +115,15 @@ TEST(GeoJsonConvert, SameOutputReportAndErrorForEveryBlockSizeAndThreadCount) {
        "{\"features\":[{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x},"
        "{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x},{\"a\":x}]}"},
       {"control character", "{\"features\":[{\"a\":\"\x01\"}]}"},
+      {"NUL after a backslash", std::string("{\"features\":[{\"a\":\"\\\0\"}]}", 25)},
   };
   for (unsigned seed = 1; seed <= 5; ++seed) {
     inputs.emplace_back("random " + std::to_string(seed), randomCollection(seed, 60));
   }
   for (const auto& [name, in] : inputs) {
     const Outcome want = convert(in, 1, size_t{1} << 20);
+    if (std::string_view(name).starts_with("NUL"))
+      EXPECT_NE(want.error.find("invalid escape"), std::string::npos);
     for (const size_t block : {1, 2, 7, 16, 61, 200, 1000, 1 << 16}) {
       for (const unsigned threads : {2u, 3u}) {
         const Outcome got = convert(in, threads, block);
