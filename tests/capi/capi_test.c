@@ -41,6 +41,7 @@ typedef struct recorder {
   char last_error[256], last_domain[64];
   orv_error_code last_code;
   long last_status;
+  int64_t last_retry_after;
   const orv_location_res* kept;      /* the last location, retained */
   const orv_geocode_list* kept_list; /* the last list, retained */
   orv_client** free_on_outcome;      /* freed inside the next callback */
@@ -82,6 +83,7 @@ static void on_typed_error(void* user, const orv_error* error) {
   recorder* r = user;
   r->last_code = error->code;
   r->last_status = error->status;
+  r->last_retry_after = error->retry_after_seconds;
   snprintf(r->last_domain, sizeof r->last_domain, "%s", error->domain);
   snprintf(r->last_error, sizeof r->last_error, "%s", error->message);
   outcome(r, TYPED);
@@ -432,7 +434,8 @@ static void test_host_provider(void) {
       fprintf(stderr, "  kind %zu gave %s\n", i, orv_error_code_name(r.last_code));
     }
     CHECK(strcmp(r.last_error, "定位失败：bus silent") == 0 &&
-          strcmp(r.last_domain, "orv.location") == 0);
+          strcmp(r.last_domain, "orv.location") == 0 && r.last_status == -1 &&
+          r.last_retry_after == -1);
     CHECK(h.sink == NULL); /* the failure ended the run and its stream */
   }
   orv_client_free(client);
