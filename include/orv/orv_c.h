@@ -294,6 +294,20 @@ ORV_API orv_status orv_main_bundle_set_string_list(const char* key, const char* 
                                                    size_t count);
 ORV_API orv_status orv_main_bundle_remove(const char* key);
 
+/* Device facts sent with each request. A NULL field keeps what the system reports; the vendor
+ * identifier is sent as given (an upper-case UUID text). */
+typedef struct orv_device_overrides {
+  const char* vendor_identifier;
+  const char* model;
+  const char* system_name;
+  const char* system_version;
+  const char* manufacturer;
+} orv_device_overrides;
+
+/* Replaces earlier overrides; NULL (or every field NULL) restores the system's facts. Thread-safe.
+ */
+ORV_API orv_status orv_set_device_overrides(const orv_device_overrides* overrides);
+
 /* ---- Location providers (process-wide, chosen before starting a run) ------------------------- */
 
 /* Plays a CSV track (header row, then time,lat,lng,alt,hacc,vacc,speed; time in seconds). `speed`
@@ -391,6 +405,27 @@ ORV_API void orv_location_sink_release(orv_location_sink* sink); /* NULL is igno
 ORV_API orv_status orv_location_sink_push_locations(orv_location_sink* sink,
                                                     const orv_location* locations, size_t count);
 ORV_API orv_status orv_location_sink_push_error(orv_location_sink* sink, const char* message);
+
+/* What kind of failure a provider reports; the library types the client's error by the kind,
+ * never by the text (which is what the host's delegate sees). */
+typedef enum orv_location_failure {
+  ORV_LOCATION_FAILURE_UNSPECIFIED = 0,          /* as orv_location_sink_push_error */
+  ORV_LOCATION_FAILURE_SOURCE_UNREACHABLE = 1,   /* could not be opened or reached */
+  ORV_LOCATION_FAILURE_SOURCE_LOST = 2,          /* went away and did not come back */
+  ORV_LOCATION_FAILURE_PROTOCOL_ERROR = 3,       /* answered, but not in its protocol */
+  ORV_LOCATION_FAILURE_PERMISSION_DENIED = 4,    /* the source refuses this host */
+  ORV_LOCATION_FAILURE_PERMISSION_PENDING = 5,   /* nobody answered the permission question */
+  ORV_LOCATION_FAILURE_NO_SOURCE_CONFIGURED = 6, /* the host chose no source */
+  ORV_LOCATION_FAILURE_MAX_ENUM = 0x7FFFFFFF
+} orv_location_failure;
+
+/* A failure with its kind, as orv_location_sink_push_error otherwise: the client's error is
+ * ORV_ERROR_PERMISSION_NOT_DETERMINED for a pending permission, ORV_ERROR_NO_LOCATION_PROVIDER for
+ * no source, ORV_ERROR_PERMISSION_DENIED (or _RESTRICTED, by the provider's status) for a refusal,
+ * and otherwise ORV_ERROR_PROVIDER_FAILURE unless the provider's status is denied or restricted. */
+ORV_API orv_status orv_location_sink_push_error_kind(orv_location_sink* sink,
+                                                     orv_location_failure kind,
+                                                     const char* message);
 
 /* ---- Run loop of the calling thread ---------------------------------------------------------- */
 

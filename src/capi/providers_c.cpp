@@ -1,5 +1,7 @@
-// Providers the host drives: GeoClue's options, and the simulated provider's handle.
+// The choice of location provider: the library's sources, the simulated provider's handle, and
+// the failures a host's sink pushes with their kind.
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "capi/capi_internal.h"
+#include "capi/sink_c.h"
 #include "orv/location_service.h"
 
 struct orv_simulated_provider {
@@ -41,6 +44,11 @@ orv_status optionalStatus(const orv_authorization_status* status,
   return ORV_STATUS_OK;
 }
 
+// A choice that may be refused: nothing changes then.
+orv_status installed(const orv::Result<bool>& used) {
+  return used ? ORV_STATUS_OK : fail(ORV_STATUS_FAILED, used.error().message);
+}
+
 template <class Body>
 orv_status withSimulated(orv_simulated_provider* provider, Body&& body) {
   return guarded([&] {
@@ -67,10 +75,54 @@ orv_status orv_use_geoclue(const char* desktop_id, double desired_accuracy,
     options.desktopId = desktop_id;
     options.desiredAccuracy = desired_accuracy;
     options.distanceFilter = distance_filter;
-    auto used = orv::LocationService::useGeoClue(options);
-    if (!used) return fail(ORV_STATUS_FAILED, used.error().message);
+    return installed(orv::LocationService::useGeoClue(options));
+  });
+}
+
+orv_status orv_use_replay(const char* path, double speed, bool loop) {
+  return guarded([&] {
+    if (auto s = orv::capi::checkText(path, "path")) return s;
+    if (!std::isfinite(speed)) return fail(ORV_STATUS_OUT_OF_RANGE, "speed must be finite");
+    orv::ReplayOptions options;
+    options.path = path;
+    options.speed = speed;
+    options.loop = loop;
+    return installed(orv::LocationService::useReplay(options));
+  });
+}
+
+orv_status orv_use_gpsd(const char* host, int port) {
+  return guarded([&] {
+    if (auto s = orv::capi::checkOptionalText(host, "host")) return s;
+    if (port < 1 || port > 65535)
+      return fail(ORV_STATUS_OUT_OF_RANGE, "port must be in [1, 65535]");
+    orv::GpsdOptions options;
+    if (host) options.host = host;
+    options.port = static_cast<uint16_t>(port);
+    orv::LocationService::useGpsd(options);
     return ORV_STATUS_OK;
   });
+}
+
+orv_status orv_use_nmea(const char* source, int baud_rate) {
+  return guarded([&] {
+    if (auto s = orv::capi::checkText(source, "source")) return s;
+    return installed(orv::LocationService::useNmea({source, baud_rate}));
+  });
+}
+
+void orv_use_system_default(void) {
+  try {
+    orv::LocationService::useSystemDefault();
+  } catch (...) {
+  }
+}
+
+void orv_use_none(void) {
+  try {
+    orv::LocationService::useNone();
+  } catch (...) {
+  }
 }
 
 orv_simulated_provider* orv_use_simulated(void) {
@@ -89,18 +141,15 @@ void orv_simulated_provider_free(orv_simulated_provider* provider) { delete prov
 orv_status orv_simulated_push_locations(orv_simulated_provider* provider,
                                         const orv_location* locations, size_t count) {
   return withSimulated(provider, [&](orv::SimulatedLocationProvider& p) {
-    std::vector<orv::Location> fixes;
-    if (auto s = orv::capi::toLocations(locations, count, fixes)) return s;
-    p.pushLocations(std::move(fixes));
-    return ORV_STATUS_OK;
+    return orv::capi::pushLocations(locations, count,
+                                    [&](auto fixes) { p.pushLocations(std::move(fixes)); });
   });
 }
 
 orv_status orv_simulated_push_error(orv_simulated_provider* provider, const char* message) {
   return withSimulated(provider, [&](orv::SimulatedLocationProvider& p) {
-    if (auto s = orv::capi::checkText(message, "message")) return s;
-    p.pushError(message);
-    return ORV_STATUS_OK;
+    return orv::capi::pushError(ORV_LOCATION_FAILURE_UNSPECIFIED, message,
+                                [&](auto, const char* text) { p.pushError(text); });
   });
 }
 
@@ -129,6 +178,16 @@ orv_status orv_simulated_set_status_after_request(orv_simulated_provider* provid
 bool orv_simulated_is_updating(const orv_simulated_provider* provider) {
   return orv::capi::guardedValue(false,
                                  [&] { return provider && provider->provider->isUpdating(); });
+}
+
+orv_status orv_location_sink_push_error_kind(orv_location_sink* sink, orv_location_failure kind,
+                                             const char* message) {
+  return guarded([&] {
+    if (!sink) return fail(ORV_STATUS_NULL_ARGUMENT, "sink is NULL");
+    return orv::capi::pushError(kind, message, [&](orv::LocationFailure k, const char* text) {
+      sink->sink->deliverError(k, text);
+    });
+  });
 }
 
 }  // extern "C"

@@ -1,15 +1,18 @@
 // Status texts, the last-error slot, argument checks, and the process-wide settings: log, key,
-// service, host declarations, version.
+// service, host declarations, device facts, version.
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capi/capi_internal.h"
 #include "network/network_client.h"
 #include "orv/bundle.h"
 #include "orv/client.h"
+#include "orv/device.h"
 #include "orv/service_configuration.h"
 #include "orv/version.h"
 
@@ -188,6 +191,26 @@ orv_status orv_main_bundle_remove(const char* key) {
   return guarded([&] {
     if (auto s = checkText(key, "key")) return s;
     orv::Bundle::mainBundle().removeObject(key);
+    return ORV_STATUS_OK;
+  });
+}
+
+orv_status orv_set_device_overrides(const orv_device_overrides* overrides) {
+  return guarded([&] {
+    orv::DeviceOverrides out;
+    if (overrides) {
+      const std::pair<const char*, std::optional<std::string>*> fields[] = {
+          {overrides->vendor_identifier, &out.vendorIdentifier},
+          {overrides->model, &out.model},
+          {overrides->system_name, &out.systemName},
+          {overrides->system_version, &out.systemVersion},
+          {overrides->manufacturer, &out.manufacturer}};
+      for (const auto& [text, field] : fields) {
+        if (auto s = orv::capi::checkOptionalText(text, "device field")) return s;
+        if (text) *field = text;
+      }
+    }
+    orv::setDeviceOverrides(std::move(out));
     return ORV_STATUS_OK;
   });
 }

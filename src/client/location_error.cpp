@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include "model/json_reader.h"
-#include "model/json_writer.h"
 #include "network/network_error.h"
 #include "network/transport.h"
 
@@ -59,15 +58,19 @@ std::string_view errorCodeName(ErrorCode code) {
 namespace detail {
 namespace {
 
-ErrorCode requestLayerCode(const Error& error) {
-  if (error.domain == kStatusErrorDomain) return ErrorCode::httpStatus;
-  if (error.domain == kTransportErrorDomain) return transportErrorCode(error.code);
-  if (error.domain == kEncodingDomain) return ErrorCode::requestNotBuildable;
-  if (isNetworkError(error, NetworkError::Kind::invalidURL) ||
-      isNetworkError(error, NetworkError::Kind::encodingFailed)) {
-    return ErrorCode::requestNotBuildable;
+ErrorCode requestLayerCode(const RequestError& error) {
+  switch (error.kind) {
+    case RequestFailure::notBuildable:
+      return ErrorCode::requestNotBuildable;
+    case RequestFailure::transport:
+      return transportErrorCode(error.code);
+    case RequestFailure::noResponse:
+      return ErrorCode::invalidResponse;
+    case RequestFailure::status:
+      return ErrorCode::httpStatus;
+    case RequestFailure::undecodable:
+      return ErrorCode::decodingFailed;
   }
-  if (isNetworkError(error, NetworkError::Kind::invalidRequest)) return ErrorCode::invalidResponse;
   return ErrorCode::decodingFailed;
 }
 
@@ -81,7 +84,7 @@ LocationError makeLocationError(ErrorCode code, std::string_view domain, std::st
   return error;
 }
 
-LocationError requestError(const Error& error, const HTTPResponse* response,
+LocationError requestError(const RequestError& error, const HTTPResponse* response,
                            std::chrono::system_clock::time_point now) {
   LocationError out = makeLocationError(requestLayerCode(error), error.domain, error.message);
   if (response == nullptr) return out;
@@ -92,6 +95,11 @@ LocationError requestError(const Error& error, const HTTPResponse* response,
     }
   }
   return out;
+}
+
+LocationError requestError(const Error& unbuilt, const HTTPResponse* response,
+                           std::chrono::system_clock::time_point now) {
+  return requestError(requestFailure(RequestFailure::notBuildable, unbuilt), response, now);
 }
 
 std::optional<std::chrono::seconds> parseRetryAfter(std::string_view value,

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "network/network_error.h"
 #include "network/url_request.h"
 #include "orv/error.h"
 #include "orv/result.h"
@@ -21,7 +22,10 @@ LocationError makeLocationError(ErrorCode code, std::string_view domain, std::st
 
 // A failed request, from the request layer's error and the HTTP response if one arrived. The
 // message is the error's own (what onLocationErrorWithMsg has always received).
-LocationError requestError(const Error& error, const HTTPResponse* response,
+LocationError requestError(const RequestError& error, const HTTPResponse* response,
+                           std::chrono::system_clock::time_point now);
+// A request that could not be built: the builder's error (URL or body) as it gave it.
+LocationError requestError(const Error& unbuilt, const HTTPResponse* response,
                            std::chrono::system_clock::time_point now);
 
 // Retry-After as delta-seconds or an HTTP-date (relative to `now`, never negative); nothing when

@@ -26,7 +26,7 @@ class NoProvider final : public LocationProvider {
     return AuthorizationStatus::notDetermined;
   }
   void start(const std::shared_ptr<LocationSink>& sink) override {
-    sink->deliverError(kNoLocationProviderMessage);
+    sink->deliverError(LocationFailure::noSourceConfigured, kNoLocationProviderMessage);
   }
   void stop(const LocationSink&) override {}
 };

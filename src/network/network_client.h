@@ -82,16 +82,23 @@ class NetworkClient {
                                    std::shared_ptr<const HTTPResponse> response,
                                    std::optional<Error> error) {
     using R = RequestResult<T>;
-    if (error) return R::failure(NetworkError::networkError(std::move(*error)).toError(), response);
-    if (!response) return R::failure(NetworkError::invalidRequest().toError());
-    if (response->statusCode < 200 || response->statusCode > 299) {
-      return R::failure(statusError(response->statusCode), response);
+    auto fail = [&](RequestFailure kind, Error e) {
+      return R::failure(requestFailure(kind, std::move(e)), response);
+    };
+    if (error) {
+      return fail(RequestFailure::transport,
+                  NetworkError::networkError(std::move(*error)).toError());
     }
-    if (!data) return R::failure(NetworkError::decodingFailed().toError(), response);
+    if (!response)
+      return fail(RequestFailure::noResponse, NetworkError::invalidRequest().toError());
+    if (response->statusCode < 200 || response->statusCode > 299) {
+      return fail(RequestFailure::status, statusError(response->statusCode));
+    }
+    if (!data) return fail(RequestFailure::undecodable, NetworkError::decodingFailed().toError());
     Result<T> decoded = JsonDecode<T>::decode(*data);
     if (!decoded) {
       sdkLog(decodeFailureLogLine(decoded.error().message, *data));
-      return R::failure(NetworkError::decodingFailed().toError(), response);
+      return fail(RequestFailure::undecodable, NetworkError::decodingFailed().toError());
     }
     return R::success(std::move(decoded).value(), std::move(response));
   }

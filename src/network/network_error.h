@@ -56,6 +56,25 @@ class NetworkError {
 // The status error for an answer outside 200..299.
 Error statusError(long status);
 
+// Which rule of the request layer failed, so that the client types a failure without reading
+// its domain or text.
+enum class RequestFailure : uint8_t {
+  notBuildable,  // the URL or the body could not be made; nothing was sent
+  transport,     // the transfer failed; the code is the transport's (CURLcode)
+  noResponse,    // the transfer ended without an HTTP response
+  status,        // an answer outside 200..299; the code is the status
+  undecodable,   // no body, or one that does not decode
+};
+
+// An Error as the request layer hands it on: the host-visible record plus its typed kind.
+struct RequestError : Error {
+  RequestFailure kind = RequestFailure::notBuildable;
+};
+
+inline RequestError requestFailure(RequestFailure kind, Error error) {
+  return RequestError{std::move(error), kind};
+}
+
 bool isNetworkError(const Error& error, NetworkError::Kind kind);
 
 // Either the decoded value with its response, or an error with the response when there was one.
@@ -67,14 +86,18 @@ class RequestResult {
   static RequestResult success(T value, ResponsePtr response) {
     return RequestResult(Success{std::move(value), std::move(response)});
   }
-  static RequestResult failure(Error error, ResponsePtr response = nullptr) {
+  static RequestResult failure(RequestError error, ResponsePtr response = nullptr) {
     return RequestResult(Failure{std::move(error), std::move(response)});
+  }
+  // A request that could not be built: the builder's error (URL or body), unchanged.
+  static RequestResult failure(Error unbuilt) {
+    return failure(requestFailure(RequestFailure::notBuildable, std::move(unbuilt)));
   }
 
   bool isSuccess() const { return v_.index() == 0; }
   T& value() { return std::get<0>(v_).value; }
   const T& value() const { return std::get<0>(v_).value; }
-  const Error& error() const { return std::get<1>(v_).error; }
+  const RequestError& error() const { return std::get<1>(v_).error; }
   // Always set on success; on failure only when an HTTP response arrived.
   const ResponsePtr& response() const {
     return isSuccess() ? std::get<0>(v_).response : std::get<1>(v_).response;
@@ -89,7 +112,7 @@ class RequestResult {
     ResponsePtr response;
   };
   struct Failure {
-    Error error;
+    RequestError error;
     ResponsePtr response;
   };
   explicit RequestResult(std::variant<Success, Failure> v) : v_(std::move(v)) {}

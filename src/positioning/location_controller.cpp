@@ -7,7 +7,6 @@
 #include <utility>
 #include <variant>
 
-#include "location/provider_registry.h"
 #include "orv/bundle.h"
 #include "platform/log.h"
 
@@ -45,20 +44,27 @@ std::string coordinateText(double v) {
   return text;
 }
 
-// A provider's failure is about permission when the provider has refused it (denied or
-// restricted), or when nobody answered its authorization request. Anything else is the source
-// failing, whatever the status: "not determined" only says that nobody has decided yet, as the
-// system default reports until it has chosen a source.
-ErrorCode failureCode(const std::string& description) {
-  if (description == kNoLocationProviderMessage) return ErrorCode::noLocationProvider;
-  if (description == kGeoClueNoAgentMessage) return ErrorCode::permissionNotDetermined;
+// A provider's failure is about permission when the provider says so, or when its status is
+// refused (denied or restricted) whatever it says. Anything else is the source failing, whatever
+// the status: "not determined" only says that nobody has decided yet, as the system default
+// reports until it has chosen a source.
+ErrorCode failureCode(LocationFailure kind) {
+  switch (kind) {
+    case LocationFailure::noSourceConfigured:
+      return ErrorCode::noLocationProvider;
+    case LocationFailure::permissionPending:
+      return ErrorCode::permissionNotDetermined;
+    default:
+      break;
+  }
   switch (LocationManager::authorizationStatus()) {
     case 1:
       return ErrorCode::permissionRestricted;
     case 2:
       return ErrorCode::permissionDenied;
     default:
-      return ErrorCode::providerFailure;
+      return kind == LocationFailure::permissionDenied ? ErrorCode::permissionDenied
+                                                       : ErrorCode::providerFailure;
   }
 }
 
@@ -200,9 +206,8 @@ void LocationController::finishFastSampling() {
 
 void LocationController::didFailWithError(LocationFailure kind,
                                           const std::string& localizedDescription) {
-  (void)kind;
   sdkLog("定位失败：" + localizedDescription);
-  reportFailure(localizedDescription, failureCode(localizedDescription));
+  reportFailure(localizedDescription, failureCode(kind));
 }
 
 void LocationController::stopUpdating() {

@@ -41,6 +41,7 @@ typedef struct recorder {
   char last_error[256], last_domain[64];
   orv_error_code last_code;
   long last_status;
+  int64_t last_retry_after;
   const orv_location_res* kept;      /* the last location, retained */
   const orv_geocode_list* kept_list; /* the last list, retained */
   orv_client** free_on_outcome;      /* freed inside the next callback */
@@ -82,6 +83,7 @@ static void on_typed_error(void* user, const orv_error* error) {
   recorder* r = user;
   r->last_code = error->code;
   r->last_status = error->status;
+  r->last_retry_after = error->retry_after_seconds;
   snprintf(r->last_domain, sizeof r->last_domain, "%s", error->domain);
   snprintf(r->last_error, sizeof r->last_error, "%s", error->message);
   outcome(r, TYPED);
@@ -332,7 +334,7 @@ static void test_simulated(void) {
 
 /* A provider written in C: it keeps the sink of its one stream, which takes a fix and a failure
  * from a thread of the host's own, and lets go of it at stop; release comes once, when another
- * provider is chosen. */
+ * provider is chosen. Failures pushed with a kind are typed by it. */
 typedef struct host_source {
   orv_location_sink* sink;
   int starts, stops, releases;
@@ -385,18 +387,88 @@ static void test_host_provider(void) {
   /* The failure ends the run, and with it the stream. */
   CHECK(r.count[LOCATION] == 1 && h.stops == 1 && h.sink == NULL);
 
-  /* The host's status gates the start. */
-  h.status = ORV_AUTHORIZATION_DENIED;
-  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
-  CHECK(r.count[TYPED] == 2 && r.last_code == ORV_ERROR_PERMISSION_DENIED && h.starts == 1);
-  h.status = (orv_authorization_status)7; /* not a status: no grant either */
-  CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
-  CHECK(r.count[TYPED] == 3 && r.last_code == ORV_ERROR_PERMISSION_DENIED && h.starts == 1);
+  /* The host's status gates the start; a value that is not a status is no grant either. */
+  const orv_authorization_status refusals[] = {ORV_AUTHORIZATION_DENIED,
+                                               (orv_authorization_status)7};
+  for (int i = 0; i < 2; ++i) {
+    h.status = refusals[i];
+    CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+    CHECK(r.count[TYPED] == 2 + i && r.last_code == ORV_ERROR_PERMISSION_DENIED && h.starts == 1);
+  }
 
+  /* Each kind of failure the sink takes is typed by its kind and the provider's status at that
+   * moment, never by its text. */
+  const struct {
+    orv_location_failure kind;
+    orv_authorization_status status;
+    orv_error_code code;
+  } kinds[] = {
+      {ORV_LOCATION_FAILURE_UNSPECIFIED, ORV_AUTHORIZATION_AUTHORIZED_WHEN_IN_USE,
+       ORV_ERROR_PROVIDER_FAILURE},
+      {ORV_LOCATION_FAILURE_SOURCE_UNREACHABLE, ORV_AUTHORIZATION_NOT_DETERMINED,
+       ORV_ERROR_PROVIDER_FAILURE},
+      {ORV_LOCATION_FAILURE_SOURCE_LOST, ORV_AUTHORIZATION_DENIED, ORV_ERROR_PERMISSION_DENIED},
+      {ORV_LOCATION_FAILURE_PROTOCOL_ERROR, ORV_AUTHORIZATION_RESTRICTED,
+       ORV_ERROR_PERMISSION_RESTRICTED},
+      {ORV_LOCATION_FAILURE_PERMISSION_DENIED, ORV_AUTHORIZATION_NOT_DETERMINED,
+       ORV_ERROR_PERMISSION_DENIED},
+      {ORV_LOCATION_FAILURE_PERMISSION_PENDING, ORV_AUTHORIZATION_NOT_DETERMINED,
+       ORV_ERROR_PERMISSION_NOT_DETERMINED},
+      {ORV_LOCATION_FAILURE_NO_SOURCE_CONFIGURED, ORV_AUTHORIZATION_AUTHORIZED_WHEN_IN_USE,
+       ORV_ERROR_NO_LOCATION_PROVIDER},
+  };
+  for (size_t i = 0; i < sizeof kinds / sizeof kinds[0]; ++i) {
+    const int typed = r.count[TYPED];
+    h.status = ORV_AUTHORIZATION_AUTHORIZED_WHEN_IN_USE;
+    CHECK_STATUS(orv_client_start_location(client), ORV_STATUS_OK);
+    if (!CHECK(h.sink != NULL)) break;
+    if (i == 0) {
+      CHECK_STATUS(orv_location_sink_push_error_kind(h.sink, (orv_location_failure)7, "x"),
+                   ORV_STATUS_OUT_OF_RANGE);
+    }
+    h.status = kinds[i].status;
+    CHECK_STATUS(orv_location_sink_push_error_kind(h.sink, kinds[i].kind, "bus silent"),
+                 ORV_STATUS_OK);
+    CHECK(await_outcomes(&r, 1) && r.count[TYPED] == typed + 1);
+    if (!check(r.last_code == kinds[i].code, __LINE__, orv_error_code_name(kinds[i].code))) {
+      fprintf(stderr, "  kind %zu gave %s\n", i, orv_error_code_name(r.last_code));
+    }
+    CHECK(strcmp(r.last_error, "定位失败：bus silent") == 0 &&
+          strcmp(r.last_domain, "orv.location") == 0 && r.last_status == -1 &&
+          r.last_retry_after == -1);
+    CHECK(h.sink == NULL); /* the failure ended the run and its stream */
+  }
   orv_client_free(client);
   CHECK(h.releases == 0);
   orv_use_none();
   CHECK(h.releases == 1);
+  recorder_clear(&r);
+}
+
+/* Overridden device facts go out in the next request's body. */
+static int saw_overridden_device;
+
+static void device_sink(void* user, const char* line) {
+  (void)user;
+  if (strstr(line, "\"manufacturer\":\"Acme\"") && strstr(line, "\"model\":\"Board 7\"")) {
+    saw_overridden_device = 1;
+  }
+}
+
+static void test_device_overrides(void) {
+  const orv_device_overrides device = {NULL, "Board 7", NULL, NULL, "Acme"};
+  CHECK_STATUS(orv_set_device_overrides(&device), ORV_STATUS_OK);
+  recorder r = {0};
+  orv_client* client = ready_client(&full_delegate, &r);
+  orv_set_log_sink(device_sink, NULL);
+  orv_set_log_enabled(true);
+  const orv_location fix = {{31.2304, 121.4737}, 10.0, 5.0, 8.0, 1.2, 90.0, 1700000000000};
+  CHECK_STATUS(orv_client_get_track_location(client, &fix), ORV_STATUS_OK);
+  CHECK(await_outcomes(&r, 1) && r.count[LOCATION] == 1 && saw_overridden_device);
+  orv_set_log_enabled(false);
+  orv_set_log_sink(NULL, NULL);
+  CHECK_STATUS(orv_set_device_overrides(NULL), ORV_STATUS_OK);
+  orv_client_free(client);
   recorder_clear(&r);
 }
 
@@ -455,17 +527,28 @@ static void test_geofence(void) {
   CHECK_STATUS(orv_geofence_remove(g, "none", &removed), ORV_STATUS_OK);
   CHECK(!removed);
 
-  CHECK_STATUS(feed(g, 31.0, 121.0, 1000), ORV_STATUS_OK);
-  CHECK_STATUS(feed(g, 31.01, 121.01, 2500), ORV_STATUS_OK);
-  CHECK(strcmp(log.text, "enter:a,exit:a,enter:p") == 0);
-  CHECK(log.last_fix.coordinate.latitude == 31.01 && log.last_fix.timestamp_ms == 2500 &&
-        log.last_fix.horizontal_accuracy == 5.0);
-  log.text[0] = '\0';
-  CHECK_STATUS(feed(g, 32.0, 121.0, 100000), ORV_STATUS_OK);
-  CHECK_STATUS(feed(g, 32.0, 121.0, 109999), ORV_STATUS_OK);
-  CHECK_STATUS(feed(g, 32.0, 121.0, 110000), ORV_STATUS_OK);
-  CHECK_STATUS(feed(g, 31.5, 121.5, 111000), ORV_STATUS_OK);
-  CHECK(strcmp(log.text, "enter:d,exit:p,dwell:d,exit:d,enter:g") == 0);
+  /* Each fix and the events it causes: in fence-id order, enter before dwell, dwell on the fixes'
+   * own time. */
+  const struct {
+    double lat, lng;
+    int64_t ms;
+    const char* events;
+  } walk[] = {
+      {31.0, 121.0, 1000, "enter:a"},          {31.01, 121.01, 2500, "exit:a,enter:p"},
+      {32.0, 121.0, 100000, "enter:d,exit:p"}, {32.0, 121.0, 109999, ""},
+      {32.0, 121.0, 110000, "dwell:d"},        {31.5, 121.5, 111000, "exit:d,enter:g"},
+  };
+  for (size_t i = 0; i < sizeof walk / sizeof walk[0]; ++i) {
+    log.text[0] = '\0';
+    CHECK_STATUS(feed(g, walk[i].lat, walk[i].lng, walk[i].ms), ORV_STATUS_OK);
+    if (!check(strcmp(log.text, walk[i].events) == 0, __LINE__, walk[i].events)) {
+      fprintf(stderr, "  fix %zu gave \"%s\"\n", i, log.text);
+    }
+    if (i == 1) {
+      CHECK(log.last_fix.coordinate.latitude == 31.01 && log.last_fix.timestamp_ms == 2500 &&
+            log.last_fix.horizontal_accuracy == 5.0);
+    }
+  }
   orv_geofence_free(g);
 
   /* Restarted on the same file, inside "g": no second enter. */
@@ -580,6 +663,7 @@ static void test_bad_input(void) {
   const orv_geofence_options bad_datum = {(orv_datum)9, -1.0, 7};
   const orv_geofence_options bad_dwell = {ORV_DATUM_WGS84, INFINITY, 7};
   const orv_geofence_options bad_mask = {ORV_DATUM_WGS84, -1.0, 8};
+  const orv_device_overrides bad_device = {NULL, NULL, NULL, bad_utf8, NULL};
   CHECK_STATUS(orv_geofence_new(NULL, &geofence), ORV_STATUS_OK);
 
   /* The message names what was wrong. */
@@ -624,6 +708,9 @@ static void test_bad_input(void) {
       {orv_use_provider(&no_stop, NULL), ORV_STATUS_NULL_ARGUMENT},
       {orv_location_sink_push_error(NULL, "x"), ORV_STATUS_NULL_ARGUMENT},
       {orv_location_sink_push_locations(NULL, NULL, 0), ORV_STATUS_NULL_ARGUMENT},
+      {orv_location_sink_push_error_kind(NULL, ORV_LOCATION_FAILURE_SOURCE_LOST, "x"),
+       ORV_STATUS_NULL_ARGUMENT},
+      {orv_set_device_overrides(&bad_device), ORV_STATUS_INVALID_UTF8},
       {orv_simulated_push_error(sim, NULL), ORV_STATUS_NULL_ARGUMENT},
       {orv_simulated_push_locations(sim, &far, 1), ORV_STATUS_OUT_OF_RANGE},
       {orv_simulated_push_locations(sim, NULL, 1), ORV_STATUS_NULL_ARGUMENT},
@@ -720,6 +807,7 @@ int main(void) {
   test_runs();
   test_simulated();
   test_host_provider();
+  test_device_overrides();
   test_geofence();
   test_geofence_monitoring();
   test_conversions();

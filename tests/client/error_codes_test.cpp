@@ -3,16 +3,18 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <cmath>
+#include <tuple>
 
 #include "client/location_error.h"
 #include "client_fixture.h"
+#include "location/provider_registry.h"
+#include "location/system_provider.h"
 #include "network/network_error.h"
 #include "network/service.h"
 #include "network/transport.h"
 #include "orv/bundle.h"
-#include "location/provider_registry.h"
-#include "location/system_provider.h"
 
 namespace orv::test {
 namespace {
@@ -59,6 +61,35 @@ Act startingWithStatus(int status, std::string error = "no fix") {
     t.provider->setAuthorizationStatus(static_cast<AuthorizationStatus>(status));
     t.start();
     t.provider->pushError(error);
+  };
+}
+
+// A host's provider that reports a failure of `kind` at start, its status then `status`.
+class FailingProvider final : public LocationProvider {
+ public:
+  FailingProvider(LocationFailure kind, AuthorizationStatus status, std::string text)
+      : kind_(kind), status_(status), text_(std::move(text)) {}
+  AuthorizationStatus authorizationStatus() const override {
+    return started_ ? status_ : AuthorizationStatus::authorizedWhenInUse;
+  }
+  void start(const std::shared_ptr<LocationSink>& sink) override {
+    started_ = true;
+    sink->deliverError(kind_, text_);
+  }
+  void stop(const LocationSink&) override {}
+
+ private:
+  LocationFailure kind_;
+  AuthorizationStatus status_;
+  std::string text_;
+  std::atomic<bool> started_{false};
+};
+
+Act failing(LocationFailure kind, int status = 4, std::string text = "no fix") {
+  return [=](ErrorCodeTest& t) {
+    LocationService::use(
+        std::make_shared<FailingProvider>(kind, static_cast<AuthorizationStatus>(status), text));
+    t.start();
   };
 }
 
@@ -122,8 +153,25 @@ INSTANTIATE_TEST_SUITE_P(Failures, ErrorCodeTest, ::testing::Values(
     // question to ask the user; only an authorization request nobody answered is.
     ErrorCase{"FailsWhileNotDetermined", startingWithStatus(0), ErrorCode::providerFailure,
               "orv.location", -1, "定位失败：no fix"},
-    ErrorCase{"NotDetermined", startingWithStatus(0, detail::kGeoClueNoAgentMessage),
-              ErrorCode::permissionNotDetermined, "orv.location", -1, "定位失败：GeoClue has no*"},
+    ErrorCase{"NotDetermined", failing(LocationFailure::permissionPending, 0, "nobody answered"),
+              ErrorCode::permissionNotDetermined, "orv.location", -1, "定位失败：nobody answered"},
+    // The kind decides, never the text.
+    ErrorCase{"TextIsNotRead", startingWithStatus(0, detail::kGeoClueNoAgentMessage),
+              ErrorCode::providerFailure, "orv.location", -1, "定位失败：GeoClue has no*"},
+    ErrorCase{"SourceUnreachable", failing(LocationFailure::sourceUnreachable),
+              ErrorCode::providerFailure, "orv.location", -1, "定位失败：no fix"},
+    ErrorCase{"Lost", failing(LocationFailure::sourceLost), ErrorCode::providerFailure,
+              "orv.location", -1, "定位失败：no fix"},
+    ErrorCase{"LostWhileDenied", failing(LocationFailure::sourceLost, 2),
+              ErrorCode::permissionDenied, "orv.location", -1, "定位失败：no fix"},
+    ErrorCase{"ProtocolWhileRestricted", failing(LocationFailure::protocolError, 1),
+              ErrorCode::permissionRestricted, "orv.location", -1, "定位失败：no fix"},
+    ErrorCase{"SourceRefuses", failing(LocationFailure::permissionDenied, 0),
+              ErrorCode::permissionDenied, "orv.location", -1, "定位失败：no fix"},
+    ErrorCase{"SourceRefusesRestricted", failing(LocationFailure::permissionDenied, 1),
+              ErrorCode::permissionRestricted, "orv.location", -1, "定位失败：no fix"},
+    ErrorCase{"NoSourceKind", failing(LocationFailure::noSourceConfigured, 0, "none"),
+              ErrorCode::noLocationProvider, "orv.location", -1, "定位失败：none"},
     ErrorCase{"SystemDefaultFindsNothing", systemDefaultFindingNothing(),
               ErrorCode::providerFailure, "orv.location", -1,
               "定位失败：No system location source answered (tried gpsd at 127.0.0.1:2947 "
@@ -195,16 +243,30 @@ TEST(RetryAfterTest, SecondsOrHttpDate) {
   }
 }
 
-// Failures a test cannot provoke cheaply (a 30-second time-out) are classified by the same table.
-TEST(RequestErrorTest, TransportAndRequestLayerCodes) {
-  using detail::requestError;
-  auto code = [](std::string_view domain, int64_t value) {
-    return requestError(Error{std::string(domain), value, "m"}, nullptr, {}).code;
+// Failures a test cannot provoke cheaply (a 30-second time-out) are typed by the same table; the
+// domain and text play no part.
+TEST(RequestErrorTest, RequestLayerKinds) {
+  using detail::RequestFailure;
+  const std::tuple<RequestFailure, int64_t, ErrorCode> cases[] = {
+      {RequestFailure::transport, 28, ErrorCode::timedOut},
+      {RequestFailure::transport, 7, ErrorCode::networkUnreachable},
+      {RequestFailure::transport, 60, ErrorCode::tls},
+      {RequestFailure::transport, 63, ErrorCode::responseTooLarge},
+      {RequestFailure::transport, 56, ErrorCode::transportFailure},
+      {RequestFailure::notBuildable, 1, ErrorCode::requestNotBuildable},
+      {RequestFailure::noResponse, 2, ErrorCode::invalidResponse},
+      {RequestFailure::status, 500, ErrorCode::httpStatus},
+      {RequestFailure::undecodable, 4, ErrorCode::decodingFailed},
   };
-  EXPECT_EQ(code(detail::kTransportErrorDomain, 28), ErrorCode::timedOut);
-  EXPECT_EQ(requestError(detail::NetworkError::invalidRequest().toError(), nullptr, {}).code,
-            ErrorCode::invalidResponse);
-  EXPECT_EQ(requestError(detail::NetworkError::invalidURL().toError(), nullptr, {}).code,
+  for (const auto& [kind, value, expected] : cases) {
+    const auto e =
+        detail::requestError(detail::requestFailure(kind, Error{"x", value, "m"}), nullptr, {});
+    EXPECT_EQ(errorCodeName(e.code), errorCodeName(expected)) << value;
+    EXPECT_EQ(e.domain, "x");
+    EXPECT_EQ(e.message, "m");
+  }
+  // What the builder refused arrives as its own error, unchanged.
+  EXPECT_EQ(detail::requestError(detail::NetworkError::invalidURL().toError(), nullptr, {}).code,
             ErrorCode::requestNotBuildable);
 }
 

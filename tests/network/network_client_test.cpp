@@ -30,19 +30,22 @@ TEST(HandleResponse, FirstRuleThatAppliesDecides) {
     std::optional<Error> error;
     std::string message;  // empty: decodes
     std::string logged;   // the end of the one log line, when one is written
+    RequestFailure kind = RequestFailure::notBuildable;  // on failure
   };
   const std::string list = "[]";
   const Case cases[] = {
-      {500, list, Error{"CURLE", 56, "reset"}, "reset", ""},
-      {0, list, std::nullopt, "无效的请求", ""},
-      {199, list, std::nullopt, statusError(199).message, ""},
-      {300, list, std::nullopt, statusError(300).message, ""},
+      {500, list, Error{"CURLE", 56, "reset"}, "reset", "", RequestFailure::transport},
+      {0, list, std::nullopt, "无效的请求", "", RequestFailure::noResponse},
+      {199, list, std::nullopt, statusError(199).message, "", RequestFailure::status},
+      {300, list, std::nullopt, statusError(300).message, "", RequestFailure::status},
       {200, list, std::nullopt, "", ""},
       {299, list, std::nullopt, "", ""},
-      {204, std::nullopt, std::nullopt, "数据解码失败", ""},
-      {204, "", std::nullopt, "数据解码失败", "，原始数据："},
-      {200, "not json", std::nullopt, "数据解码失败", "，原始数据：not json"},
-      {200, "\xff\xfe{", std::nullopt, "数据解码失败", "，原始数据：无数据"},
+      {204, std::nullopt, std::nullopt, "数据解码失败", "", RequestFailure::undecodable},
+      {204, "", std::nullopt, "数据解码失败", "，原始数据：", RequestFailure::undecodable},
+      {200, "not json", std::nullopt, "数据解码失败", "，原始数据：not json",
+       RequestFailure::undecodable},
+      {200, "\xff\xfe{", std::nullopt, "数据解码失败", "，原始数据：无数据",
+       RequestFailure::undecodable},
   };
   static std::vector<std::string> lines;  // outlives the test: the sink may be left set on failure
   setLogEnabled(true);
@@ -61,6 +64,7 @@ TEST(HandleResponse, FirstRuleThatAppliesDecides) {
       EXPECT_TRUE(out->value().empty());
     } else {
       EXPECT_EQ(out->error().message, c.message) << c.status;
+      EXPECT_EQ(out->error().kind, c.kind) << c.status;
     }
     ASSERT_EQ(lines.size(), c.logged.empty() ? 0u : 1u) << c.status;
     if (!c.logged.empty()) {
