@@ -40,9 +40,9 @@ struct BatchOptions {
   // Requests in flight at once.
   int concurrency = 8;
   // Requests started per second (token bucket refilled at this rate); 0 for no limit. Besides,
-  // no one-second span ever holds more starts than the rate (rounded down), so a service that
-  // counts per second sees no more, whatever the burst. Against a strict service, a rate a little
-  // under its limit leaves room for the arrival jitter on the way.
+  // no span of one second and 25 ms ever holds more starts than the rate (rounded down), so a
+  // service that counts per second sees no more, whatever the burst and the arrival jitter on the
+  // way (the 25 ms cost 2.5 % of the rate): a batch may ask for a strict service's exact limit.
   double rate = 0;
   // Tokens the bucket holds: requests that may start back to back after an idle spell. Above 1
   // it also makes up for a run loop that wakes late (a busy machine).

@@ -15,6 +15,7 @@
 #include "orv/geofence.h"
 #include "orv/location.h"
 #include "orv/location_res.h"
+#include "orv/request_handle.h"
 #include "orv/service_configuration.h"
 
 namespace orv {
@@ -93,6 +94,21 @@ class ORV_API OrvClientLocation {
   void poiNearbySearch(const std::string& keywords, const std::string& location, int32_t radius,
                        const std::string& category, const std::string& orderby, int32_t page_index,
                        int32_t page_size);
+
+  // The same operations, returning a handle whose cancel() ends the request (see
+  // RequestHandle); empty when the gate turned the call down. Destroying the client aborts the
+  // transfers of fusion location, reverse geocoding and geocoding in flight (their outcomes would
+  // be dropped: no callback); place searches run on and are delivered, unless cancelled.
+  RequestHandle getTrackLocationWithHandle(const Location& location);
+  RequestHandle getReverseCodeWithHandle(double latitude, double longitude);
+  RequestHandle getGeocCodeWithHandle(const std::string& address, const std::string& city);
+  RequestHandle poiKeySearchWithHandle(const std::string& name, const std::string& city_code,
+                                       const std::string& city, int32_t page_index,
+                                       int32_t page_size);
+  RequestHandle poiNearbySearchWithHandle(const std::string& keywords, const std::string& location,
+                                          int32_t radius, const std::string& category,
+                                          const std::string& orderby, int32_t page_index,
+                                          int32_t page_size);
 
   // Now, in milliseconds since 1970, halves rounded away from zero.
   int64_t milliStamp() const;

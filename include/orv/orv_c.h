@@ -271,6 +271,34 @@ ORV_API orv_status orv_client_poi_nearby_search(orv_client* client, const char* 
                                                 const char* category, const char* orderby,
                                                 int32_t page_index, int32_t page_size);
 
+/* The same five operations, each also giving in *request (when `request` is not NULL) a handle
+ * that can cancel it; *request is NULL when nothing started (a refused argument, or the gate turned
+ * the call down). Free every handle given with orv_request_free. */
+typedef struct orv_request orv_request;
+ORV_API orv_status orv_client_get_track_location_with_handle(orv_client* client,
+                                                             const orv_location* location,
+                                                             orv_request** request);
+ORV_API orv_status orv_client_get_reverse_code_with_handle(orv_client* client, double latitude,
+                                                           double longitude, orv_request** request);
+ORV_API orv_status orv_client_get_geoc_code_with_handle(orv_client* client, const char* address,
+                                                        const char* city, orv_request** request);
+ORV_API orv_status orv_client_poi_key_search_with_handle(orv_client* client, const char* name,
+                                                         const char* city_code, const char* city,
+                                                         int32_t page_index, int32_t page_size,
+                                                         orv_request** request);
+ORV_API orv_status orv_client_poi_nearby_search_with_handle(
+    orv_client* client, const char* keywords, const char* location, int32_t radius,
+    const char* category, const char* orderby, int32_t page_index, int32_t page_size,
+    orv_request** request);
+/* From any thread: unless the request's outcome has been handled, its transfer is aborted and the
+ * delegate gets one on_location_error with ORV_ERROR_CANCELLED (text "请求已取消") instead of the
+ * outcome. Later calls, and NULL, do nothing. A handle may outlive its client. */
+ORV_API void orv_request_cancel(const orv_request* request);
+/* True once the request has ended (outcome handled or dropped, cancelled or not). */
+ORV_API bool orv_request_finished(const orv_request* request);
+/* Frees the handle only; the request goes on. NULL is ignored. */
+ORV_API void orv_request_free(orv_request* request);
+
 /* ---- Process-wide settings ------------------------------------------------------------------- */
 
 /* The log switch (default off). Lines go to standard output unless a sink is set. */

@@ -26,6 +26,7 @@ from ._orvlib import (  # noqa: F401
     OrvCategory,
     OrvPoint,
     PlaceInfo,
+    RequestHandle,
     Position,
     SimulatedProvider,
     __version__,

@@ -16,6 +16,7 @@ from ._orvlib import (
     OrvCategory as OrvCategory,
     OrvPoint as OrvPoint,
     PlaceInfo as PlaceInfo,
+    RequestHandle as RequestHandle,
     Position as Position,
     SimulatedProvider as SimulatedProvider,
     __version__ as __version__,

@@ -168,6 +168,14 @@ run on the thread that drives the main loop (orvlib.run_for, run_until, orvlib.a
 exception raised in one is printed with its traceback and does not stop the loop.)");
   cls.def(py::init<const py::object&, const py::kwargs&>(), py::arg("delegate") = py::none());
 
+  // What each request operation returns.
+  py::class_<orv::RequestHandle>(m, "RequestHandle", R"(One request of a Client.
+
+cancel() (from any thread) ends it unless its outcome has been handled: the transfer is aborted and
+the callbacks get one error, code cancelled, instead of the outcome.)")
+      .def("cancel", &orv::RequestHandle::cancel, py::call_guard<py::gil_scoped_release>())
+      .def_property_readonly("finished", &orv::RequestHandle::finished);
+
   op(
       cls, "init_key", [](Client& c, const std::string& key) { (*c).initKey(key); },
       py::arg("access_key"));
@@ -188,29 +196,32 @@ exception raised in one is printed with its traceback and does not stop the loop
     wakeMainLoop();
   });
   op(
-      cls, "track_location", [](Client& c, const orv::Location& l) { (*c).getTrackLocation(l); },
+      cls, "track_location",
+      [](Client& c, const orv::Location& l) { return (*c).getTrackLocationWithHandle(l); },
       py::arg("location"));
   op(
       cls, "reverse_geocode",
-      [](Client& c, double lat, double lng) { (*c).getReverseCode(lat, lng); }, py::arg("latitude"),
-      py::arg("longitude"));
+      [](Client& c, double lat, double lng) { return (*c).getReverseCodeWithHandle(lat, lng); },
+      py::arg("latitude"), py::arg("longitude"));
   op(
       cls, "geocode",
       [](Client& c, const std::string& address, const std::string& city) {
-        (*c).getGeocCode(address, city);
+        return (*c).getGeocCodeWithHandle(address, city);
       },
       py::arg("address"), py::arg("city"));
   op(
       cls, "poi_search",
       [](Client& c, const std::string& name, const std::string& cityCode, const std::string& city,
-         int32_t page, int32_t size) { (*c).poiKeySearch(name, cityCode, city, page, size); },
+         int32_t page,
+         int32_t size) { return (*c).poiKeySearchWithHandle(name, cityCode, city, page, size); },
       py::arg("name"), py::arg("city_code"), py::arg("city"), py::arg("page_index") = 1,
       py::arg("page_size") = 10);
   op(
       cls, "poi_nearby_search",
       [](Client& c, const std::string& keywords, const std::string& location, int32_t radius,
          const std::string& category, const std::string& orderby, int32_t page, int32_t size) {
-        (*c).poiNearbySearch(keywords, location, radius, category, orderby, page, size);
+        return (*c).poiNearbySearchWithHandle(keywords, location, radius, category, orderby, page,
+                                              size);
       },
       py::arg("keywords"), py::arg("location"), py::arg("radius"), py::arg("category") = "",
       py::arg("orderby") = "", py::arg("page_index") = 1, py::arg("page_size") = 10);

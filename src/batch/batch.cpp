@@ -1,5 +1,6 @@
 // The public face of batches: the client's gate, then the engine over the shared transport.
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "batch/batch_engine.h"
@@ -35,32 +36,37 @@ std::unique_ptr<Batch> Batch::launch(OrvClientLocation& client, detail::BatchSpe
   return std::unique_ptr<Batch>(new Batch(std::move(engine)));
 }
 
+namespace {
+
+// A kind's spec, with the key and time-out every kind's requests carry.
+template <class Inputs>
+detail::BatchSpec specOf(detail::BatchSpec (*make)(Inputs, std::string, double), Inputs inputs,
+                         const BatchOptions& options) {
+  return make(std::move(inputs), OrvClientLocation::sharedAccessKey(), options.timeout);
+}
+
+}  // namespace
+
 std::unique_ptr<Batch> Batch::reverseGeocode(OrvClientLocation& client,
                                              std::vector<ReverseGeocodeInput> inputs,
                                              const BatchOptions& options, OutcomeHandler onOutcome,
                                              FinishHandler onFinish) {
-  return launch(client,
-                detail::reverseGeocodeSpec(std::move(inputs), OrvClientLocation::sharedAccessKey(),
-                                           options.timeout),
-                options, std::move(onOutcome), std::move(onFinish));
+  return launch(client, specOf(detail::reverseGeocodeSpec, std::move(inputs), options), options,
+                std::move(onOutcome), std::move(onFinish));
 }
 
 std::unique_ptr<Batch> Batch::geocode(OrvClientLocation& client, std::vector<GeocodeInput> inputs,
                                       const BatchOptions& options, OutcomeHandler onOutcome,
                                       FinishHandler onFinish) {
-  return launch(
-      client,
-      detail::geocodeSpec(std::move(inputs), OrvClientLocation::sharedAccessKey(), options.timeout),
-      options, std::move(onOutcome), std::move(onFinish));
+  return launch(client, specOf(detail::geocodeSpec, std::move(inputs), options), options,
+                std::move(onOutcome), std::move(onFinish));
 }
 
 std::unique_ptr<Batch> Batch::trackLocation(OrvClientLocation& client, std::vector<Location> fixes,
                                             const BatchOptions& options, OutcomeHandler onOutcome,
                                             FinishHandler onFinish) {
-  return launch(
-      client,
-      detail::trackSpec(std::move(fixes), OrvClientLocation::sharedAccessKey(), options.timeout),
-      options, std::move(onOutcome), std::move(onFinish));
+  return launch(client, specOf(detail::trackSpec, std::move(fixes), options), options,
+                std::move(onOutcome), std::move(onFinish));
 }
 
 Batch::Batch(std::shared_ptr<Engine> engine) : engine_(std::move(engine)) {}

@@ -42,13 +42,15 @@ RateLimiter::Duration RateLimiter::delay(TimePoint now) {
   refill(now);
   if (now < pausedUntil_) return pausedUntil_ - now;
   if (target_ <= 0) return Duration::zero();
-  const auto second = std::chrono::seconds(1);
-  while (!recentStarts_.empty() && recentStarts_.front() <= now - second) {
+  // The span a service counts as one second, as seen from here: requests reach it with some
+  // jitter, and two starts exactly a second apart may arrive within one of its seconds.
+  const auto span = std::chrono::seconds(1) + kArrivalAllowance;
+  while (!recentStarts_.empty() && recentStarts_.front() <= now - span) {
     recentStarts_.pop_front();
   }
   const auto perSecond = static_cast<size_t>(std::max(1.0, std::floor(rate_)));
   if (recentStarts_.size() >= perSecond) {
-    return recentStarts_[recentStarts_.size() - perSecond] + second - now;
+    return recentStarts_[recentStarts_.size() - perSecond] + span - now;
   }
   if (tokens_ >= 1) return Duration::zero();
   // A microsecond more, so that the refill after the wait reaches the whole token.

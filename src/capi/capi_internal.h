@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "orv/client.h"
 #include "orv/error.h"
 #include "orv/geocode_res.h"
 #include "orv/geofence.h"
@@ -105,6 +106,13 @@ void withCEvent(const GeofenceEvent& event, Deliver&& deliver) {
   deliver(&e);
 }
 
+// The client's C++ object (`client` not NULL).
+OrvClientLocation* cppClient(orv_client* client);
+
+// Runs `body` on the client's C++ object once `client` has been checked.
+template <class Body>
+orv_status withClient(orv_client* client, Body&& body);
+
 // Runs `body` (returning orv_status); exceptions become statuses.
 template <class Body>
 orv_status guarded(Body&& body) noexcept {
@@ -115,6 +123,14 @@ orv_status guarded(Body&& body) noexcept {
   } catch (...) {
     return fail(ORV_STATUS_INTERNAL, "unexpected failure inside the library");
   }
+}
+
+template <class Body>
+orv_status withClient(orv_client* client, Body&& body) {
+  return guarded([&] {
+    if (!client) return fail(ORV_STATUS_NULL_ARGUMENT, "client is NULL");
+    return body(*cppClient(client));
+  });
 }
 
 // For functions that return a value: `fallback` when `body` throws.

@@ -127,16 +127,15 @@ struct orv_client {
   std::unique_ptr<orv::OrvClientLocation> client;
 };
 
+namespace orv::capi {
+
+orv::OrvClientLocation* cppClient(orv_client* client) { return client->client.get(); }
+
+}  // namespace orv::capi
+
 namespace {
 
-// Runs `body` on the client's C++ object once `client` has been checked.
-template <class Body>
-orv_status withClient(orv_client* client, Body&& body) {
-  return guarded([&] {
-    if (!client) return fail(ORV_STATUS_NULL_ARGUMENT, "client is NULL");
-    return body(*client->client);
-  });
-}
+using orv::capi::withClient;
 
 // An operation that takes no input the C side has to check.
 template <class Member, class... Args>
@@ -285,13 +284,7 @@ orv_status orv_client_stop_location(orv_client* client) {
 }
 
 orv_status orv_client_get_track_location(orv_client* client, const orv_location* location) {
-  return withClient(client, [&](orv::OrvClientLocation& c) {
-    if (!location) return fail(ORV_STATUS_NULL_ARGUMENT, "location is NULL");
-    orv::Location fix;
-    if (auto s = orv::capi::toLocation(*location, fix)) return s;
-    c.getTrackLocation(fix);
-    return ORV_STATUS_OK;
-  });
+  return orv_client_get_track_location_with_handle(client, location, nullptr);
 }
 
 orv_status orv_client_start_geofence_monitoring(orv_client* client, orv_geofence* geofence) {
@@ -312,45 +305,25 @@ bool orv_client_is_geofence_monitoring(const orv_client* client) {
 }
 
 orv_status orv_client_get_reverse_code(orv_client* client, double latitude, double longitude) {
-  return withClient(client, [&](orv::OrvClientLocation& c) {
-    if (auto s = checkCoordinate(latitude, longitude)) return s;
-    c.getReverseCode(latitude, longitude);
-    return ORV_STATUS_OK;
-  });
+  return orv_client_get_reverse_code_with_handle(client, latitude, longitude, nullptr);
 }
 
 orv_status orv_client_get_geoc_code(orv_client* client, const char* address, const char* city) {
-  return withClient(client, [&](orv::OrvClientLocation& c) {
-    if (auto s = checkText(address, "address")) return s;
-    if (auto s = checkText(city, "city")) return s;
-    c.getGeocCode(address, city);
-    return ORV_STATUS_OK;
-  });
+  return orv_client_get_geoc_code_with_handle(client, address, city, nullptr);
 }
 
 orv_status orv_client_poi_key_search(orv_client* client, const char* name, const char* city_code,
                                      const char* city, int32_t page_index, int32_t page_size) {
-  return withClient(client, [&](orv::OrvClientLocation& c) {
-    if (auto s = checkText(name, "name")) return s;
-    if (auto s = checkText(city_code, "city_code")) return s;
-    if (auto s = checkText(city, "city")) return s;
-    c.poiKeySearch(name, city_code, city, page_index, page_size);
-    return ORV_STATUS_OK;
-  });
+  return orv_client_poi_key_search_with_handle(client, name, city_code, city, page_index, page_size,
+                                               nullptr);
 }
 
 orv_status orv_client_poi_nearby_search(orv_client* client, const char* keywords,
                                         const char* location, int32_t radius, const char* category,
                                         const char* orderby, int32_t page_index,
                                         int32_t page_size) {
-  return withClient(client, [&](orv::OrvClientLocation& c) {
-    if (auto s = checkText(keywords, "keywords")) return s;
-    if (auto s = checkText(location, "location")) return s;
-    if (auto s = checkText(category, "category")) return s;
-    if (auto s = checkText(orderby, "orderby")) return s;
-    c.poiNearbySearch(keywords, location, radius, category, orderby, page_index, page_size);
-    return ORV_STATUS_OK;
-  });
+  return orv_client_poi_nearby_search_with_handle(client, keywords, location, radius, category,
+                                                  orderby, page_index, page_size, nullptr);
 }
 
 }  // extern "C"

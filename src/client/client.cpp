@@ -82,6 +82,7 @@ OrvClientLocation::~OrvClientLocation() {
   // A place search in flight may keep the state alive to deliver its outcome; nothing else may
   // act for this client any more. A running sampling timer ends itself at its next tick.
   state_->released = true;
+  state_->cancelRequests();
   for (auto& release : std::exchange(state_->onRelease, {})) release();
   state_->timerSchedule.reset();
   state_->locateDelegate.reset();

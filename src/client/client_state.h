@@ -20,6 +20,10 @@
 
 namespace orv {
 
+namespace detail {
+struct RequestControl;
+}
+
 struct OrvClientLocation::State : detail::LocationControllerDelegate,
                                   std::enable_shared_from_this<OrvClientLocation::State> {
   std::shared_ptr<LocationDelegate> callDelegate;
@@ -54,6 +58,8 @@ struct OrvClientLocation::State : detail::LocationControllerDelegate,
   // Run when the host lets go of the client: what it started beyond single requests (batches)
   // ends then.
   std::vector<std::function<void()>> onRelease;
+  std::vector<std::weak_ptr<detail::RequestControl>> requests;
+  size_t requestsAfterSweep = 8;
 
   // The creating thread and its loop: every outcome of this client is delivered there.
   std::thread::id homeThread = std::this_thread::get_id();
@@ -88,7 +94,11 @@ struct OrvClientLocation::State : detail::LocationControllerDelegate,
   void fenceStreamFailed(const std::string& text, ErrorCode code);
 
   // Requests.
-  void getTrackLocation(const Location& location);
+  RequestHandle getTrackLocation(const Location& location);
+  // Requests whose outcome is dropped once the host lets go of the client: their transfers are
+  // aborted then.
+  void trackForRelease(std::weak_ptr<detail::RequestControl> control);
+  void cancelRequests();
 
   // LocationControllerDelegate
   void locationSuccessWithLocation(const Location& location) override;

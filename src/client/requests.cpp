@@ -1,5 +1,6 @@
 // The four request operations and fusion location: building, sending and the outcome handling
 // they share.
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -10,6 +11,7 @@
 
 #include "client/client_state.h"
 #include "client/location_error.h"
+#include "client/request_control.h"
 #include "client/request_fill.h"
 #include "model/json_decode.h"
 #include "model/request_bodies.h"
@@ -75,6 +77,10 @@ std::string statusText(const RequestResult<T>& result) {
 
 template <class T>
 LocationError failure(const RequestResult<T>& result) {
+  if (detail::RequestControl::isCancelled(result.error())) {
+    return detail::makeLocationError(ErrorCode::cancelled, detail::kClientDomain,
+                                     result.error().message);
+  }
   return detail::requestError(result.error(), result.response().get(),
                               std::chrono::system_clock::now());
 }
@@ -99,19 +105,32 @@ Completion<T> holding(const StatePtr& state, Hold hold, Handle handle) {
 }
 
 // Builds and sends; a request that cannot be built still ends on the main queue, never inside the
-// calling operation. `logSent` writes the operation's line about the built request.
+// calling operation. `logSent` writes the operation's line about the built request. A request
+// cancelled before its outcome is handled reports the cancellation in the outcome's place.
 template <class T, class LogSent>
-void send(const State& state, const RequestBuilder& builder, Completion<T> completion,
-          LogSent logSent) {
+RequestHandle send(State& state, Hold hold, const RequestBuilder& builder, Completion<T> completion,
+                   LogSent logSent) {
+  auto control = std::make_shared<detail::RequestControl>();
+  // Outcomes the client would drop once the host lets go of it are not worth their transfer.
+  if (hold == Hold::weak) state.trackForRelease(control);
+  Completion<T> settling = [control, completion = std::move(completion)](RequestResult<T> result) {
+    if (!control->settle()) {
+      result = RequestResult<T>::failure(detail::RequestControl::cancelledError());
+    }
+    completion(std::move(result));
+  };
   Result<detail::URLRequest> built = builder.makeURLRequest();
   if (!built) {
-    state.home->post([completion = std::move(completion), error = built.error()] {
-      completion(RequestResult<T>::failure(error));
+    state.home->post([settling = std::move(settling), error = built.error()] {
+      settling(RequestResult<T>::failure(error));
     });
-    return;
+    return detail::RequestControl::handle(std::move(control));
   }
   logSent(built.value());
-  detail::NetworkClient::shared().request<T>(built.value(), std::move(completion), state.home);
+  detail::NetworkClient& sender = detail::NetworkClient::shared();
+  control->sent(sender.session(),
+                sender.request<T>(built.value(), std::move(settling), state.home));
+  return detail::RequestControl::handle(std::move(control));
 }
 
 // ---- LocationRes answers: fusion location and reverse geocoding ------------------------------
@@ -153,16 +172,16 @@ void handleLocationOutcome(State& state, LocationResult result, const LocationOp
   }
 }
 
-void sendLocationRequest(const StatePtr& state, std::string_view path, QueryItems query,
-                         detail::JsonBody body, const LocationOperation& op) {
+RequestHandle sendLocationRequest(const StatePtr& state, std::string_view path, QueryItems query,
+                                  detail::JsonBody body, const LocationOperation& op) {
   RequestBuilder builder;
   builder.urlString = detail::serviceUrl(path);
   builder.method = detail::HTTPMethod::post;
   builder.queryParameters = std::move(query);
   builder.bodyParameters = std::move(body);
   builder.timeoutInterval = kRequestTimeout;
-  send<std::shared_ptr<LocationRes>>(
-      *state, builder,
+  return send<std::shared_ptr<LocationRes>>(
+      *state, Hold::weak, builder,
       holding<std::shared_ptr<LocationRes>>(state, Hold::weak,
                                             [op = &op](State& s, LocationResult result) {
                                               handleLocationOutcome(s, std::move(result), *op);
@@ -203,15 +222,15 @@ void handleListOutcome(State& state, ListResult result, const ListOperation& op)
   if (op.deliverBeforeLog) sdkLog(line);
 }
 
-void sendListQuery(const StatePtr& state, std::string_view path, QueryItems query,
-                   const ListOperation& op) {
+RequestHandle sendListQuery(const StatePtr& state, std::string_view path, QueryItems query,
+                            const ListOperation& op) {
   RequestBuilder builder;
   builder.urlString = detail::serviceUrl(path);
   builder.method = detail::HTTPMethod::get;
   builder.queryParameters = std::move(query);
   builder.timeoutInterval = kRequestTimeout;
-  send<GeocodeList>(
-      *state, builder,
+  return send<GeocodeList>(
+      *state, op.hold, builder,
       holding<GeocodeList>(state, op.hold,
                            [op = &op](State& s, ListResult result) {
                              handleListOutcome(s, std::move(result), *op);
@@ -223,73 +242,120 @@ void sendListQuery(const StatePtr& state, std::string_view path, QueryItems quer
 
 }  // namespace
 
-void OrvClientLocation::State::getTrackLocation(const Location& location) {
-  if (!checkConsentAndKey()) return;
-  sendLocationRequest(shared_from_this(), detail::kTrackPointsPath,
-                      {{"access_key", OrvClientLocation::sharedAccessKey()},
-                       {"response_sprf", "gcj02"},
-                       {"needAddress", "true"}},
-                      detail::makeTrackRequest(location, detail::currentDevice()), kTrack);
+void OrvClientLocation::State::trackForRelease(std::weak_ptr<detail::RequestControl> control) {
+  // Ended requests are swept out whenever the list has doubled since the last sweep.
+  if (requests.size() >= 2 * requestsAfterSweep) {
+    std::erase_if(requests, [](const auto& weak) {
+      const auto c = weak.lock();
+      return !c || c->finished();
+    });
+    requestsAfterSweep = std::max<size_t>(requests.size(), 8);
+  }
+  requests.push_back(std::move(control));
+}
+
+void OrvClientLocation::State::cancelRequests() {
+  for (const auto& weak : std::exchange(requests, {})) {
+    if (const auto control = weak.lock()) control->cancel();
+  }
+}
+
+RequestHandle OrvClientLocation::State::getTrackLocation(const Location& location) {
+  if (!checkConsentAndKey()) return {};
+  return sendLocationRequest(shared_from_this(), detail::kTrackPointsPath,
+                             {{"access_key", OrvClientLocation::sharedAccessKey()},
+                              {"response_sprf", "gcj02"},
+                              {"needAddress", "true"}},
+                             detail::makeTrackRequest(location, detail::currentDevice()), kTrack);
+}
+
+RequestHandle OrvClientLocation::getTrackLocationWithHandle(const Location& location) {
+  state_->checkThread();
+  return state_->getTrackLocation(location);
 }
 
 void OrvClientLocation::getTrackLocation(const Location& location) {
-  state_->checkThread();
-  state_->getTrackLocation(location);
+  getTrackLocationWithHandle(location);
 }
 
 void OrvClientLocation::getReverseCode(double latitude, double longitude) {
-  state_->checkThread();
-  if (!state_->checkConsentAndKey()) return;
-  detail::ReverseGeoRequest body;
-  body.asset = detail::assetId(detail::currentDevice());
-  body.location.position.point = {longitude, latitude};
-  body.location.position.spatialReference = "gcj02";
-  body.timestamp = detail::currentMilliStamp();
-  body.id = detail::randomUUID();
-  sendLocationRequest(state_, detail::kReverseGeocodePath,
-                      {{"access_key", sharedAccessKey()}, {"response_sprf", "gcj02"}},
-                      std::move(body), kReverse);
+  getReverseCodeWithHandle(latitude, longitude);
 }
 
 void OrvClientLocation::getGeocCode(const std::string& address, const std::string& city) {
-  state_->checkThread();
-  if (!state_->checkConsentAndKey()) return;
-  sendListQuery(state_, detail::kGeocodePath,
-                {{"access_key", sharedAccessKey()}, {"address", address}, {"city", city}},
-                kGeocode);
+  getGeocCodeWithHandle(address, city);
 }
 
 void OrvClientLocation::poiKeySearch(const std::string& name, const std::string& city_code,
                                      const std::string& city, int32_t page_index,
                                      int32_t page_size) {
-  state_->checkThread();
-  if (!state_->checkConsentAndKey()) return;
-  sendListQuery(state_, detail::kPlaceSearchPath,
-                {{"access_key", sharedAccessKey()},
-                 {"name", name},
-                 {"city", city},
-                 {"city_code", city_code},
-                 {"page_index", std::to_string(page_index)},
-                 {"page_size", std::to_string(page_size)}},
-                kSearch);
+  poiKeySearchWithHandle(name, city_code, city, page_index, page_size);
 }
 
 void OrvClientLocation::poiNearbySearch(const std::string& keywords, const std::string& location,
                                         int32_t radius, const std::string& category,
                                         const std::string& orderby, int32_t page_index,
                                         int32_t page_size) {
+  poiNearbySearchWithHandle(keywords, location, radius, category, orderby, page_index, page_size);
+}
+
+RequestHandle OrvClientLocation::getReverseCodeWithHandle(double latitude, double longitude) {
   state_->checkThread();
-  if (!state_->checkConsentAndKey()) return;
-  sendListQuery(state_, detail::kNearbySearchPath,
-                {{"access_key", sharedAccessKey()},
-                 {"name", keywords},
-                 {"location", location},
-                 {"radius", std::to_string(radius)},
-                 {"category", category},
-                 {"orderby", orderby},
-                 {"page_index", std::to_string(page_index)},
-                 {"page_size", std::to_string(page_size)}},
-                kSearch);
+  if (!state_->checkConsentAndKey()) return {};
+  detail::ReverseGeoRequest body;
+  body.asset = detail::assetId(detail::currentDevice());
+  body.location.position.point = {longitude, latitude};
+  body.location.position.spatialReference = "gcj02";
+  body.timestamp = detail::currentMilliStamp();
+  body.id = detail::randomUUID();
+  return sendLocationRequest(state_, detail::kReverseGeocodePath,
+                             {{"access_key", sharedAccessKey()}, {"response_sprf", "gcj02"}},
+                             std::move(body), kReverse);
+}
+
+RequestHandle OrvClientLocation::getGeocCodeWithHandle(const std::string& address,
+                                                       const std::string& city) {
+  state_->checkThread();
+  if (!state_->checkConsentAndKey()) return {};
+  return sendListQuery(state_, detail::kGeocodePath,
+                       {{"access_key", sharedAccessKey()}, {"address", address}, {"city", city}},
+                       kGeocode);
+}
+
+RequestHandle OrvClientLocation::poiKeySearchWithHandle(const std::string& name,
+                                                        const std::string& city_code,
+                                                        const std::string& city, int32_t page_index,
+                                                        int32_t page_size) {
+  state_->checkThread();
+  if (!state_->checkConsentAndKey()) return {};
+  return sendListQuery(state_, detail::kPlaceSearchPath,
+                       {{"access_key", sharedAccessKey()},
+                        {"name", name},
+                        {"city", city},
+                        {"city_code", city_code},
+                        {"page_index", std::to_string(page_index)},
+                        {"page_size", std::to_string(page_size)}},
+                       kSearch);
+}
+
+RequestHandle OrvClientLocation::poiNearbySearchWithHandle(const std::string& keywords,
+                                                           const std::string& location,
+                                                           int32_t radius,
+                                                           const std::string& category,
+                                                           const std::string& orderby,
+                                                           int32_t page_index, int32_t page_size) {
+  state_->checkThread();
+  if (!state_->checkConsentAndKey()) return {};
+  return sendListQuery(state_, detail::kNearbySearchPath,
+                       {{"access_key", sharedAccessKey()},
+                        {"name", keywords},
+                        {"location", location},
+                        {"radius", std::to_string(radius)},
+                        {"category", category},
+                        {"orderby", orderby},
+                        {"page_index", std::to_string(page_index)},
+                        {"page_size", std::to_string(page_size)}},
+                       kSearch);
 }
 
 }  // namespace orv

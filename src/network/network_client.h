@@ -2,6 +2,7 @@
 // caller's completion on the main queue.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -41,20 +42,21 @@ class NetworkClient {
   Transport& session() const { return *session_; }
 
   // Starts the transfer and returns at once; `completion` runs exactly once, later, on the
-  // main queue.
+  // main queue. Returns the transfer's id for the session's cancel().
   template <class T>
-  void request(const URLRequest& request, std::function<void(RequestResult<T>)> completion) {
-    this->request<T>(request, std::move(completion), handleOf(RunLoop::main()));
+  uint64_t request(const URLRequest& request, std::function<void(RequestResult<T>)> completion) {
+    return this->request<T>(request, std::move(completion), handleOf(RunLoop::main()));
   }
 
   // The same, with `completion` run on the loop behind `deliverOn`; dropped if that loop has
   // ended by then.
   template <class T>
-  void request(const URLRequest& request, std::function<void(RequestResult<T>)> completion,
-               std::shared_ptr<LoopHandle> deliverOn) {
+  uint64_t request(const URLRequest& request, std::function<void(RequestResult<T>)> completion,
+                   std::shared_ptr<LoopHandle> deliverOn) {
     // The transport calls its completion once, so the caller's completion moves on unshared.
-    session_->start(request, [completion = std::move(completion),
-                              deliverOn = std::move(deliverOn)](TransferOutcome outcome) mutable {
+    return session_->start(request, [completion = std::move(completion),
+                                     deliverOn =
+                                         std::move(deliverOn)](TransferOutcome outcome) mutable {
       deliverOn->post([outcome = std::move(outcome), completion = std::move(completion)]() mutable {
         handleResponse<T>(std::move(outcome.body), std::move(outcome.response),
                           std::move(outcome.error), completion, outcome.times);

@@ -210,8 +210,9 @@ TEST(BatchRateTest, TokenBucketWithBurst) {
   EXPECT_NEAR(limiter.currentRate(t1 + seconds(30)), 10.0, 1e-9);
 }
 
-// Whatever the burst and however late the loop wakes, no one-second span holds more starts than
-// the rate, and late wake-ups are made up: the long-run rate stays at the limit.
+// Whatever the burst and however late the loop wakes, no span of a second and the arrival
+// allowance holds more starts than the rate, and late wake-ups are made up: the long-run rate
+// stays at the limit over that span.
 TEST(BatchRateTest, NeverMoreThanTheRateInAnySecondYetLatenessIsMadeUp) {
   detail::RateLimiter limiter(20, 5, 0.7, 0.05);
   std::mt19937 random(3);
@@ -228,13 +229,15 @@ TEST(BatchRateTest, NeverMoreThanTheRateInAnySecondYetLatenessIsMadeUp) {
     // The timer fires up to 15 ms late.
     t += wait + std::chrono::microseconds(random() % 15000);
   }
+  const auto span = seconds(1) + detail::RateLimiter::kArrivalAllowance;
   size_t busiest = 0;
   for (size_t i = 0, j = 0; i < starts.size(); ++i) {
-    while (starts[j] <= starts[i] - seconds(1)) ++j;
+    while (starts[j] <= starts[i] - span) ++j;
     busiest = std::max(busiest, i - j + 1);
   }
   EXPECT_EQ(busiest, 20u);
-  EXPECT_GE(starts.size(), 20u * 30 - 5);
+  EXPECT_GE(static_cast<double>(starts.size()),
+            20.0 * 30 / std::chrono::duration<double>(span).count() - 5);
 }
 
 // A limit shared with other processes: one permission asked at a time, every request (a retry

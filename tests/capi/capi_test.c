@@ -240,6 +240,32 @@ static void test_skipped_outcomes(void) {
 
 /* A sink may call back into the library: this one removes itself at its first line. Later
  * lines go to standard output, never to the removed sink. */
+/* A handle cancels its request once: one cancelled error instead of the answer; a refused call
+ * gives no handle. */
+static void test_cancel(void) {
+  recorder r = {0};
+  orv_client* client = ready_client(&typed_delegate, &r);
+  orv_request* request = NULL;
+  CHECK_STATUS(orv_client_get_geoc_code_with_handle(client, "人民大道", "上海市", &request),
+               ORV_STATUS_OK);
+  CHECK(request != NULL);
+  orv_request_cancel(request);
+  CHECK(await_outcomes(&r, 1));
+  CHECK(r.last_code == ORV_ERROR_CANCELLED && strcmp(r.last_error, "请求已取消") == 0);
+  orv_request_cancel(request);
+  orv_run_for(0.2);
+  CHECK(orv_request_finished(request) && r.outcomes == 1);
+  orv_request_free(request);
+
+  CHECK_STATUS(orv_client_set_agree_privacy(client, false), ORV_STATUS_OK);
+  request = (orv_request*)1;
+  CHECK_STATUS(orv_client_get_reverse_code_with_handle(client, 31.2, 121.4, &request),
+               ORV_STATUS_OK);
+  CHECK(request == NULL && r.last_code == ORV_ERROR_CONSENT_MISSING);
+  orv_client_free(client);
+  recorder_clear(&r);
+}
+
 static int removing_sink_calls;
 
 static void removing_sink(void* user, const char* line) {
@@ -802,6 +828,7 @@ int main(void) {
                ORV_STATUS_OK);
   test_requests();
   test_errors();
+  test_cancel();
   test_skipped_outcomes();
   test_sink_calls_back();
   test_runs();

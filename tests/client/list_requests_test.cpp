@@ -93,7 +93,8 @@ TEST_P(ListRequestTest, OnlySearchesOutliveTheirClient) {
   GetParam().call(*client);
   client.reset();
   trace.events.clear();
-  settle(1);
+  // Geocoding is aborted with its client, maybe before it went out.
+  settle(GetParam().isSearch ? 1 : 0);
   if (GetParam().isSearch) {
     EXPECT_THAT(trace.events,
                 ElementsAre(GetParam().successEvent + "2", "请求成功，状态码：200，返回2条结果"));

@@ -148,7 +148,7 @@ TEST(Transport, ConnectionsClosedByTheServerAreNotReused) {
   for (const int round : {0, 1}) {
     // The second burst comes after the server has closed the idle connections.
     if (round == 1) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(kKeepAliveSeconds * 1500));
+      ASSERT_TRUE(server.waitForConnectionsClosed(std::chrono::seconds(20)));
     }
     constexpr int kRequests = 16;
     std::atomic<int> succeeded = 0, left = kRequests;

@@ -122,6 +122,29 @@ TestServer::TestServer(std::shared_ptr<TestCertificate> certificate, size_t thre
   start(threads, kKeepAliveSeconds);
 }
 
+// The server's pool runs each accepted connection as one task, to its close.
+class TestServer::CountingPool : public httplib::TaskQueue {
+ public:
+  CountingPool(TestServer& server, size_t threads) : server_(server), pool_(threads) {}
+  void enqueue(std::function<void()> fn) override {
+    {
+      std::lock_guard lock(server_.mutex_);
+      ++server_.connections_;
+    }
+    pool_.enqueue([this, fn = std::move(fn)] {
+      fn();
+      std::lock_guard lock(server_.mutex_);
+      --server_.connections_;
+      server_.connectionClosed_.notify_all();
+    });
+  }
+  void shutdown() override { pool_.shutdown(); }
+
+ private:
+  TestServer& server_;
+  httplib::ThreadPool pool_;
+};
+
 void TestServer::start(size_t threads, int keepAliveSeconds) {
   if (certificate_) {
     server_ = std::make_unique<httplib::SSLServer>(certificate_->certFile().c_str(),
@@ -137,7 +160,7 @@ void TestServer::start(size_t threads, int keepAliveSeconds) {
   const int patience = std::max(keepAliveSeconds, kKeepAliveSeconds);
   server_->set_read_timeout(patience, 0);
   server_->set_write_timeout(patience, 0);
-  server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  server_->new_task_queue = [this, threads] { return new CountingPool(*this, threads); };
   auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
     ReceivedRequest r{req.method, req.path, req.target, {}, {}, req.body};
     for (const auto& [k, v] : req.params) r.query.emplace(k, v);
@@ -172,6 +195,11 @@ void TestServer::start(size_t threads, int keepAliveSeconds) {
   check(::listen(listenFd, SOMAXCONN) == 0, "listen");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool TestServer::waitForConnectionsClosed(std::chrono::milliseconds limit) const {
+  std::unique_lock lock(mutex_);
+  return connectionClosed_.wait_for(lock, limit, [this] { return connections_ == 0; });
 }
 
 TestServer::~TestServer() {

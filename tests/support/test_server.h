@@ -2,6 +2,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -75,9 +77,13 @@ class TestServer {
   void handle(const std::string& path, Handler handler);
   std::vector<ReceivedRequest> received() const;
   size_t receivedCount() const;
+  // Waits until the server has closed every connection it accepted (an idle one at the end of its
+  // keep-alive time, with a TLS close_notify); false after `limit`.
+  bool waitForConnectionsClosed(std::chrono::milliseconds limit) const;
 
  private:
   void start(size_t threads, int keepAliveSeconds);
+  class CountingPool;
   void closeAcceptedConnections() const;
   std::shared_ptr<TestCertificate> certificate_;
   std::unique_ptr<httplib::Server> server_;
@@ -86,6 +92,9 @@ class TestServer {
   mutable std::mutex mutex_;
   std::map<std::string, Handler> handlers_;
   std::vector<ReceivedRequest> received_;
+  // Accepted connections not closed yet (each one a task of the server's pool).
+  size_t connections_ = 0;
+  mutable std::condition_variable connectionClosed_;
 };
 
 // A raw TCP server on 127.0.0.1 that misbehaves on purpose.

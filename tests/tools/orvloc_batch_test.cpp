@@ -63,6 +63,23 @@ std::vector<std::string> linesOf(const std::string& text) {
   return out;
 }
 
+// Each case: an emulator, a scratch directory and orvloc's batch commands against them.
+class OrvlocBatch : public testing::Test {
+ protected:
+  bool start(EmulatorOptions options = {}) {
+    emulator = startEmulator(std::move(options));
+    return emulator != nullptr;
+  }
+  // "orvloc <command> --input <input><extra>" with the emulator's service, key and consent.
+  std::string orvloc(const std::string& command, const std::string& input,
+                     const std::string& extra = "") const {
+    return kOrvloc + command + " --input '" + input + "'" + extra + common(*emulator);
+  }
+
+  std::unique_ptr<Emulator> emulator;
+  Scratch s;
+};
+
 // Every row once, in order, each a whole JSON record with a result.
 void expectComplete(const std::string& output, size_t rows) {
   const auto lines = linesOf(output);
@@ -78,17 +95,15 @@ void expectComplete(const std::string& output, size_t rows) {
   }
 }
 
-TEST(OrvlocBatch, ReverseKeepsColumnsAndOrderAndReportsBadRows) {
-  auto emulator = startEmulator();
-  ASSERT_NE(emulator, nullptr);
-  Scratch s;
+TEST_F(OrvlocBatch, ReverseKeepsColumnsAndOrderAndReportsBadRows) {
+  ASSERT_TRUE(start());
   const std::string input = s.write("in.csv",
                                     "id,lat,lng,note\n"
                                     "a,31.2283,121.4756,\"x, y\"\n"
                                     "b,31.2316,121.4753,\n"
                                     "c,not-a-number,121.4753,\n"
                                     "d,31.2283,121.4756,again\n");
-  const CliRun run = runShell(kOrvloc + "reverse --input '" + input + "'" + common(*emulator));
+  const CliRun run = runShell(orvloc("reverse", input));
   EXPECT_EQ(run.code, 1) << run.err;
   const auto lines = linesOf(run.out);
   ASSERT_EQ(lines.size(), 4u) << run.out;
@@ -100,37 +115,30 @@ TEST(OrvlocBatch, ReverseKeepsColumnsAndOrderAndReportsBadRows) {
   EXPECT_THAT(run.err, HasSubstr("4 rows (0 already done): 3 results, 1 errors; 2 requests"));
 }
 
-TEST(OrvlocBatch, FailuresEndAfterTheirAttemptsAndCsvHasAnErrorColumn) {
+TEST_F(OrvlocBatch, FailuresEndAfterTheirAttemptsAndCsvHasAnErrorColumn) {
   EmulatorOptions options;
   options.failRate = 1.0;
-  auto emulator = startEmulator(options);
-  ASSERT_NE(emulator, nullptr);
-  Scratch s;
+  ASSERT_TRUE(start(options));
   const std::string input = s.write("in.csv", "address,city\n人民大道,上海市\n");
-  CliRun run =
-      runShell(kOrvloc + "geocode --input '" + input + "' --attempts 2" + common(*emulator));
+  CliRun run = runShell(orvloc("geocode", input, " --attempts 2"));
   EXPECT_EQ(run.code, 1);
   EXPECT_THAT(run.out, HasSubstr(R"("error": {"code": "httpStatus", "status": 500, )"));
   EXPECT_THAT(run.out, HasSubstr(R"("attempts": 2})"));
   EXPECT_EQ(emulator->stats().requests, 2u);
 
-  run = runShell(kOrvloc + "geocode --input '" + input + "' --attempts 1 --format csv" +
-                 common(*emulator));
+  run = runShell(orvloc("geocode", input, " --attempts 1 --format csv"));
   EXPECT_EQ(run.code, 1);
   EXPECT_EQ(linesOf(run.out).at(0), "address,city,name,point,error");
   EXPECT_THAT(linesOf(run.out).at(1), HasSubstr("人民大道,上海市,,,httpStatus: "));
 
-  run = runShell(kOrvloc + "geocode 人民大道 --input '" + input + "'" + common(*emulator));
+  run = runShell(orvloc("geocode 人民大道", input));
   EXPECT_EQ(run.code, 2);
 }
 
-TEST(OrvlocBatch, TrackEnrichesEachFixOfARecordedTrack) {
-  auto emulator = startEmulator();
-  ASSERT_NE(emulator, nullptr);
-  Scratch s;
+TEST_F(OrvlocBatch, TrackEnrichesEachFixOfARecordedTrack) {
+  ASSERT_TRUE(start());
   const std::string out = s.path("out.jsonl");
-  const CliRun run = runShell(kOrvloc + "track --input '" + kWalk + "' --output '" + out +
-                              "' --concurrency 16" + common(*emulator));
+  const CliRun run = runShell(orvloc("track", kWalk, " --output '" + out + "' --concurrency 16"));
   ASSERT_EQ(run.code, 0) << run.err;
   const size_t rows = linesOf(readFile(kWalk)).size() - 1;
   expectComplete(readFile(out), rows);
@@ -138,12 +146,10 @@ TEST(OrvlocBatch, TrackEnrichesEachFixOfARecordedTrack) {
 
 // A run killed with SIGKILL at a random moment, then run again with the same arguments: every
 // row exactly once, in order; a torn last line is cut off and written again.
-TEST(OrvlocBatch, ResumeAfterKillAtRandomMoments) {
+TEST_F(OrvlocBatch, ResumeAfterKillAtRandomMoments) {
   EmulatorOptions options;
   options.latencyMs = 5;
-  auto emulator = startEmulator(options);
-  ASSERT_NE(emulator, nullptr);
-  Scratch s;
+  ASSERT_TRUE(start(options));
   std::string csv = "lat,lng\n";
   const size_t rows = 60;
   for (size_t i = 0; i < rows; ++i) csv += "31.2" + std::to_string(200 + i) + ",121.4756\n";
@@ -155,8 +161,8 @@ TEST(OrvlocBatch, ResumeAfterKillAtRandomMoments) {
       // A torn record, as a kill in the middle of a write would leave.
       s.write("out3.jsonl", "{\"row\": 0, \"input\": {\"la");
     }
-    const std::string command = kOrvloc + "reverse --input '" + input + "' --output '" + out +
-                                "' --concurrency 4 --rate 400" + common(*emulator);
+    const std::string command =
+        orvloc("reverse", input, " --output '" + out + "' --concurrency 4 --rate 400");
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
