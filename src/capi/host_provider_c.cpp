@@ -1,13 +1,12 @@
 // The host's own provider behind C callbacks, and the sinks it pushes into.
-#include <algorithm>
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "capi/capi_internal.h"
+#include "location/location_stream.h"
 #include "orv/location_provider.h"
 #include "orv/location_service.h"
 
@@ -26,11 +25,11 @@ void releaseSink(orv_location_sink* sink) {
   if (sink && sink->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete sink;
 }
 
-class HostProvider final : public orv::LocationProvider {
+class HostProvider final : public orv::detail::OpenOnlyProvider,
+                           public std::enable_shared_from_this<HostProvider> {
  public:
   HostProvider(const orv_location_provider& callbacks, void* user) : c_(callbacks), user_(user) {}
   ~HostProvider() override {
-    for (auto& [key, handle] : streams_) releaseSink(handle);
     if (c_.release) c_.release(user_);
   }
 
@@ -49,35 +48,21 @@ class HostProvider final : public orv::LocationProvider {
     if (c_.request_authorization) c_.request_authorization(user_, always);
   }
 
-  // The host tells its streams apart by the handle, so each sink keeps one handle until stop().
-  void start(const std::shared_ptr<orv::LocationSink>& sink) override {
+  // The host tells its streams apart by the sink handle: the stream keeps it until it ends. The
+  // stream holds the provider, so release() comes after the last stop().
+  std::unique_ptr<orv::LocationStream> open(
+      const std::shared_ptr<orv::LocationSink>& sink) override {
     auto* handle = new orv_location_sink(sink);
-    {
-      std::lock_guard lock(mutex_);
-      streams_.emplace_back(sink.get(), handle);
-    }
     c_.start(user_, handle);
-  }
-
-  void stop(const orv::LocationSink& sink) override {
-    orv_location_sink* handle = nullptr;
-    {
-      std::lock_guard lock(mutex_);
-      auto it = std::find_if(streams_.begin(), streams_.end(),
-                             [&](const auto& stream) { return stream.first == &sink; });
-      if (it == streams_.end()) return;
-      handle = it->second;
-      streams_.erase(it);
-    }
-    c_.stop(user_, handle);
-    releaseSink(handle);
+    return orv::detail::streamEndingWith([self = shared_from_this(), handle] {
+      self->c_.stop(self->user_, handle);
+      releaseSink(handle);
+    });
   }
 
  private:
   const orv_location_provider c_;
   void* const user_;
-  std::mutex mutex_;
-  std::vector<std::pair<const orv::LocationSink*, orv_location_sink*>> streams_;
 };
 
 template <class Body>

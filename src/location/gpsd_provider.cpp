@@ -132,13 +132,15 @@ class GpsdProvider::Stream {
         sink_(std::move(sink)),
         wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (wake_.get() < 0) {
-      sink_->deliverError("cannot read from gpsd at " + address_ + ": " + errnoText(errno));
+      sink_->deliverError(LocationFailure::sourceUnreachable,
+                          "cannot read from gpsd at " + address_ + ": " + errnoText(errno));
       return;
     }
     try {
       startThread();
     } catch (const std::system_error& e) {
-      sink_->deliverError("cannot read from gpsd at " + address_ + ": " + e.what());
+      sink_->deliverError(LocationFailure::sourceUnreachable,
+                          "cannot read from gpsd at " + address_ + ": " + e.what());
     }
   }
   ~Stream() {
@@ -164,12 +166,13 @@ class GpsdProvider::Stream {
     if (end == End::unreachable) {
       // A gpsd that answered and then went away was reached: the connection was lost.
       sink_->deliverError(
+          answered_ ? LocationFailure::sourceLost : LocationFailure::sourceUnreachable,
           (answered_ ? "lost the connection to gpsd at " : "cannot connect to gpsd at ") +
-          address_ + ": " + why);
+              address_ + ": " + why);
       return;
     }
     while (end == End::lost) end = recover(why);
-    if (end == End::failed) sink_->deliverError(why);
+    if (end == End::failed) sink_->deliverError(failedKind_, why);
   }
 
   // After a loss: reconnects with backoff until a session ends other than by being unreachable.
@@ -186,8 +189,9 @@ class GpsdProvider::Stream {
       }
       if (!reported && Clock::now() >= giveUpAt) {
         reported = true;
-        sink_->deliverError("lost the connection to gpsd at " + address_ +
-                            " and could not reconnect: " + why);
+        sink_->deliverError(
+            LocationFailure::sourceLost,
+            "lost the connection to gpsd at " + address_ + " and could not reconnect: " + why);
       }
       if (Clock::now() < nextTry) continue;
       const End end = session(why);
@@ -215,6 +219,7 @@ class GpsdProvider::Stream {
         char within[32];
         std::snprintf(within, sizeof within, "%g", timing_.answerWithin.count());
         why = "gpsd at " + address_ + " did not answer within " + within + " s";
+        failedKind_ = LocationFailure::sourceUnreachable;
         return End::failed;
       }
       const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
@@ -224,6 +229,7 @@ class GpsdProvider::Stream {
         return watching ? End::lost : End::unreachable;
       }
       std::optional<End> verdict;
+      failedKind_ = LocationFailure::protocolError;  // every other way a session fails
       std::vector<Location> fixes;
       splitter_.feed({buffer, static_cast<size_t>(n)}, [&](std::string_view line, bool overlong) {
         if (verdict) return;
@@ -280,6 +286,7 @@ class GpsdProvider::Stream {
   Fd wake_;
   GpsdLineSplitter splitter_;
   bool answered_ = false;  // a line arrived in the current session
+  LocationFailure failedKind_ = LocationFailure::protocolError;  // of End::failed
   simdjson::dom::parser parser_;
   std::thread thread_;  // last: starts once everything above exists
 };
@@ -291,27 +298,12 @@ void GpsdProvider::Stream::startThread() {
 }
 
 GpsdProvider::GpsdProvider(GpsdOptions options, GpsdTiming timing)
-    : options_(std::move(options)), timing_(timing) {}
+    : upstream_(std::make_shared<SharedUpstream>(
+          [options = std::move(options), timing](const std::shared_ptr<LocationSink>& sink) {
+            // The handle owns the connection: ending it joins the reader.
+            return streamEndingWith([stream = std::make_shared<Stream>(options, timing, sink)] {});
+          })) {}
 
 GpsdProvider::~GpsdProvider() = default;
-
-void GpsdProvider::start(const std::shared_ptr<LocationSink>& sink) {
-  std::lock_guard lock(mutex_);
-  auto& slot = streams_[sink.get()];
-  if (slot) return;
-  slot = std::make_unique<Stream>(options_, timing_, sink);
-}
-
-void GpsdProvider::stop(const LocationSink& sink) {
-  std::unique_ptr<Stream> stream;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = streams_.find(&sink);
-    if (it == streams_.end()) return;
-    stream = std::move(it->second);
-    streams_.erase(it);
-  }
-  // Joined outside the lock: other managers keep starting and stopping meanwhile.
-}
 
 }  // namespace orv::detail

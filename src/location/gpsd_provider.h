@@ -1,16 +1,16 @@
 // Fixes from gpsd over TCP, in its JSON protocol (no libgps: its ABI changes between releases).
-// Each stream has a reader thread that blocks on the socket and a wake descriptor, and delivers
-// to the sink as soon as a line arrives; stop() wakes it, joins it and closes both descriptors.
+// Managers streaming from one provider share one connection (location/shared_upstream.h), read by
+// a thread that blocks on the socket and a wake descriptor and delivers as soon as a line arrives;
+// the last stream's end wakes it, joins it and closes both descriptors.
 #pragma once
 
 #include <chrono>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
-#include "orv/location_provider.h"
+#include "location/location_stream.h"
+#include "location/shared_upstream.h"
 #include "orv/location_sources.h"
 
 namespace orv::detail {
@@ -33,7 +33,7 @@ std::string gpsdAddress(const GpsdOptions& options);
 // does, else why not ("Connection refused"). Connects and closes; sends nothing.
 std::optional<std::string> probeTcp(const GpsdOptions& options, GpsdTiming::Seconds timeout);
 
-class GpsdProvider final : public LocationProvider {
+class GpsdProvider final : public OpenOnlyProvider {
  public:
   explicit GpsdProvider(GpsdOptions options, GpsdTiming timing = {});
   ~GpsdProvider() override;
@@ -42,16 +42,15 @@ class GpsdProvider final : public LocationProvider {
   AuthorizationStatus authorizationStatus() const override {
     return AuthorizationStatus::authorizedWhenInUse;
   }
-  void start(const std::shared_ptr<LocationSink>& sink) override;
-  void stop(const LocationSink& sink) override;
+  // Every stream shares one connection.
+  std::unique_ptr<LocationStream> open(const std::shared_ptr<LocationSink>& sink) override {
+    return upstream_->open(sink);
+  }
 
   class Stream;
 
  private:
-  GpsdOptions options_;
-  GpsdTiming timing_;
-  std::mutex mutex_;  // managers on different threads share one provider
-  std::map<const LocationSink*, std::unique_ptr<Stream>> streams_;
+  std::shared_ptr<SharedUpstream> upstream_;
 };
 
 }  // namespace orv::detail

@@ -213,7 +213,7 @@ std::string NmeaEndpoint::describe() const {
   return {};
 }
 
-// One manager's stream, on that manager's run loop. The source counts as working only once bytes
+// The source's one stream, on its home loop. The source counts as working only once bytes
 // arrive: until then (from the start, and after a loss) it is in an outage, which the grace timer
 // reports when it lasts. A source that has never worked is reported as soon as an attempt fails.
 class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
@@ -351,9 +351,12 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
                                                         : "NMEA source at " + endpoint_.describe();
   }
 
+  // A source that never worked could not be reached; one that worked was lost.
   void report(const std::string& text) {
     reported_ = true;
-    if (auto sink = sink_.lock()) sink->deliverError(text);
+    const auto kind =
+        everWorked_ ? LocationFailure::sourceLost : LocationFailure::sourceUnreachable;
+    if (auto sink = sink_.lock()) sink->deliverError(kind, text);
   }
 
   void scheduleRetry() {
@@ -391,14 +394,12 @@ class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
   std::shared_ptr<Timer> connectTimer_;
 };
 
-void NmeaProvider::start(const std::shared_ptr<LocationSink>& sink) {
-  auto stream = std::make_shared<Stream>(endpoint_, sink);
-  if (auto replaced = streams_.replace(*sink, stream)) replaced->end();
-  stream->begin();
-}
-
-void NmeaProvider::stop(const LocationSink& sink) {
-  if (auto stream = streams_.take(sink)) stream->end();
-}
+NmeaProvider::NmeaProvider(NmeaEndpoint endpoint)
+    : upstream_(std::make_shared<SharedUpstream>(
+          [endpoint = std::move(endpoint)](const std::shared_ptr<LocationSink>& sink) {
+            auto stream = std::make_shared<Stream>(endpoint, sink);
+            stream->begin();
+            return streamEndingWith([stream] { stream->end(); });
+          })) {}
 
 }  // namespace orv::detail

@@ -6,7 +6,8 @@
 // unplugged, a connection closed) is reopened with backoff, 0.25 s doubling to 8 s, and reported
 // as a failure only when it does not work again within 10 s. One that has not worked yet is
 // reported at once when an attempt fails (cannot be opened, refused, closed or failing before any
-// data), else when no data came within 10 s, and retried the same way. A TCP connect gives up
+// data), else when no data came within 10 s, and retried the same way. Managers streaming from
+// one provider share one open source (location/shared_upstream.h). A TCP connect gives up
 // after 5 s. Each readiness of the source reads a bounded amount, so a source faster than the
 // parser neither holds up the run loop nor piles up fixes.
 #pragma once
@@ -14,8 +15,9 @@
 #include <memory>
 #include <string>
 
+#include "location/location_stream.h"
 #include "location/provider_registry.h"
-#include "location/sink_streams.h"
+#include "location/shared_upstream.h"
 #include "orv/location_sources.h"
 #include "orv/result.h"
 
@@ -35,22 +37,23 @@ struct NmeaEndpoint {
   std::string describe() const;
 };
 
-class NmeaProvider final : public LocationProvider {
+class NmeaProvider final : public OpenOnlyProvider {
  public:
-  explicit NmeaProvider(NmeaEndpoint endpoint) : endpoint_(std::move(endpoint)) {}
+  explicit NmeaProvider(NmeaEndpoint endpoint);
 
   // A receiver has no permission model.
   AuthorizationStatus authorizationStatus() const override {
     return AuthorizationStatus::authorizedWhenInUse;
   }
-  void start(const std::shared_ptr<LocationSink>& sink) override;
-  void stop(const LocationSink& sink) override;
+  // Every stream shares one open source.
+  std::unique_ptr<LocationStream> open(const std::shared_ptr<LocationSink>& sink) override {
+    return upstream_->open(sink);
+  }
 
   class Stream;
 
  private:
-  NmeaEndpoint endpoint_;
-  SinkStreams<Stream> streams_;
+  std::shared_ptr<SharedUpstream> upstream_;
 };
 
 }  // namespace orv::detail

@@ -8,9 +8,9 @@
 #include <filesystem>
 
 #include "fake_gpsd.h"
+#include "location/system_provider.h"
 #include "manager_fixture.h"
 #include "nmea_logs.h"
-#include "location/system_provider.h"
 #include "process.h"
 #include "test_server.h"
 
