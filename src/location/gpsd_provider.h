@@ -1,7 +1,8 @@
-// Fixes from gpsd over TCP, in its JSON protocol (no libgps: its ABI changes between releases).
-// Managers streaming from one provider share one connection (location/shared_upstream.h), read by
-// a thread that blocks on the socket and a wake descriptor and delivers as soon as a line arrives;
-// the last stream's end wakes it, joins it and closes both descriptors.
+// Fixes from gpsd over TCP, in its JSON protocol (no libgps: its ABI changes between releases),
+// read on a run loop through a watched socket (location/reconnecting_source.h): working once gpsd
+// accepted the watch request, reconnected with backoff, reported at once while it never worked and
+// after the grace period once it did. Managers streaming from one provider share one connection
+// (location/shared_upstream.h).
 #pragma once
 
 #include <chrono>
@@ -17,8 +18,8 @@ namespace orv::detail {
 
 struct GpsdTiming {
   using Seconds = std::chrono::duration<double>;
-  // A lost connection is retried after firstRetry, doubling up to maxRetry, and reported as a
-  // failure when it is not back within giveUpAfter (the retries go on).
+  // A failed connection is retried after firstRetry, doubling up to maxRetry; a lost one is
+  // reported as a failure when it is not back within giveUpAfter (the retries go on).
   Seconds firstRetry{0.25};
   Seconds maxRetry{8.0};
   Seconds giveUpAfter{10.0};
@@ -46,8 +47,6 @@ class GpsdProvider final : public OpenOnlyProvider {
   std::unique_ptr<LocationStream> open(const std::shared_ptr<LocationSink>& sink) override {
     return upstream_->open(sink);
   }
-
-  class Stream;
 
  private:
   std::shared_ptr<SharedUpstream> upstream_;

@@ -134,7 +134,7 @@ TEST_P(SharedSourceTest, EveryManagerGetsEveryFixFromOneUpstream) {
   const auto& [c, otherThread] = GetParam();
   c.choose(*this);
   manager->startUpdatingLocation();
-  c.connect(*this);
+  whileLooping([&] { c.connect(*this); });
   if (HasFatalFailure()) return;
 
   std::vector<double> otherGot;
