@@ -60,6 +60,17 @@ class ORV_API LocationSink {
   }
 };
 
+// One stream of a provider's output into one sink, from LocationProvider::open() on. Destroying
+// the handle ends the stream and releases what it holds (on the thread that opened it); what the
+// sink still receives afterwards is dropped, as after stop().
+class ORV_API LocationStream {
+ public:
+  LocationStream() = default;
+  virtual ~LocationStream() = default;
+  LocationStream(const LocationStream&) = delete;
+  LocationStream& operator=(const LocationStream&) = delete;
+};
+
 class ORV_API LocationProvider {
  public:
   virtual ~LocationProvider() = default;
@@ -77,6 +88,11 @@ class ORV_API LocationProvider {
   // Same thread as start() for that sink. Ends that stream and releases what it holds; a sink
   // that is not streaming is ignored. Deliveries racing with stop() are harmless (see above).
   virtual void stop(const LocationSink& sink) = 0;
+
+  // How location managers stream: begins streaming into `sink` and returns the stream's handle.
+  // By default start(sink), with a handle that calls stop(*sink) when destroyed; the provider must
+  // outlive the handle. The library's own providers override this; a host's need not.
+  virtual std::unique_ptr<LocationStream> open(const std::shared_ptr<LocationSink>& sink);
 };
 
 }  // namespace orv

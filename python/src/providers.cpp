@@ -72,22 +72,48 @@ class PySink {
 
 // A provider written in Python: an object with start(sink) and stop(sink), called on the thread
 // of the client that positions. Its status is fixed when it is installed.
-class PyProvider final : public orv::LocationProvider {
+class PyProvider final : public orv::LocationProvider,
+                         public std::enable_shared_from_this<PyProvider> {
  public:
   PyProvider(py::object provider, orv::AuthorizationStatus status)
       : start_(provider.attr("start")), stop_(provider.attr("stop")), status_(status) {}
 
   orv::AuthorizationStatus authorizationStatus() const override { return status_; }
 
-  void start(const std::shared_ptr<orv::LocationSink>& sink) override {
+  // Python's stop() gets the very sink object its start() got, when the stream ends.
+  class Stream final : public orv::LocationStream {
+   public:
+    Stream(std::shared_ptr<PyProvider> provider, std::shared_ptr<PyRef> sink)
+        : provider_(std::move(provider)), sink_(std::move(sink)) {}
+    ~Stream() override {
+      py::gil_scoped_acquire gil;
+      callPython(provider_->stop_, sink_->get());
+    }
+
+   private:
+    std::shared_ptr<PyProvider> provider_;
+    std::shared_ptr<PyRef> sink_;
+  };
+
+  std::unique_ptr<orv::LocationStream> open(
+      const std::shared_ptr<orv::LocationSink>& sink) override {
     py::gil_scoped_acquire gil;
     auto handle = std::make_shared<PyRef>(py::cast(PySink(sink)));
-    {
-      std::lock_guard lock(mutex_);
-      sinks_[sink.get()] = handle;
-    }
+    begin(sink, handle->get());
+    return std::make_unique<Stream>(shared_from_this(), std::move(handle));
+  }
+
+  // Only open() is used: the library streams through it and this provider is never handed out.
+  void start(const std::shared_ptr<orv::LocationSink>& sink) override {
+    py::gil_scoped_acquire gil;
+    begin(sink, py::cast(PySink(sink)));
+  }
+  void stop(const orv::LocationSink&) override {}
+
+ private:
+  void begin(const std::shared_ptr<orv::LocationSink>& sink, const py::object& handle) {
     try {
-      start_.get()(handle->get());
+      start_.get()(handle);
     } catch (py::error_already_set& e) {
       if (e.matches(PyExc_KeyboardInterrupt) || e.matches(PyExc_SystemExit)) {
         reportCallbackError(e, start_.get());
@@ -106,24 +132,8 @@ class PyProvider final : public orv::LocationProvider {
     }
   }
 
-  void stop(const orv::LocationSink& sink) override {
-    std::shared_ptr<PyRef> handle;
-    {
-      std::lock_guard lock(mutex_);
-      auto it = sinks_.find(&sink);
-      if (it == sinks_.end()) return;
-      handle = std::move(it->second);
-      sinks_.erase(it);
-    }
-    py::gil_scoped_acquire gil;
-    callPython(stop_, handle->get());
-  }
-
- private:
   PyRef start_, stop_;
   const orv::AuthorizationStatus status_;
-  std::mutex mutex_;
-  std::map<const orv::LocationSink*, std::shared_ptr<PyRef>> sinks_;
 };
 
 orv::InfoValue infoValue(const py::handle& v) {

@@ -1,21 +1,19 @@
 // The host's own provider behind C callbacks, and the sinks it pushes into.
-#include <algorithm>
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "capi/capi_internal.h"
+#include "capi/sink_c.h"
+#include "location/location_stream.h"
 #include "orv/location_provider.h"
 #include "orv/location_service.h"
 
-struct orv_location_sink {
-  explicit orv_location_sink(std::shared_ptr<orv::LocationSink> s) : sink(std::move(s)) {}
-  std::atomic<size_t> refs{1};
-  std::shared_ptr<orv::LocationSink> sink;  // never empty
-};
+std::shared_ptr<orv::LocationSink> sink;  // never empty
+}
+;
 
 namespace {
 
@@ -26,11 +24,11 @@ void releaseSink(orv_location_sink* sink) {
   if (sink && sink->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete sink;
 }
 
-class HostProvider final : public orv::LocationProvider {
+class HostProvider final : public orv::detail::OpenOnlyProvider,
+                           public std::enable_shared_from_this<HostProvider> {
  public:
   HostProvider(const orv_location_provider& callbacks, void* user) : c_(callbacks), user_(user) {}
   ~HostProvider() override {
-    for (auto& [key, handle] : streams_) releaseSink(handle);
     if (c_.release) c_.release(user_);
   }
 
@@ -49,35 +47,21 @@ class HostProvider final : public orv::LocationProvider {
     if (c_.request_authorization) c_.request_authorization(user_, always);
   }
 
-  // The host tells its streams apart by the handle, so each sink keeps one handle until stop().
-  void start(const std::shared_ptr<orv::LocationSink>& sink) override {
+  // The host tells its streams apart by the sink handle: the stream keeps it until it ends. The
+  // stream holds the provider, so release() comes after the last stop().
+  std::unique_ptr<orv::LocationStream> open(
+      const std::shared_ptr<orv::LocationSink>& sink) override {
     auto* handle = new orv_location_sink(sink);
-    {
-      std::lock_guard lock(mutex_);
-      streams_.emplace_back(sink.get(), handle);
-    }
     c_.start(user_, handle);
-  }
-
-  void stop(const orv::LocationSink& sink) override {
-    orv_location_sink* handle = nullptr;
-    {
-      std::lock_guard lock(mutex_);
-      auto it = std::find_if(streams_.begin(), streams_.end(),
-                             [&](const auto& stream) { return stream.first == &sink; });
-      if (it == streams_.end()) return;
-      handle = it->second;
-      streams_.erase(it);
-    }
-    c_.stop(user_, handle);
-    releaseSink(handle);
+    return orv::detail::streamEndingWith([self = shared_from_this(), handle] {
+      self->c_.stop(self->user_, handle);
+      releaseSink(handle);
+    });
   }
 
  private:
   const orv_location_provider c_;
   void* const user_;
-  std::mutex mutex_;
-  std::vector<std::pair<const orv::LocationSink*, orv_location_sink*>> streams_;
 };
 
 template <class Body>
@@ -112,18 +96,20 @@ void orv_location_sink_release(orv_location_sink* sink) { releaseSink(sink); }
 orv_status orv_location_sink_push_locations(orv_location_sink* sink, const orv_location* locations,
                                             size_t count) {
   return withSink(sink, [&](orv::LocationSink& s) {
-    std::vector<orv::Location> fixes;
-    if (auto status = orv::capi::toLocations(locations, count, fixes)) return status;
-    s.deliverLocations(std::move(fixes));
-    return ORV_STATUS_OK;
+    return orv::capi::pushLocations(
+        locations, count, [&](std::vector<orv::Location> f) { s.deliverLocations(std::move(f)); });
   });
 }
 
 orv_status orv_location_sink_push_error(orv_location_sink* sink, const char* message) {
+  return orv_location_sink_push_error_kind(sink, ORV_LOCATION_FAILURE_UNSPECIFIED, message);
+}
+
+orv_status orv_location_sink_push_error_kind(orv_location_sink* sink, orv_location_failure kind,
+                                             const char* message) {
   return withSink(sink, [&](orv::LocationSink& s) {
-    if (auto status = orv::capi::checkText(message, "message")) return status;
-    s.deliverError(message);
-    return ORV_STATUS_OK;
+    return orv::capi::pushError(
+        kind, message, [&](orv::LocationFailure k, const char* text) { s.deliverError(k, text); });
   });
 }
 

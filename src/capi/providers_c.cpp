@@ -180,14 +180,4 @@ bool orv_simulated_is_updating(const orv_simulated_provider* provider) {
                                  [&] { return provider && provider->provider->isUpdating(); });
 }
 
-orv_status orv_location_sink_push_error_kind(orv_location_sink* sink, orv_location_failure kind,
-                                             const char* message) {
-  return guarded([&] {
-    if (!sink) return fail(ORV_STATUS_NULL_ARGUMENT, "sink is NULL");
-    return orv::capi::pushError(kind, message, [&](orv::LocationFailure k, const char* text) {
-      sink->sink->deliverError(k, text);
-    });
-  });
-}
-
 }  // extern "C"

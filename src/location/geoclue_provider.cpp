@@ -71,7 +71,8 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
   void begin() {
     if (const int r = sd_bus_open_system(&bus_); r < 0) {
       bus_ = nullptr;
-      return fail(std::string("cannot connect to the system bus: ") + std::strerror(-r));
+      return fail(LocationFailure::sourceUnreachable,
+                  std::string("cannot connect to the system bus: ") + std::strerror(-r));
     }
     std::weak_ptr<Session> weak = weak_from_this();
     watch_ = DescriptorWatch::create(sd_bus_get_fd(bus_), EPOLLIN, [weak](uint32_t) {
@@ -81,7 +82,8 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
     if (const int r = sd_bus_add_match_async(bus_, nullptr, kOwnerMatch,
                                              &Session::onNameOwnerChanged, nullptr, this);
         r < 0) {
-      return fail(std::string("cannot watch GeoClue on the system bus: ") + std::strerror(-r));
+      return fail(LocationFailure::sourceUnreachable,
+                  std::string("cannot watch GeoClue on the system bus: ") + std::strerror(-r));
     }
     requestClient();
     pump();
@@ -113,7 +115,7 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
     // The calls still pending when the connection went come back as errors first; those stay
     // silent and this is the one report.
     if (r < 0 || busLost_ || sd_bus_is_open(bus_) <= 0) {
-      fail(kBusLost);
+      fail(LocationFailure::sourceLost, kBusLost);
       return end();
     }
     const int events = sd_bus_get_events(bus_);
@@ -144,7 +146,9 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
                             static_cast<uint64_t>(usec.count()));
     }
     sd_bus_message_unref(call);
-    if (r < 0) fail(std::string("cannot ask GeoClue for a client: ") + std::strerror(-r));
+    if (r < 0)
+      fail(LocationFailure::sourceUnreachable,
+           std::string("cannot ask GeoClue for a client: ") + std::strerror(-r));
   }
 
   // An error reply as our failure: denial changes the status. No reply has three causes: our
@@ -159,28 +163,34 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
       // Reported when the grace period ends.
     } else if (sd_bus_error_has_name(e, SD_BUS_ERROR_ACCESS_DENIED)) {
       status_ = AuthorizationStatus::denied;
-      fail(std::string("GeoClue denied access to the location: ") + (e->message ? e->message : ""));
+      fail(LocationFailure::permissionDenied,
+           std::string("GeoClue denied access to the location: ") + (e->message ? e->message : ""));
     } else if (sd_bus_error_has_name(e, SD_BUS_ERROR_NO_REPLY) ||
                sd_bus_error_has_name(e, SD_BUS_ERROR_TIMEOUT)) {
-      askWhetherGeoClueIsThere(std::strcmp(what, "GetClient") == 0
-                                   ? std::string(kGeoClueNoAgentMessage)
-                                   : std::string("GeoClue ") + what + " was not answered");
+      // GetClient waits for the user's agent; anything else unanswered is GeoClue not answering.
+      const bool getClient = std::strcmp(what, "GetClient") == 0;
+      askWhetherGeoClueIsThere(
+          getClient ? LocationFailure::permissionPending : LocationFailure::sourceUnreachable,
+          getClient ? std::string(kGeoClueNoAgentMessage)
+                    : std::string("GeoClue ") + what + " was not answered");
     } else if (sd_bus_error_has_name(e, SD_BUS_ERROR_SERVICE_UNKNOWN) ||
                sd_bus_error_has_name(e, SD_BUS_ERROR_NAME_HAS_NO_OWNER)) {
-      fail("GeoClue is not available on the system bus");
+      fail(LocationFailure::sourceUnreachable, "GeoClue is not available on the system bus");
     } else {
-      fail(std::string("GeoClue ") + what + " failed: " + (e->message ? e->message : e->name));
+      fail(LocationFailure::protocolError,
+           std::string("GeoClue ") + what + " failed: " + (e->message ? e->message : e->name));
     }
     return true;
   }
 
   // Reports `ifThere` unless GeoClue has left the bus; one question at a time.
-  void askWhetherGeoClueIsThere(std::string ifThere) {
+  void askWhetherGeoClueIsThere(LocationFailure kind, std::string ifThere) {
     if (asking_) return;
     const int r = sd_bus_call_method_async(bus_, nullptr, kBus, kBusPath, kBus, "GetNameOwner",
                                            &Session::onOwner, this, "s", kService);
-    if (r < 0) return fail(ifThere);
+    if (r < 0) return fail(kind, ifThere);
     asking_ = true;
+    unansweredKind_ = kind;
     unansweredFailure_ = std::move(ifThere);
   }
 
@@ -192,7 +202,7 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
     } else if (sd_bus_message_is_method_error(reply, nullptr)) {
       self->left();
     } else if (!self->gone_) {
-      self->fail(self->unansweredFailure_);
+      self->fail(self->unansweredKind_, self->unansweredFailure_);
     }
     return 0;
   }
@@ -225,8 +235,9 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%g",
                     std::chrono::duration<double>(self->grace_).count());
-      self->fail(std::string("GeoClue left the system bus and did not come back within ") +
-                 seconds + " s");
+      self->fail(LocationFailure::sourceLost,
+                 std::string("GeoClue left the system bus and did not come back within ") +
+                     seconds + " s");
     });
   }
 
@@ -243,7 +254,7 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
     if (self->failed(reply, "GetClient")) return 0;
     const char* path = nullptr;
     if (sd_bus_message_read(reply, "o", &path) < 0 || !path) {
-      self->fail("GeoClue answered GetClient without a client");
+      self->fail(LocationFailure::protocolError, "GeoClue answered GetClient without a client");
       return 0;
     }
     self->clientPath_ = path;
@@ -279,7 +290,9 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
       r = sd_bus_call_method_async(bus_, nullptr, kService, client, kClient, "Start",
                                    &Session::onStart, this, "");
     }
-    if (r < 0) fail(std::string("cannot start the GeoClue client: ") + std::strerror(-r));
+    if (r < 0)
+      fail(LocationFailure::sourceUnreachable,
+           std::string("cannot start the GeoClue client: ") + std::strerror(-r));
   }
 
   static int onSet(sd_bus_message* reply, void* userdata, sd_bus_error*) {
@@ -361,8 +374,8 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
     return true;
   }
 
-  void fail(const std::string& text) {
-    if (auto sink = sink_.lock()) sink->deliverError(text);
+  void fail(LocationFailure kind, const std::string& text) {
+    if (auto sink = sink_.lock()) sink->deliverError(kind, text);
   }
 
   GeoClueOptions options_;
@@ -377,6 +390,7 @@ class GeoClueProvider::Session : public std::enable_shared_from_this<Session> {
   sd_bus_slot* locationSlot_ = nullptr;
   std::string clientPath_;
   std::string unansweredFailure_;
+  LocationFailure unansweredKind_ = LocationFailure::sourceUnreachable;
   bool started_ = false;
   bool busLost_ = false;
   bool gone_ = false;
@@ -422,16 +436,14 @@ SystemCandidate geoClueSystemCandidate() {
 
 GeoClueProvider::GeoClueProvider(GeoClueOptions options, std::chrono::milliseconds getClientTimeout,
                                  std::chrono::milliseconds grace)
-    : options_(std::move(options)), getClientTimeout_(getClientTimeout), grace_(grace) {}
-
-void GeoClueProvider::start(const std::shared_ptr<LocationSink>& sink) {
-  auto session = std::make_shared<Session>(*this, status_, sink);
-  if (auto replaced = sessions_.replace(*sink, session)) replaced->end();
-  session->begin();
-}
-
-void GeoClueProvider::stop(const LocationSink& sink) {
-  if (auto session = sessions_.take(sink)) session->end();
-}
+    : options_(std::move(options)),
+      getClientTimeout_(getClientTimeout),
+      grace_(grace),
+      // Sessions copy the settings but update the status: streams keep the provider alive.
+      upstream_(std::make_shared<SharedUpstream>([this](const std::shared_ptr<LocationSink>& sink) {
+        auto session = std::make_shared<Session>(*this, status_, sink);
+        session->begin();
+        return streamEndingWith([session] { session->end(); });
+      })) {}
 
 }  // namespace orv::detail

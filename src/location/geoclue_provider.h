@@ -1,6 +1,7 @@
 // Fixes from GeoClue2, the desktop's location service on the system bus (Wi-Fi, cell and IP
-// based positions), over sd-bus. Each updating manager gets its own bus connection and GeoClue
-// client, driven on the manager's run loop through the connection's descriptor and timeout.
+// based positions), over sd-bus. The managers streaming from one provider share one bus connection
+// and GeoClue client (location/shared_upstream.h), driven on a run loop through the connection's
+// descriptor and timeout.
 //
 // GeoClue decides who may position: an access-denied answer makes the status "denied" (so the
 // controller's own refusal follows at the next start). GeoClue 2.6 holds GetClient until the
@@ -15,8 +16,9 @@
 #include <memory>
 #include <string>
 
+#include "location/location_stream.h"
 #include "location/provider_registry.h"
-#include "location/sink_streams.h"
+#include "location/shared_upstream.h"
 #include "location/system_provider.h"
 #include "orv/location_provider.h"
 #include "orv/location_sources.h"
@@ -40,7 +42,7 @@ GeoClueAccuracy geoClueAccuracyFor(double desiredAccuracy);
 // activated there; the desktop id is the program's name.
 SystemCandidate geoClueSystemCandidate();
 
-class GeoClueProvider final : public LocationProvider {
+class GeoClueProvider final : public OpenOnlyProvider {
  public:
   // `grace`: how long GeoClue may be away from the bus before that is a failure.
   explicit GeoClueProvider(GeoClueOptions options,
@@ -48,8 +50,10 @@ class GeoClueProvider final : public LocationProvider {
                            std::chrono::milliseconds grace = std::chrono::seconds(10));
 
   AuthorizationStatus authorizationStatus() const override { return status_.load(); }
-  void start(const std::shared_ptr<LocationSink>& sink) override;
-  void stop(const LocationSink& sink) override;
+  // Every stream shares one bus connection and GeoClue client.
+  std::unique_ptr<LocationStream> open(const std::shared_ptr<LocationSink>& sink) override {
+    return upstream_->open(sink);
+  }
 
   class Session;
 
@@ -58,7 +62,7 @@ class GeoClueProvider final : public LocationProvider {
   std::chrono::milliseconds getClientTimeout_;
   std::chrono::milliseconds grace_;
   std::atomic<AuthorizationStatus> status_{AuthorizationStatus::notDetermined};
-  SinkStreams<Session> sessions_;
+  std::shared_ptr<SharedUpstream> upstream_;  // last: its sessions refer to the members above
 };
 
 }  // namespace orv::detail

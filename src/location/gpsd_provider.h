@@ -1,24 +1,25 @@
-// Fixes from gpsd over TCP, in its JSON protocol (no libgps: its ABI changes between releases).
-// Each stream has a reader thread that blocks on the socket and a wake descriptor, and delivers
-// to the sink as soon as a line arrives; stop() wakes it, joins it and closes both descriptors.
+// Fixes from gpsd over TCP, in its JSON protocol (no libgps: its ABI changes between releases),
+// read on a run loop through a watched socket (location/reconnecting_source.h): working once gpsd
+// accepted the watch request, reconnected with backoff, reported at once while it never worked and
+// after the grace period once it did. Managers streaming from one provider share one connection
+// (location/shared_upstream.h).
 #pragma once
 
 #include <chrono>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
-#include "orv/location_provider.h"
+#include "location/location_stream.h"
+#include "location/shared_upstream.h"
 #include "orv/location_sources.h"
 
 namespace orv::detail {
 
 struct GpsdTiming {
   using Seconds = std::chrono::duration<double>;
-  // A lost connection is retried after firstRetry, doubling up to maxRetry, and reported as a
-  // failure when it is not back within giveUpAfter (the retries go on).
+  // A failed connection is retried after firstRetry, doubling up to maxRetry; a lost one is
+  // reported as a failure when it is not back within giveUpAfter (the retries go on).
   Seconds firstRetry{0.25};
   Seconds maxRetry{8.0};
   Seconds giveUpAfter{10.0};
@@ -33,7 +34,7 @@ std::string gpsdAddress(const GpsdOptions& options);
 // does, else why not ("Connection refused"). Connects and closes; sends nothing.
 std::optional<std::string> probeTcp(const GpsdOptions& options, GpsdTiming::Seconds timeout);
 
-class GpsdProvider final : public LocationProvider {
+class GpsdProvider final : public OpenOnlyProvider {
  public:
   explicit GpsdProvider(GpsdOptions options, GpsdTiming timing = {});
   ~GpsdProvider() override;
@@ -42,16 +43,13 @@ class GpsdProvider final : public LocationProvider {
   AuthorizationStatus authorizationStatus() const override {
     return AuthorizationStatus::authorizedWhenInUse;
   }
-  void start(const std::shared_ptr<LocationSink>& sink) override;
-  void stop(const LocationSink& sink) override;
-
-  class Stream;
+  // Every stream shares one connection.
+  std::unique_ptr<LocationStream> open(const std::shared_ptr<LocationSink>& sink) override {
+    return upstream_->open(sink);
+  }
 
  private:
-  GpsdOptions options_;
-  GpsdTiming timing_;
-  std::mutex mutex_;  // managers on different threads share one provider
-  std::map<const LocationSink*, std::unique_ptr<Stream>> streams_;
+  std::shared_ptr<SharedUpstream> upstream_;
 };
 
 }  // namespace orv::detail

@@ -17,9 +17,9 @@ double metresBetween(const Coordinate& a, const Coordinate& b) {
 
 }  // namespace
 
-// One stream, from a provider's start() to its stop(). Its deliveries are handled on the manager's
-// loop and dropped there once the stream is closed, so nothing of a stopped stream gets through;
-// once that loop has ended (a worker thread's), they are dropped on the way.
+// One stream, from the provider's open() until its handle ends. Its deliveries are handled on the
+// manager's loop and dropped there once the stream is closed, so nothing of a stopped stream gets
+// through; once that loop has ended (a worker thread's), they are dropped on the way.
 class ManagerStream final : public LocationSink,
                             public std::enable_shared_from_this<ManagerStream> {
  public:
@@ -55,18 +55,19 @@ struct LocationManager::Impl final : std::enable_shared_from_this<Impl> {
   std::optional<Location> lastDelivered;
   std::shared_ptr<LocationProvider> provider;  // the provider feeding `stream`, while it does
   std::shared_ptr<ManagerStream> stream;
+  std::unique_ptr<LocationStream> opened;  // the provider's handle of `stream`
 
   void ensureStreaming() {
     if (stream) return;
     provider = currentLocationProvider();
     stream = std::make_shared<ManagerStream>(home, weak_from_this());
-    provider->start(stream);
+    opened = provider->open(stream);
   }
   void stopStreamingIfIdle() {
     if (updating || oneShot || !stream) return;
-    stream->close();
-    const auto closed = std::exchange(stream, nullptr);
-    std::exchange(provider, nullptr)->stop(*closed);
+    std::exchange(stream, nullptr)->close();
+    opened.reset();  // before the provider, which the handle may need
+    provider.reset();
   }
 
   void handleLocations(const std::vector<Location>& locations) {

@@ -17,20 +17,11 @@
 #include <vector>
 
 #include "location/nmea_parser.h"
-#include "location/retry_backoff.h"
-#include "orv/run_loop.h"
-#include "platform/descriptor_watch.h"
+#include "location/reconnecting_source.h"
+#include "location/tcp_connect.h"
 
 namespace orv::detail {
 namespace {
-
-constexpr RetryBackoff::Seconds kFirstRetry{0.25};
-constexpr RetryBackoff::Seconds kLongestRetry{8.0};
-constexpr RetryBackoff::Seconds kGrace{10.0};
-constexpr RetryBackoff::Seconds kConnectWithin{5.0};
-// Read per readiness event: a source faster than the parser must not keep the loop from its
-// timers and other descriptors, nor pile up fixes before they are delivered.
-constexpr size_t kReadBudget = 16 * 1024;
 
 struct Baud {
   int rate;
@@ -59,8 +50,6 @@ std::optional<uint16_t> portOf(std::string_view text) {
 
 Error sourceError(const std::string& what) { return Error{"orv.location.nmea", 0, what}; }
 
-std::string errnoText(int error) { return std::strerror(error); }
-
 int openSerial(const NmeaEndpoint& e, std::string& error) {
   const int fd = ::open(e.path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
@@ -85,37 +74,6 @@ int openSerial(const NmeaEndpoint& e, std::string& error) {
   error = errnoText(errno);
   ::close(fd);
   return -1;
-}
-
-// Starts a non-blocking connect; `connecting` tells whether it is still under way.
-int connectTcp(const NmeaEndpoint& e, bool& connecting, std::string& error) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-  addrinfo* found = nullptr;
-  const std::string port = std::to_string(e.port);
-  if (const int rc = ::getaddrinfo(e.host.c_str(), port.c_str(), &hints, &found); rc != 0) {
-    error = ::gai_strerror(rc);
-    return -1;
-  }
-  int fd = -1;
-  for (addrinfo* a = found; a; a = a->ai_next) {
-    fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) {
-      error = errnoText(errno);
-      continue;
-    }
-    if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0 || errno == EINPROGRESS) {
-      connecting = errno == EINPROGRESS;
-      break;
-    }
-    error = errnoText(errno);
-    ::close(fd);
-    fd = -1;
-  }
-  ::freeaddrinfo(found);
-  return fd;
 }
 
 int bindUdp(const NmeaEndpoint& e, std::string& error) {
@@ -213,192 +171,64 @@ std::string NmeaEndpoint::describe() const {
   return {};
 }
 
-// One manager's stream, on that manager's run loop. The source counts as working only once bytes
-// arrive: until then (from the start, and after a loss) it is in an outage, which the grace timer
-// reports when it lasts. A source that has never worked is reported as soon as an attempt fails.
-class NmeaProvider::Stream : public std::enable_shared_from_this<Stream> {
+// How an NMEA receiver is opened and read: it works once bytes arrive.
+class NmeaProtocol final : public SourceProtocol {
  public:
-  Stream(NmeaEndpoint endpoint, const std::shared_ptr<LocationSink>& sink)
-      : endpoint_(std::move(endpoint)), sink_(sink) {}
-  ~Stream() { end(); }
+  explicit NmeaProtocol(NmeaEndpoint endpoint) : endpoint_(std::move(endpoint)) {}
 
-  void begin() {
-    beginOutage();
-    reopen();
+  int open(bool& connecting, std::string& error) override {
+    switch (endpoint_.kind) {
+      case NmeaEndpoint::Kind::serial:
+        return openSerial(endpoint_, error);
+      case NmeaEndpoint::Kind::tcp:
+        return startTcpConnect(endpoint_.host, endpoint_.port, connecting, error);
+      case NmeaEndpoint::Kind::udp:
+        return bindUdp(endpoint_, error);
+    }
+    return -1;
+  }
+  void began(ReconnectingSource&) override { parser_.reset(); }
+  void received(ReconnectingSource& source, std::string_view bytes) override {
+    source.working();
+    std::vector<Location> fixes;
+    parser_.feed(bytes, fixes);
+    // A datagram is a whole number of sentences, terminated or not.
+    if (endpoint_.kind == NmeaEndpoint::Kind::udp) parser_.feed("\n", fixes);
+    source.deliver(std::move(fixes));
   }
 
-  void end() {
-    close();
-    for (auto* timer : {&retryTimer_, &graceTimer_}) {
-      if (*timer) std::exchange(*timer, nullptr)->invalidate();
-    }
+  std::string cannotOpen(const std::string& error) const override {
+    return openFailure(endpoint_, error);
+  }
+  std::string endedEarly(const std::string& why) const override {
+    return what() + " failed before sending any data: " + why;
+  }
+  std::string silent() const override { return what() + " sent no data within 10 s"; }
+  std::string lost(const std::string& why) const override {
+    return what() + " lost and not back within 10 s: " + why;
+  }
+  std::string endWhy(int error) const override {
+    if (error != 0) return errnoText(error);
+    return endpoint_.kind == NmeaEndpoint::Kind::tcp ? "connection closed" : "end of stream";
   }
 
  private:
-  void reopen() {
-    retryTimer_.reset();
-    std::string error;
-    bool connecting = false;
-    switch (endpoint_.kind) {
-      case NmeaEndpoint::Kind::serial:
-        fd_ = openSerial(endpoint_, error);
-        break;
-      case NmeaEndpoint::Kind::tcp:
-        fd_ = connectTcp(endpoint_, connecting, error);
-        break;
-      case NmeaEndpoint::Kind::udp:
-        fd_ = bindUdp(endpoint_, error);
-        break;
-    }
-    if (fd_ >= 0) {
-      std::weak_ptr<Stream> weak = weak_from_this();
-      watch_ = DescriptorWatch::create(fd_, connecting ? EPOLLOUT : EPOLLIN, [weak](uint32_t ev) {
-        if (auto self = weak.lock()) self->onReady(ev);
-      });
-      if (!watch_) error = "cannot wait for its data: " + errnoText(errno);
-    }
-    if (!watch_) return failed(openFailure(endpoint_, error), error);
-    connecting_ = connecting;
-    if (connecting_) {
-      // A listener whose backlog is full never answers: the kernel would retry for minutes.
-      connectTimer_ = after(kConnectWithin, [](Stream& self) {
-        self.connectTimer_.reset();
-        self.failed(self.connectFailure(ETIMEDOUT), errnoText(ETIMEDOUT));
-      });
-    }
-  }
-
-  void onReady(uint32_t events) {
-    if (connecting_) {
-      int error = 0;
-      socklen_t length = sizeof error;
-      if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-      if (error == 0 && !(events & EPOLLERR)) {
-        connecting_ = false;
-        if (connectTimer_) std::exchange(connectTimer_, nullptr)->invalidate();
-        watch_->setEvents(EPOLLIN);
-      } else {
-        error = error != 0 ? error : ECONNREFUSED;
-        failed(connectFailure(error), errnoText(error));
-      }
-      return;
-    }
-    readSome();
-  }
-
-  std::string connectFailure(int error) const { return openFailure(endpoint_, errnoText(error)); }
-
-  void readSome() {
-    char buffer[4096];
-    std::vector<Location> fixes;
-    for (size_t total = 0; fd_ >= 0 && total < kReadBudget;) {
-      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-      if (n > 0) {
-        total += static_cast<size_t>(n);
-        working();
-        parser_.feed(std::string_view(buffer, static_cast<size_t>(n)), fixes);
-        // A datagram is a whole number of sentences, terminated or not.
-        if (endpoint_.kind == NmeaEndpoint::Kind::udp) parser_.feed("\n", fixes);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      // End of stream (connection closed) or an error (device unplugged: EIO, ENODEV).
-      const std::string why = n < 0                                       ? errnoText(errno)
-                              : endpoint_.kind == NmeaEndpoint::Kind::tcp ? "connection closed"
-                                                                          : "end of stream";
-      failed(what() + " failed before sending any data: " + why, why);
-      break;
-    }
-    if (fixes.empty()) return;
-    if (auto sink = sink_.lock()) sink->deliverLocations(std::move(fixes));
-  }
-
-  void working() {
-    if (!inOutage_) return;
-    everWorked_ = true;
-    inOutage_ = false;
-    reported_ = false;
-    retryBackoff_.reset();
-    if (graceTimer_) std::exchange(graceTimer_, nullptr)->invalidate();
-  }
-
-  // An attempt ended without the source working, or a working source went away: reopen with
-  // backoff. `text` reports a source that has never worked, at once; a source that worked is
-  // quiet for the grace period.
-  void failed(const std::string& text, const std::string& why) {
-    close();
-    lastError_ = why;
-    if (!everWorked_ && !reported_) report(text);
-    beginOutage();
-    scheduleRetry();
-  }
-
-  void beginOutage() {
-    if (inOutage_) return;
-    inOutage_ = true;
-    graceTimer_ = after(kGrace, [](Stream& self) {
-      self.graceTimer_.reset();
-      if (self.reported_) return;
-      self.report(self.everWorked_
-                      ? self.what() + " lost and not back within 10 s: " + self.lastError_
-                      : self.what() + " sent no data within 10 s");
-    });
-  }
-
   std::string what() const {
     return endpoint_.kind == NmeaEndpoint::Kind::serial ? "NMEA device " + endpoint_.path
                                                         : "NMEA source at " + endpoint_.describe();
   }
 
-  void report(const std::string& text) {
-    reported_ = true;
-    if (auto sink = sink_.lock()) sink->deliverError(text);
-  }
-
-  void scheduleRetry() {
-    retryTimer_ = after(retryBackoff_.next(), [](Stream& self) { self.reopen(); });
-  }
-
-  // A one-shot timer on this loop that runs `work` while the stream exists.
-  std::shared_ptr<Timer> after(RetryBackoff::Seconds delay, void (*work)(Stream&)) {
-    return Timer::scheduled(delay, false, [weak = weak_from_this(), work](Timer&) {
-      if (auto self = weak.lock()) work(*self);
-    });
-  }
-
-  void close() {
-    if (connectTimer_) std::exchange(connectTimer_, nullptr)->invalidate();
-    watch_.reset();  // before the descriptor goes
-    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-    connecting_ = false;
-    parser_.reset();
-  }
-
   NmeaEndpoint endpoint_;
-  std::weak_ptr<LocationSink> sink_;
   NmeaParser parser_;
-  int fd_ = -1;
-  std::unique_ptr<DescriptorWatch> watch_;
-  bool connecting_ = false;
-  bool everWorked_ = false;
-  bool reported_ = false;  // this outage has been reported
-  bool inOutage_ = false;  // not working: from the start or a loss until bytes arrive
-  std::string lastError_;
-  RetryBackoff retryBackoff_{kFirstRetry, kLongestRetry};
-  std::shared_ptr<Timer> retryTimer_;
-  std::shared_ptr<Timer> graceTimer_;
-  std::shared_ptr<Timer> connectTimer_;
 };
 
-void NmeaProvider::start(const std::shared_ptr<LocationSink>& sink) {
-  auto stream = std::make_shared<Stream>(endpoint_, sink);
-  if (auto replaced = streams_.replace(*sink, stream)) replaced->end();
-  stream->begin();
-}
-
-void NmeaProvider::stop(const LocationSink& sink) {
-  if (auto stream = streams_.take(sink)) stream->end();
-}
+NmeaProvider::NmeaProvider(NmeaEndpoint endpoint)
+    : upstream_(std::make_shared<SharedUpstream>(
+          [endpoint = std::move(endpoint)](const std::shared_ptr<LocationSink>& sink) {
+            auto stream = std::make_shared<ReconnectingSource>(
+                SourceTiming{}, std::make_unique<NmeaProtocol>(endpoint), sink);
+            stream->begin();
+            return streamEndingWith([stream] { stream->end(); });
+          })) {}
 
 }  // namespace orv::detail

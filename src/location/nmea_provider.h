@@ -1,21 +1,16 @@
 // Fixes from an NMEA 0183 receiver: a serial device (raw mode through termios), a TCP server
-// (a receiver with a network port, a multiplexer) or a local UDP port. Each updating manager
-// reads the source on its own run loop, through a watched descriptor.
-//
-// A source counts as working once bytes arrive. One that goes away after working (a device
-// unplugged, a connection closed) is reopened with backoff, 0.25 s doubling to 8 s, and reported
-// as a failure only when it does not work again within 10 s. One that has not worked yet is
-// reported at once when an attempt fails (cannot be opened, refused, closed or failing before any
-// data), else when no data came within 10 s, and retried the same way. A TCP connect gives up
-// after 5 s. Each readiness of the source reads a bounded amount, so a source faster than the
-// parser neither holds up the run loop nor piles up fixes.
+// (a receiver with a network port, a multiplexer) or a local UDP port, read on a run loop through
+// a watched descriptor: working once bytes arrive, reopened with backoff, reported at once while
+// it never worked and after a 10 s grace once it did (location/reconnecting_source.h). Managers
+// streaming from one provider share one open source (location/shared_upstream.h).
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "location/location_stream.h"
 #include "location/provider_registry.h"
-#include "location/sink_streams.h"
+#include "location/shared_upstream.h"
 #include "orv/location_sources.h"
 #include "orv/result.h"
 
@@ -35,22 +30,21 @@ struct NmeaEndpoint {
   std::string describe() const;
 };
 
-class NmeaProvider final : public LocationProvider {
+class NmeaProvider final : public OpenOnlyProvider {
  public:
-  explicit NmeaProvider(NmeaEndpoint endpoint) : endpoint_(std::move(endpoint)) {}
+  explicit NmeaProvider(NmeaEndpoint endpoint);
 
   // A receiver has no permission model.
   AuthorizationStatus authorizationStatus() const override {
     return AuthorizationStatus::authorizedWhenInUse;
   }
-  void start(const std::shared_ptr<LocationSink>& sink) override;
-  void stop(const LocationSink& sink) override;
-
-  class Stream;
+  // Every stream shares one open source.
+  std::unique_ptr<LocationStream> open(const std::shared_ptr<LocationSink>& sink) override {
+    return upstream_->open(sink);
+  }
 
  private:
-  NmeaEndpoint endpoint_;
-  SinkStreams<Stream> streams_;
+  std::shared_ptr<SharedUpstream> upstream_;
 };
 
 }  // namespace orv::detail

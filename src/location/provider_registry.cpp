@@ -20,15 +20,15 @@ const char* const kGeoClueNoAgentMessage =
 namespace {
 
 // No provider: nothing is authorized and every start fails with a message saying what to do.
-class NoProvider final : public LocationProvider {
+class NoProvider final : public OpenOnlyProvider {
  public:
   AuthorizationStatus authorizationStatus() const override {
     return AuthorizationStatus::notDetermined;
   }
-  void start(const std::shared_ptr<LocationSink>& sink) override {
+  std::unique_ptr<LocationStream> open(const std::shared_ptr<LocationSink>& sink) override {
     sink->deliverError(LocationFailure::noSourceConfigured, kNoLocationProviderMessage);
+    return std::make_unique<LocationStream>();
   }
-  void stop(const LocationSink&) override {}
 };
 
 struct Registry {

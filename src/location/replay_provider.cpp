@@ -134,7 +134,7 @@ ReplayProvider::ReplayProvider(std::vector<TrackRow> rows, const ReplayOptions& 
 
 AuthorizationStatus ReplayProvider::authorizationStatus() const { return status_; }
 
-void ReplayProvider::start(const std::shared_ptr<LocationSink>& sink) {
+std::unique_ptr<LocationStream> ReplayProvider::open(const std::shared_ptr<LocationSink>& sink) {
   auto playback = std::make_shared<Playback>();
   playback->sink = sink;
   playback->rows = rows_;
@@ -142,27 +142,10 @@ void ReplayProvider::start(const std::shared_ptr<LocationSink>& sink) {
   playback->loop = loop_;
   playback->origin = RunLoop::current().now();
   playback->wallOrigin = std::chrono::system_clock::now();
-  std::shared_ptr<Playback> replaced;
-  {
-    std::lock_guard lock(mutex_);
-    auto& slot = playbacks_[sink.get()];
-    if (slot && slot->sink.lock() == sink) return;  // already streaming
-    replaced = std::exchange(slot, playback);       // a dead sink's address, reused
-  }
-  if (replaced && replaced->timer) replaced->timer->invalidate();
   playback->scheduleNext(playback);
-}
-
-void ReplayProvider::stop(const LocationSink& sink) {
-  std::shared_ptr<Playback> playback;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = playbacks_.find(&sink);
-    if (it == playbacks_.end()) return;
-    playback = std::move(it->second);
-    playbacks_.erase(it);
-  }
-  if (playback->timer) playback->timer->invalidate();
+  return streamEndingWith([playback] {
+    if (playback->timer) playback->timer->invalidate();
+  });
 }
 
 }  // namespace orv::detail

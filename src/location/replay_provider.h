@@ -2,10 +2,7 @@
 // streaming manager's thread, so manual clocks drive it like any other timer.
 #pragma once
 
-#include <map>
-#include <mutex>
-
-#include "orv/location_provider.h"
+#include "location/location_stream.h"
 #include "orv/location_sources.h"
 #include "orv/result.h"
 
@@ -19,13 +16,12 @@ struct TrackRow {
 // Parses the whole file; a bad header or row fails with the line number in the message.
 Result<std::vector<TrackRow>> parseTrack(std::string_view text, std::string_view name);
 
-class ReplayProvider final : public LocationProvider {
+class ReplayProvider final : public OpenOnlyProvider {
  public:
   ReplayProvider(std::vector<TrackRow> rows, const ReplayOptions& options);
 
   AuthorizationStatus authorizationStatus() const override;
-  void start(const std::shared_ptr<LocationSink>& sink) override;
-  void stop(const LocationSink& sink) override;
+  std::unique_ptr<LocationStream> open(const std::shared_ptr<LocationSink>& sink) override;
 
   struct Playback;
 
@@ -34,8 +30,6 @@ class ReplayProvider final : public LocationProvider {
   double speed_;
   bool loop_;
   AuthorizationStatus status_;
-  std::mutex mutex_;  // managers on different threads share one provider
-  std::map<const LocationSink*, std::shared_ptr<Playback>> playbacks_;
 };
 
 }  // namespace orv::detail

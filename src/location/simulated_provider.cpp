@@ -2,13 +2,15 @@
 
 #include <algorithm>
 
+#include "location/location_stream.h"
+
 namespace orv::detail {
 
 std::vector<std::shared_ptr<LocationSink>> SimulatedProvider::liveSinks() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(fanout_->mutex);
   std::vector<std::shared_ptr<LocationSink>> live;
-  std::erase_if(sinks_, [&live](const std::weak_ptr<LocationSink>& weak) {
-    auto sink = weak.lock();
+  std::erase_if(fanout_->taps, [&live](const auto& tap) {
+    auto sink = tap->lock();
     if (!sink) return true;
     live.push_back(std::move(sink));
     return false;
@@ -38,9 +40,9 @@ void SimulatedProvider::setStatusAfterRequest(std::optional<AuthorizationStatus>
 }
 
 bool SimulatedProvider::isUpdating() const {
-  std::lock_guard lock(mutex_);
-  return std::any_of(sinks_.begin(), sinks_.end(),
-                     [](const std::weak_ptr<LocationSink>& s) { return !s.expired(); });
+  std::lock_guard lock(fanout_->mutex);
+  return std::any_of(fanout_->taps.begin(), fanout_->taps.end(),
+                     [](const auto& tap) { return !tap->expired(); });
 }
 
 AuthorizationStatus SimulatedProvider::authorizationStatus() const {
@@ -61,17 +63,29 @@ void SimulatedProvider::requestAuthorization(bool always) {
   }
 }
 
+std::unique_ptr<LocationStream> SimulatedProvider::open(const std::shared_ptr<LocationSink>& sink) {
+  auto tap = std::make_shared<const std::weak_ptr<LocationSink>>(sink);
+  {
+    std::lock_guard lock(fanout_->mutex);
+    fanout_->taps.push_back(tap);
+  }
+  return streamEndingWith([fanout = fanout_, tap] {
+    std::lock_guard lock(fanout->mutex);
+    std::erase(fanout->taps, tap);
+  });
+}
+
 void SimulatedProvider::start(const std::shared_ptr<LocationSink>& sink) {
-  std::lock_guard lock(mutex_);
-  const bool known =
-      std::any_of(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.lock() == sink; });
-  if (!known) sinks_.push_back(sink);
+  std::lock_guard lock(fanout_->mutex);
+  const bool known = std::any_of(fanout_->taps.begin(), fanout_->taps.end(),
+                                 [&](const auto& tap) { return tap->lock() == sink; });
+  if (!known) fanout_->taps.push_back(std::make_shared<const std::weak_ptr<LocationSink>>(sink));
 }
 
 void SimulatedProvider::stop(const LocationSink& sink) {
-  std::lock_guard lock(mutex_);
-  std::erase_if(sinks_, [&sink](const std::weak_ptr<LocationSink>& s) {
-    auto live = s.lock();
+  std::lock_guard lock(fanout_->mutex);
+  std::erase_if(fanout_->taps, [&sink](const auto& tap) {
+    auto live = tap->lock();
     return !live || live.get() == &sink;
   });
 }

@@ -61,37 +61,20 @@ std::shared_ptr<LocationProvider> SystemProvider::choose(std::string& tried) {
   return nullptr;
 }
 
-void SystemProvider::start(const std::shared_ptr<LocationSink>& sink) {
-  {
-    std::lock_guard lock(mutex_);
-    if (streaming_.count(sink.get())) return;
-  }
+std::unique_ptr<LocationStream> SystemProvider::open(const std::shared_ptr<LocationSink>& sink) {
   std::string tried;
   const auto provider = choose(tried);
   if (!provider) {
-    sink->deliverError("No system location source answered (tried " + tried +
-                       "). Start gpsd (or GeoClue on a desktop), or choose a provider with "
-                       "orv::LocationService::use(), useGpsd(), useNmea(), useGeoClue(), "
-                       "useReplay() or useSimulated() before starting location updates");
-    return;
+    sink->deliverError(LocationFailure::sourceUnreachable,
+                       "No system location source answered (tried " + tried +
+                           "). Start gpsd (or GeoClue on a desktop), or choose a provider with "
+                           "orv::LocationService::use(), useGpsd(), useNmea(), useGeoClue(), "
+                           "useReplay() or useSimulated() before starting location updates");
+    return std::make_unique<LocationStream>();
   }
-  {
-    std::lock_guard lock(mutex_);
-    streaming_[sink.get()] = provider;
-  }
-  provider->start(sink);
-}
-
-void SystemProvider::stop(const LocationSink& sink) {
-  std::shared_ptr<LocationProvider> provider;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = streaming_.find(&sink);
-    if (it == streaming_.end()) return;
-    provider = std::move(it->second);
-    streaming_.erase(it);
-  }
-  provider->stop(sink);
+  // The chosen provider lives as long as the stream it feeds.
+  std::shared_ptr<LocationStream> inner = provider->open(sink);
+  return streamEndingWith([provider, inner]() mutable { inner.reset(); });
 }
 
 }  // namespace orv::detail

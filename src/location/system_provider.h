@@ -2,14 +2,13 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "orv/location_provider.h"
+#include "location/location_stream.h"
 
 namespace orv::detail {
 
@@ -25,15 +24,14 @@ struct SystemCandidate {
 // The candidates, most preferred first.
 std::vector<SystemCandidate> systemCandidates();
 
-class SystemProvider final : public LocationProvider {
+class SystemProvider final : public OpenOnlyProvider {
  public:
   explicit SystemProvider(std::vector<SystemCandidate> candidates = systemCandidates());
 
   // The status of the source last chosen; not determined before the first start.
   AuthorizationStatus authorizationStatus() const override;
   void requestAuthorization(bool always) override;
-  void start(const std::shared_ptr<LocationSink>& sink) override;
-  void stop(const LocationSink& sink) override;
+  std::unique_ptr<LocationStream> open(const std::shared_ptr<LocationSink>& sink) override;
 
  private:
   struct Entry {
@@ -45,7 +43,6 @@ class SystemProvider final : public LocationProvider {
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;
   std::shared_ptr<LocationProvider> lastChosen_;
-  std::map<const LocationSink*, std::shared_ptr<LocationProvider>> streaming_;
 };
 
 }  // namespace orv::detail

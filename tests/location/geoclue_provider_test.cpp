@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "location/system_provider.h"
 #include "manager_fixture.h"
 #include "platform/descriptor_watch.h"
-#include "location/system_provider.h"
 
 namespace orv::detail {
 namespace {
@@ -135,6 +135,7 @@ TEST_F(GeoClueProviderTest, AccessDeniedMakesTheStatusDenied) {
   auto provider = std::make_shared<GeoClueProvider>(GeoClueOptions{"org.example.Maps"});
   EXPECT_EQ(firstError(provider),
             "GeoClue denied access to the location: Access denied by the test");
+  EXPECT_EQ(delegate->kinds[0], LocationFailure::permissionDenied);
   EXPECT_EQ(provider->authorizationStatus(), AuthorizationStatus::denied);
 }
 
@@ -143,11 +144,13 @@ TEST_F(GeoClueProviderTest, MissingAgentIsAClearFailureNotAHang) {
   EXPECT_EQ(
       firstError(std::make_shared<GeoClueProvider>(GeoClueOptions{"org.example.Maps"}, 300ms)),
       kGeoClueNoAgentMessage);
+  EXPECT_EQ(delegate->kinds[0], LocationFailure::permissionPending);
 }
 
 TEST_F(GeoClueProviderTest, GeoClueNotRunning) {
   EXPECT_EQ(firstError(std::make_shared<GeoClueProvider>(GeoClueOptions{"org.example.Maps"})),
             "GeoClue is not available on the system bus");
+  EXPECT_EQ(delegate->kinds[0], LocationFailure::sourceUnreachable);
 }
 
 // The system default tries gpsd, then GeoClue when it is on the bus; a location's known altitude,
@@ -216,6 +219,9 @@ TEST_P(GeoClueFaultTest, OneFailureNamingWhatHappened) {
   loop.runFor(200ms);  // nothing further may follow
   EXPECT_EQ(delegate->errors,
             f.error.empty() ? std::vector<std::string>{} : std::vector<std::string>{f.error});
+  // GeoClue or the bus was there and went.
+  EXPECT_EQ(delegate->kinds,
+            std::vector<LocationFailure>(delegate->errors.size(), LocationFailure::sourceLost));
 }
 
 // clang-format off

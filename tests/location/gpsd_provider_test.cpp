@@ -8,9 +8,9 @@
 #include <filesystem>
 
 #include "fake_gpsd.h"
+#include "location/system_provider.h"
 #include "manager_fixture.h"
 #include "nmea_logs.h"
-#include "location/system_provider.h"
 #include "process.h"
 #include "test_server.h"
 
@@ -42,8 +42,9 @@ class GpsdProviderTest : public ManagerTest {
   }
   // Accepts the provider's connection, greets it and sends a fix; waits until `n` fixes arrived.
   void serveFix(double lat, size_t n) {
-    ASSERT_TRUE(gpsd.accept());
-    gpsd.greet();
+    // A reconnection waits for its backoff timer on the loop.
+    ASSERT_TRUE(whileLooping([&] { return gpsd.accept(); }));
+    whileLooping([&] { return gpsd.greet(); });
     gpsd.send(tpv(lat));
     ASSERT_TRUE(waitForFixes(n));
   }
@@ -58,7 +59,7 @@ TEST_F(GpsdProviderTest, WatchesAndDeliversEveryFixSkippingBadInput) {
   const size_t threads = entries("/proc/self/task");
   start();
   ASSERT_TRUE(gpsd.accept());
-  EXPECT_EQ(gpsd.greet(), R"(?WATCH={"enable":true,"json":true})");
+  EXPECT_EQ(whileLooping([&] { return gpsd.greet(); }), R"(?WATCH={"enable":true,"json":true})");
   const std::string line = tpv(39.1, 2);
   gpsd.send("garbage\r\n" + line.substr(0, 20));
   gpsd.send(line.substr(20) + tpv(39.2) + "{\"class\":\"SKY\"}\r\n");
@@ -90,7 +91,7 @@ TEST_P(GpsdFailureTest, IsReportedOnceAndCloses) {
   start(GetParam().timing);
   if (GetParam().serve) {
     ASSERT_TRUE(gpsd.accept());
-    GetParam().serve(gpsd);
+    whileLooping([&] { GetParam().serve(gpsd); });
   }
   ASSERT_TRUE(waitForError());
   std::string text = GetParam().text;

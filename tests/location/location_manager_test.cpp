@@ -4,9 +4,9 @@
 
 #include <thread>
 
+#include "location/provider_registry.h"
 #include "manager_fixture.h"
 #include "manual_clock.h"
-#include "location/provider_registry.h"
 
 namespace orv::detail {
 namespace {

@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "location/location_manager.h"
@@ -50,6 +53,27 @@ class ManagerTest : public ::testing::Test {
   }
   bool waitForError() {
     return waitFor([&] { return !delegate->errors.empty(); });
+  }
+  // Runs `work` (a fake server's step that waits for the provider's answer) on another thread
+  // while this loop runs, so that a source read on this loop can answer it.
+  template <class Work>
+  auto whileLooping(Work work) {
+    using Result = decltype(work());
+    std::promise<Result> outcome;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+      if constexpr (std::is_void_v<Result>) {
+        work();
+        outcome.set_value();
+      } else {
+        outcome.set_value(work());
+      }
+      done = true;
+      loop.post([] {});  // wakes the loop to see it
+    });
+    loop.runUntil([&] { return done.load(); }, std::chrono::seconds(15));
+    worker.join();
+    return outcome.get_future().get();
   }
 
   RunLoop& loop = RunLoop::current();

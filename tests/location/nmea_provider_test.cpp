@@ -7,10 +7,10 @@
 #include <unistd.h>
 
 #include "fake_gpsd.h"
+#include "location/retry_backoff.h"
 #include "manager_fixture.h"
 #include "manual_clock.h"
 #include "nmea_logs.h"
-#include "location/retry_backoff.h"
 #include "test_server.h"
 
 namespace orv::detail {
@@ -96,6 +96,7 @@ TEST_F(NmeaProviderTest, SerialDeviceAndItsGracePeriod) {
   EXPECT_TRUE(delegate->errors[0].starts_with(std::string("NMEA device ") + pty.name +
                                               " lost and not back within 10 s: "))
       << delegate->errors[0];
+  EXPECT_EQ(delegate->kinds[0], LocationFailure::sourceLost);
   clock.advance(60s);
   EXPECT_EQ(delegate->errors.size(), 1u);
 }
