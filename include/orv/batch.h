@@ -73,6 +73,10 @@ struct BatchOptions {
   // When set, called on the batch's thread as each request goes out (where a shared limit counts
   // a request's second from).
   std::function<void()> onSend;
+  // When set, called on the batch's thread as each request sent ends: its answer or failure
+  // arrived (a limit shared by arrival time at the service counts from here: the request has
+  // arrived by then). A request still in flight when the batch ends gets no call.
+  std::function<void()> onAnswer;
 };
 
 struct BatchError {

@@ -15,8 +15,8 @@ raises KeyboardInterrupt. ``service``/``ca_file`` set the process-wide service f
 
 ``permit``, when given, is called as ``permit(grant)`` before every request (retries included);
 the request goes out once ``grant()`` has been called, from any thread. ``on_send()``, when given,
-is called as each request goes out. ``orvlib.dask`` shares one rate among a cluster's workers
-with them.
+is called as each request goes out, ``on_answer()`` as each request sent ends (answered or
+failed). ``orvlib.dask`` shares one rate among a cluster's workers with them.
 """
 
 import numpy as np
@@ -29,12 +29,12 @@ _TAIL = ("error", "message", "status", "attempts")
 
 
 def _options(key, service, ca_file, agree, rate, burst, concurrency, attempts, timeout, permit,
-             on_send):
+             on_send, on_answer):
     if service is not None:
         set_service(service, ca_file=ca_file or "")
     return dict(key=key, agree=agree, rate=float(rate), burst=float(burst),
                 concurrency=int(concurrency), attempts=int(attempts), timeout=float(timeout),
-                permit=permit, on_send=on_send)
+                permit=permit, on_send=on_send, on_answer=on_answer)
 
 
 def _column(values):
@@ -48,19 +48,19 @@ def _frame(columns, names):
 
 def reverse_geocode(lat, lng, *, key, service=None, ca_file=None, agree=True, rate=0, burst=2,
                     concurrency=8, attempts=4, timeout=30.0, permit=None,
-                    on_send=None):
+        on_send=None, on_answer=None):
     """Reverse geocodes each (lat, lng) (GCJ-02): columns address, place, distance (metres to the
     place; NaN without one), then error, message, status, attempts."""
     columns = _orvlib._batch_reverse(
         _column(lat), _column(lng),
         **_options(key, service, ca_file, agree, rate, burst, concurrency, attempts, timeout,
-                   permit, on_send))
+                   permit, on_send, on_answer))
     return _frame(columns, _LOCATION)
 
 
 def geocode(addresses, cities, *, key, service=None, ca_file=None, agree=True, rate=0, burst=2,
             concurrency=8, attempts=4, timeout=30.0, permit=None,
-                    on_send=None):
+        on_send=None, on_answer=None):
     """Geocodes each address within its city: columns name, lat, lng of the first hit (None and
     NaN without a hit), then error, message, status, attempts."""
     if isinstance(cities, str):
@@ -68,13 +68,13 @@ def geocode(addresses, cities, *, key, service=None, ca_file=None, agree=True, r
     columns = _orvlib._batch_geocode(
         [str(a) for a in addresses], [str(c) for c in cities],
         **_options(key, service, ca_file, agree, rate, burst, concurrency, attempts, timeout,
-                   permit, on_send))
+                   permit, on_send, on_answer))
     return _frame(columns, ("name", "lat", "lng"))
 
 
 def track(lat, lng, time, *, accuracy=None, key, service=None, ca_file=None, agree=True, rate=0,
           burst=2, concurrency=8, attempts=4, timeout=30.0, permit=None,
-                    on_send=None):
+        on_send=None, on_answer=None):
     """Fusion location of each recorded fix (WGS-84 lat, lng; time in seconds since the epoch;
     accuracy in metres, -1 when unknown): columns lat, lng of the answer, address, place,
     distance, then error, message, status, attempts."""
@@ -83,5 +83,5 @@ def track(lat, lng, time, *, accuracy=None, key, service=None, ca_file=None, agr
     columns = _orvlib._batch_track(
         lat, _column(lng), accuracy, _column(time),
         **_options(key, service, ca_file, agree, rate, burst, concurrency, attempts, timeout,
-                   permit, on_send))
+                   permit, on_send, on_answer))
     return _frame(columns, ("lat", "lng", *_LOCATION))

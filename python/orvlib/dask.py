@@ -157,16 +157,16 @@ def geofence(frame, fences, by="vehicle", time="t", lat="lat", lng="lng", accura
 
 # Through the service: columns added partition by partition, under one rate for the whole cluster.
 
-# A lease is given back this long after its request went out: every request sent within any window
-# of this length holds a lease at its end, so no one-second window sees more than the rate, with
-# room left for the requests' arrival jitter at the service.
-_HOLD = 1.05
+# A lease is given back this long after its request's answer came. The request had reached the
+# service by then, so two requests on one lease arrive more than a second apart, and no one-second
+# window at the service sees more requests than there are leases, however late each arrives.
+_HOLD = 1.01
 
 
 class _SharedRate:
     """A semaphore of `rate` leases shared by every partition (a ``distributed.Semaphore`` across
     a cluster, a ``threading.Semaphore`` in one process), each lease given back _HOLD seconds
-    after its request went out. A worker that is done takes no more leases, so the others get its
+    after its request's answer came. A worker that is done takes no more leases, so the others get its
     share."""
 
     def __init__(self, semaphore):
@@ -196,15 +196,15 @@ class _SharedRate:
 
 
 class _BatchLeases:
-    """One batch's permit and on_send hooks over a _SharedRate; close() gives back the leases
-    granted but never used (the batch ended first)."""
+    """One batch's permit and on_answer hooks over a _SharedRate; close() gives back the
+    leases granted but never answered (the batch ended first)."""
 
     def __init__(self, rate):
         import threading
 
         self._rate = rate
         self._lock = threading.Lock()
-        self._granted = self._sent = 0
+        self._granted = self._answered = 0
         self._closed = False
 
     def permit(self, grant):
@@ -219,15 +219,15 @@ class _BatchLeases:
             self._granted += 1
         grant()
 
-    def on_send(self):
+    def on_answer(self):
         with self._lock:
-            self._sent += 1
+            self._answered += 1
         self._rate.give_back()
 
     def close(self):
         with self._lock:
             self._closed = True
-            unused = self._granted - self._sent
+            unused = self._granted - self._answered
         self._rate.give_back(unused)
 
 
@@ -264,7 +264,7 @@ def _ask_partition(frame, kind, columns, spec, options):
         return _empty_answer(frame, kind)
     leases = _BatchLeases(_rate_for(spec)) if spec else None
     if leases:
-        options = dict(options, permit=leases.permit, on_send=leases.on_send)
+        options = dict(options, permit=leases.permit, on_answer=leases.on_answer)
     try:
         if kind == "reverse":
             got = batch.reverse_geocode(_column(frame, columns[0]), _column(frame, columns[1]),

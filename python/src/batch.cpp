@@ -143,8 +143,9 @@ py::dict run(std::vector<Input> inputs, const Settings& s, Start start) {
 
 // The options orvlib.batch passes by keyword, every one of them, to each kind of batch.
 Settings settings(const py::kwargs& options) {
-  static constexpr const char* kNames[] = {"key",      "agree",   "rate",   "burst",  "concurrency",
-                                           "attempts", "timeout", "permit", "on_send"};
+  static constexpr const char* kNames[] = {"key",         "agree",    "rate",    "burst",
+                                           "concurrency", "attempts", "timeout", "permit",
+                                           "on_send",     "on_answer"};
   for (auto item : options) {
     const auto name = py::cast<std::string>(item.first);
     if (std::find(std::begin(kNames), std::end(kNames), name) == std::end(kNames)) {
@@ -178,6 +179,10 @@ Settings settings(const py::kwargs& options) {
   if (py::object onSend = options["on_send"]; !onSend.is_none()) {
     auto fn = std::make_shared<PyRef>(onSend);
     s.options.onSend = [fn] { callPython(*fn); };
+  }
+  if (py::object onAnswer = options["on_answer"]; !onAnswer.is_none()) {
+    auto fn = std::make_shared<PyRef>(onAnswer);
+    s.options.onAnswer = [fn] { callPython(*fn); };
   }
   return s;
 }

@@ -137,6 +137,8 @@ void Batch::Engine::send(size_t index) {
   const int attempt = ++job.attempts;
   Result<detail::URLRequest> request = spec_.build(job.inputs.front());
   if (!request) {
+    // Nothing went out: the permission it was given serves the next request.
+    if (options_.permit) ++permits_;
     BatchOutcome outcome;
     outcome.error = toBatchError(
         detail::requestError(request.error(), nullptr, std::chrono::system_clock::now()));
@@ -157,6 +159,7 @@ void Batch::Engine::send(size_t index) {
 }
 
 void Batch::Engine::onAnswer(size_t index, int attempt, detail::TransferOutcome answer) {
+  if (options_.onAnswer) options_.onAnswer();
   Job& job = jobs_[index];
   // A cancelled batch has ended this job already.
   if (cancelled_ || job.done || !job.inFlight || job.attempts != attempt) return;

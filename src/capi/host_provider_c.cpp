@@ -11,10 +11,6 @@
 #include "orv/location_provider.h"
 #include "orv/location_service.h"
 
-std::shared_ptr<orv::LocationSink> sink;  // never empty
-}
-;
-
 namespace {
 
 using orv::capi::fail;

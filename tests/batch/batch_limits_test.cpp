@@ -241,7 +241,7 @@ TEST(BatchRateTest, NeverMoreThanTheRateInAnySecondYetLatenessIsMadeUp) {
 }
 
 // A limit shared with other processes: one permission asked at a time, every request (a retry
-// too) waits for its own, and a grant arriving after the end is dropped.
+// too) waits for its own, each answer is reported, and a grant arriving after the end is dropped.
 TEST(BatchPermitTest, EachRequestWaitsForAGrantFromAnyThread) {
   std::vector<std::function<void()>> asked;
   BatchOptions options;
@@ -250,6 +250,8 @@ TEST(BatchPermitTest, EachRequestWaitsForAGrantFromAnyThread) {
   options.permit = [&asked](std::function<void()> grant) { asked.push_back(std::move(grant)); };
   size_t sends = 0;
   options.onSend = [&sends] { ++sends; };
+  size_t answers = 0;
+  options.onAnswer = [&answers] { ++answers; };
   BatchHarness h({"a", "b", "c"}, options);
   EXPECT_TRUE(h.sender->sent.empty());
   ASSERT_EQ(asked.size(), 1u);
@@ -264,6 +266,7 @@ TEST(BatchPermitTest, EachRequestWaitsForAGrantFromAnyThread) {
   ASSERT_EQ(asked.size(), 3u);
   h.sender->answer(0, 503);
   h.sender->answer(1, 200, kHit);
+  EXPECT_EQ(answers, 2u);
   asked[2]();
   RunLoop::current().processPending();
   EXPECT_EQ(h.sender->addresses(), (std::vector<std::string>{"a", "b", "c"}));

@@ -203,13 +203,13 @@ std::function<int()> setupGeofence(CLI::App& cmd) {
         [&](const std::string& d) { failed = d; });
     auto provider = orv::detail::currentLocationProvider();
     const auto interrupts = catchInterrupts();
-    provider->start(sink);
+    auto stream = provider->open(sink);
     const auto done = [&] {
       return interruptedBySignal() || failed || (rows > 0 && received >= rows);
     };
     constexpr std::chrono::hours kForever{24 * 365 * 100};
     while (!done()) orv::RunLoop::main().runUntil(done, kForever);
-    provider->stop(*sink);
+    stream.reset();
     if (failed) {
       std::cerr << "orvloc: " << *failed << '\n';
       return kExitFailure;
