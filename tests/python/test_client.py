@@ -1,6 +1,7 @@
 import asyncio
 import concurrent.futures
 import contextlib
+import socket
 import sys
 import threading
 
@@ -208,3 +209,23 @@ def test_provider_written_in_python_and_bad_choices(client, outcomes, provider, 
         orvlib.use_geoclue("org.example.Tracker", desired_accuracy=100, distance_filter=10)
     except RuntimeError as e:
         assert "no GeoClue support" in str(e)
+
+
+def test_requests_cancel_once_from_their_handle(outcomes):
+    # A service that accepts and never answers: only the cancel can end the request.
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen()
+        orvlib.set_service(f"http://127.0.0.1:{silent.getsockname()[1]}")
+        c = orvlib.Client(on_error=outcomes.error.append, on_reverse=outcomes.reverse.append)
+        c.init_key(DEMO_KEY)
+        c.set_agree_privacy(True)
+        handle = c.reverse_geocode(*PEOPLES_SQUARE)
+        assert isinstance(handle, orvlib.RequestHandle) and not handle.finished
+        threading.Thread(target=handle.cancel).start()
+        orvlib.run_until(lambda: outcomes.error, timeout=10)
+        handle.cancel()  # a second cancel changes nothing
+        orvlib.run_for(0.05)
+    orvlib.set_service()
+    assert [e.code for e in outcomes.error] == ["cancelled"] and not outcomes.reverse
+    assert handle.finished
