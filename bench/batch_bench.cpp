@@ -1,9 +1,9 @@
 // Batches against the in-process emulator.
 //
 // rateLimited/R/B: 5,000 reverse-geocode rows (10 % repeats) through a Batch at rate R with burst B
-// against an emulator that admits 50 requests per second and fails 5 % with 500 and resets 3 %. Counters:
-// every row answered, the share of 429s after the first second, wall time over distinct rows / 50,
-// requests over distinct rows, and the busiest one-second window the emulator saw.
+// against an emulator that admits 50 requests per second and fails 5 % with 500 and resets 3 %.
+// Counters: every row answered, the share of 429s after the first second, wall time over distinct
+// rows / 50, requests over distinct rows, and the busiest one-second window the emulator saw.
 //
 // unlimited: rows per second through a Batch at concurrency 64 with no rate limit, beside a raw
 // libcurl multi loop sending the same geocode requests (64 in flight, reused handles, no decoding),
@@ -118,7 +118,12 @@ void rateLimited(benchmark::State& state) {
 }
 // The client's cap counts a second and 25 ms, so asking for the service's exact limit leaves room
 // for the arrival jitter at its strict window; 49 for comparison.
-BENCHMARK(rateLimited)->Args({50, 2})->Args({49, 2})->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(rateLimited)
+    ->Args({50, 2})
+    ->Args({49, 2})
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 
 constexpr int kInFlight = 64;
 constexpr size_t kUnlimitedRows = 4000;

@@ -22,9 +22,9 @@
 #include <thread>
 #include <vector>
 
-#include "orv/run_loop.h"
 #include "location/nmea_parser.h"
 #include "location/nmea_provider.h"
+#include "orv/run_loop.h"
 
 namespace {
 

@@ -73,8 +73,8 @@ CsvTable readCsvFile(const std::string& path) {
     if (row->size() == 1 && row->front().empty()) continue;  // a blank line
     if (row->size() != table.header.size()) {
       throw orv::fileconv::InputError(path + ": record " + std::to_string(line) + " has " +
-                       std::to_string(row->size()) + " fields, the header " +
-                       std::to_string(table.header.size()));
+                                      std::to_string(row->size()) + " fields, the header " +
+                                      std::to_string(table.header.size()));
     }
     table.rows.push_back(std::move(*row));
   }

@@ -10,12 +10,12 @@
 #include <string>
 
 #include "command.h"
+#include "location/provider_registry.h"
+#include "location/replay_provider.h"
 #include "location_source.h"
 #include "model/json_writer.h"
 #include "orv/geofence.h"
 #include "orv/run_loop.h"
-#include "location/provider_registry.h"
-#include "location/replay_provider.h"
 #include "session.h"
 #include "table.h"
 #include "text_number.h"
