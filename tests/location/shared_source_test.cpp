@@ -131,7 +131,9 @@ std::vector<double> latitudes(const std::vector<Location>& fixes) {
 }
 
 TEST_P(SharedSourceTest, EveryManagerGetsEveryFixFromOneUpstream) {
-  const auto& [c, otherThread] = GetParam();
+  // Not a structured binding: lambdas below capture them, which clang 14 refuses.
+  const SourceCase& c = std::get<0>(GetParam());
+  const bool otherThread = std::get<1>(GetParam());
   c.choose(*this);
   manager->startUpdatingLocation();
   whileLooping([&] { c.connect(*this); });
