@@ -122,8 +122,9 @@ TEST(GeoJsonConvert, SameOutputReportAndErrorForEveryBlockSizeAndThreadCount) {
   }
   for (const auto& [name, in] : inputs) {
     const Outcome want = convert(in, 1, size_t{1} << 20);
-    if (std::string_view(name).starts_with("NUL"))
+    if (std::string_view(name).starts_with("NUL")) {
       EXPECT_NE(want.error.find("invalid escape"), std::string::npos);
+    }
     for (const size_t block : {1, 2, 7, 16, 61, 200, 1000, 1 << 16}) {
       for (const unsigned threads : {2u, 3u}) {
         const Outcome got = convert(in, threads, block);
