@@ -90,7 +90,8 @@ stage_asan() {
 
 # Only the subsystems with threads of their own (run loop, transport, client outcomes).
 stage_tsan() {
-  local targets=(orv_platform_tests orv_network_tests orv_client_tests)
+  local targets=(orv_platform_tests orv_network_tests orv_client_tests orv_location_tests
+    orv_batch_tests orv_fileconv_tests)
   configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_SANITIZE_THREAD=ON \
     -DORV_BUILD_TOOLS=OFF -DORV_BUILD_BENCH=OFF -DORV_BUILD_EXAMPLES=OFF "${clang[@]}"
   cmake --build build-tsan --target "${targets[@]}"
