@@ -38,7 +38,7 @@ std::unique_ptr<Batch> Batch::launch(OrvClientLocation& client, detail::BatchSpe
 
 namespace {
 
-// A kind's spec, with the key and time-out every kind's requests carry.
+// How a kind's requests are made, with the key and time-out every one of them carries.
 template <class Inputs>
 detail::BatchSpec specOf(detail::BatchSpec (*make)(Inputs, std::string, double), Inputs inputs,
                          const BatchOptions& options) {
